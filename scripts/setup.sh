@@ -1,0 +1,9 @@
+#!/bin/sh
+# Installs what the build needs on a fresh Debian machine (run as root, or with sudo).
+set -e
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+$SUDO apt-get update -qq
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+  g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+  libsqlite3-dev sqlite3 libicu-dev nlohmann-json3-dev libcli11-dev libfmt-dev >/dev/null
