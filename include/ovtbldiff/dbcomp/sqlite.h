@@ -1,0 +1,23 @@
+// Opening a connection of the database component on SQLite.
+#pragma once
+
+#include <string>
+
+#include "ovtbldiff/dbcomp/database.h"
+
+namespace ovt::db {
+
+struct SqliteOptions {
+  // A second database file whose tables appear under the "ORULINK_" prefix ("" = none).
+  std::string linkFile;
+  // A file that receives every statement sent through the connection ("" = no trace).
+  std::string traceFile;
+  // Compare text with binary comparison instead of the dialect's case-insensitive one.
+  bool binaryCompare = false;
+};
+
+// Opens (creating it when missing) a SQLite database file as a cDatabase connection.
+// Failure raises ComError with source "OVDB".
+DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options = {});
+
+}  // namespace ovt::db
