@@ -12,7 +12,8 @@ namespace ovt::sqltext {
 
 // A value as a literal for field type `FieldType` (an eDbDataType code): bare text for
 // numbers, currency, dates and Booleans ("0" for Null), double-quoted text for the text
-// types ("''" for Null), "" for every other type. Nothing inside is escaped.
+// types ("''" for Null), "" for every other type. Nothing inside is escaped. Bare texts are
+// literals of the dialect: 12, -2.5, 1E+20, True, False, #2026-12-05#, #2026-12-05 10:30:00#.
 std::string GetSQLValue(const Variant& Value, int16_t FieldType);
 
 // "[Table].[Field] as [Field~Main]" (or "~Grid]") when FieldName is in CommonNames,

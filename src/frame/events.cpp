@@ -1,0 +1,7 @@
+#include "frame/events.h"
+
+namespace ovt::frame {
+
+void processPendingEvents() {}
+
+}  // namespace ovt::frame
