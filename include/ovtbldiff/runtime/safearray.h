@@ -132,12 +132,15 @@ class SafeArray {
   std::vector<T> data_;
 };
 
-// The upper bound of a dimension as a 16-bit loop bound: members walk arrays with 16-bit
-// counters, so an upper bound above 32767 raises Overflow (6) before the loop starts.
+// The upper bound of a dimension as a 16-bit loop bound. Members walk arrays with 16-bit
+// counters: the platform's counter overflows on its last step past 32767, so a dimension of
+// 32768 or more elements (upper bound 32767 and above) raises Overflow (6). It is raised
+// here, before the loop starts, so that no partial work is done and an int16_t counter
+// running `i <= loopUpper(a)` always terminates.
 template <class T>
 int16_t loopUpper(const SafeArray<T>& a, int dim = 1) {
   int32_t ub = a.ubound(dim);
-  if (ub > 32767 || ub < -32768) raiseRuntime(RuntimeError::Overflow);
+  if (ub >= 32767 || ub < -32768) raiseRuntime(RuntimeError::Overflow);
   return static_cast<int16_t>(ub);
 }
 

@@ -101,6 +101,8 @@ class Variant {
   // Raw alternative, for code that switches on the type (nullptr when it is another type).
   template <class T> const T* get() const { return std::get_if<T>(&v_); }
 
+  // Same type and same value (an array compares its bounds and elements; an object by
+  // identity). Integer 1 and Long 1 differ: this is identity of values, not the `=` operator.
   bool operator==(const Variant& o) const;
 
  private:
@@ -110,25 +112,41 @@ class Variant {
       v_;
 };
 
-// The platform's standard conversions (CStr, CInt, CLng, CDbl, CBool, CByte, CCur).
+// The platform's standard conversions (CStr, CInt, CLng, CDbl, CBool, CByte, CCur, CDate).
+// Empty is "" / 0 / False; Null raises 94; an object or an array raises 13. Text becomes a
+// number when it is one (blanks around it allowed, "&H"/"&O" literals too), else 13; Boolean
+// True is -1 as a number (255 as a Byte); a Date is its serial; out of range raises 6.
 std::string toText(const Variant& v);
 int16_t toInteger(const Variant& v);
 int32_t toLong(const Variant& v);
 double toDouble(const Variant& v);
+// Text "True"/"False" (any case) or a number (non-zero is True).
 bool toBoolean(const Variant& v);
 uint8_t toByte(const Variant& v);
+// Decimal text converts exactly; more than four decimals round half to even.
 Currency toCurrency(const Variant& v);
+// A date, a number (its serial, years 100..9999 else 6) or text parseDate accepts.
+Date toDate(const Variant& v);
 // Text of a variant where Null counts as "" (the rule of `&` concatenation).
 std::string concatText(const Variant& v);
 
-// Text forms used everywhere a number or a date becomes text: at most 15 significant
-// digits, "." as separator, exponent form ("1E+15", "1E-05") when the decimal exponent
-// is 15 or more or below -4; dates as "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS".
+// Text of a Double: the value rounded to 15 significant digits, no trailing zeros, "." as
+// separator. Plain form while the decimal exponent e of the rounded value is -4 <= e <= 14
+// ("0.0001", "123456789012345"); exponent form otherwise, at least two exponent digits
+// ("1E+15", "1.5E-05", "1.23456789012346E+15"). -0 gives "0"; NaN/infinities "NaN",
+// "Infinity", "-Infinity" (the platform has none to print).
 std::string formatDouble(double d);
+// Currency like a Double in plain form, at most 4 decimals ("1.5", "-0.0001", "3").
 std::string formatCurrency(Currency c);
+// Locale-neutral: "YYYY-MM-DD", or "YYYY-MM-DD HH:MM:SS" when the time (rounded to the
+// second) is not midnight; also for serials with no date part ("1899-12-30 12:00:00").
 std::string formatDate(Date d);
-// Parses "YYYY-MM-DD[ HH:MM[:SS]]" (a "T" may stand for the blank); false when it is not a date.
+// Parses "YYYY-MM-DD[ HH:MM[:SS]]" (a "T" may stand for the blank, blanks around allowed);
+// false when it is not a valid date of years 100..9999.
 bool parseDate(std::string_view text, Date& out);
+// The serial of a civil date and time; a field out of its range raises 5. Before
+// 1899-12-30 the serial is negative with the time as its (positive) fraction: -1.25 is
+// 1899-12-29 06:00:00.
 Date makeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
 // Rounds half to even, as the platform does when a number becomes a whole number.
