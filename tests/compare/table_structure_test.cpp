@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalogue/scripted_db.h"
+#include "ovtbldiff/gateway.h"
+
+namespace ovt {
+namespace {
+
+using test::raisedBy;
+
+struct FieldSpec {
+  std::string name;
+  int32_t type = db::adVarWChar;
+  bool nullable = true;
+};
+
+class SpecField : public db::cField {
+ public:
+  explicit SpecField(FieldSpec s) : s_(std::move(s)) {}
+  bool Nullable() const override { return s_.nullable; }
+  int32_t DataType() const override { return s_.type; }
+  std::string Name() const override { return s_.name; }
+
+ private:
+  FieldSpec s_;
+};
+
+class SpecFields : public db::cFields {
+ public:
+  SpecFields(std::vector<db::FieldRef> items, int32_t count) : items_(std::move(items)), count_(count) {}
+  int32_t Count() const override { return count_; }
+  std::vector<db::FieldRef> Items() const override { return items_; }
+
+ private:
+  std::vector<db::FieldRef> items_;
+  int32_t count_;
+};
+
+// A table description with chosen automatic fields; it logs every IsAutoField question.
+class SpecTable : public db::cTable {
+ public:
+  SpecTable(std::string name, std::vector<FieldSpec> fields, std::set<std::string> autos = {})
+      : name_(std::move(name)), autos_(std::move(autos)) {
+    for (FieldSpec& f : fields) fields_.push_back(std::make_shared<SpecField>(std::move(f)));
+  }
+  db::FieldsRef Fields() override {
+    return std::make_shared<SpecFields>(fields_, countOverride >= 0 ? countOverride
+                                                                    : static_cast<int32_t>(fields_.size()));
+  }
+  std::string Name() const override { return name_; }
+  bool IsAutoField(std::string& fieldName) override {
+    asked.push_back(fieldName);
+    return autos_.count(fieldName) > 0;
+  }
+
+  std::vector<std::string> asked;
+  int32_t countOverride = -1;
+
+ private:
+  std::string name_;
+  std::vector<db::FieldRef> fields_;
+  std::set<std::string> autos_;
+};
+
+std::vector<std::string> listOf(const StringArray& a) {
+  EXPECT_EQ(a.dims(), 1);
+  EXPECT_EQ(a.lbound(), 0);
+  return a.elements();
+}
+
+struct Outcome {
+  std::string report;
+  std::vector<std::string> common;
+};
+
+Outcome compare(std::vector<FieldSpec> f1, std::vector<FieldSpec> f2, int32_t* select = nullptr,
+                const char* n1 = "T1", const char* n2 = "T2") {
+  cDataGetway g;
+  db::TableRef t1 = std::make_shared<SpecTable>(n1, std::move(f1));
+  db::TableRef t2 = std::make_shared<SpecTable>(n2, std::move(f2));
+  StringArray common{"left", "over", "from", "before"};
+  std::string report = g.CompareTablesStructure(t1, t2, common, select);
+  return {report, listOf(common)};
+}
+
+TEST(CompareTablesStructure, SurveyWorkedReport) {
+  Outcome o = compare({{"UniqueKey", 3}, {"Name", 202}, {"Age", 2}},
+                      {{"UNIQUEKEY", 3}, {"Name", 203}, {"Pulse", 5}, {"Length", 5}}, nullptr,
+                      "Survey1", "Survey2");
+  EXPECT_EQ(o.report,
+            "Total fields of Survey1: 3;Total fields of Survey2: 4;Conflict field dataType for "
+            "Name: Jet Text <--> Jet Memo;Unmatched field Age;***;Unmatched field Pulse;"
+            "Unmatched field Length");
+  EXPECT_EQ(o.common, std::vector<std::string>{"UniqueKey"});
+}
+
+TEST(CompareTablesStructure, ReportsByCase) {
+  struct Case {
+    const char* what;
+    std::vector<FieldSpec> f1, f2;
+    std::string report;
+    std::vector<std::string> common;
+  };
+  const std::vector<Case> cases = {
+      {"identical structures", {{"A", 3}, {"B", 202, false}}, {{"A", 3}, {"B", 202, false}}, "", {"A", "B"}},
+      {"no shared field",
+       {{"A"}, {"B"}},
+       {{"C"}},
+       "Total fields of T1: 2;Total fields of T2: 1;Unmatched field A;Unmatched field B;***;"
+       "Unmatched field C",
+       {""}},
+      {"same count, no shared field", {{"A"}}, {{"C"}}, "Unmatched field A;***;Unmatched field C", {""}},
+      {"names equal up to case keep table 1's spelling", {{"UniqueKey"}, {"name"}}, {{"NAME"}, {"UNIQUEKEY"}}, "", {"UniqueKey", "name"}},
+      {"table 2 adds fields: empty table-1 section",
+       {{"A"}},
+       {{"A"}, {"X"}, {"Y"}},
+       "Total fields of T1: 1;Total fields of T2: 3;***;Unmatched field X;Unmatched field Y",
+       {"A"}},
+      {"type is tested before nullability",
+       {{"A", 3, true}},
+       {{"A", 202, false}},
+       "Conflict field dataType for A: Jet Long <--> Jet Text;***",
+       {""}},
+      {"nullability conflict",
+       {{"A", 3, true}, {"B", 3, false}},
+       {{"A", 3, false}, {"B", 3, true}},
+       "Conflict nullable for A: True <--> False;Conflict nullable for B: False <--> True;***",
+       {""}},
+      {"unnamed type codes", {{"A", 999}}, {{"A", -1}}, "Conflict field dataType for A: unknown data type <--> unknown data type;***", {""}},
+      {"only the first partner counts",
+       {{"A", 3}},
+       {{"a", 202}, {"A", 3}},
+       "Total fields of T1: 1;Total fields of T2: 2;Conflict field dataType for A: Jet Long <--> Jet Text;***",
+       {""}},
+      {"different counts without any item give the empty report", {{"A"}, {"a"}}, {{"A"}}, "", {"A", "a"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = compare(c.f1, c.f2);
+    EXPECT_EQ(o.report, c.report);
+    EXPECT_EQ(o.common, c.common);
+  }
+}
+
+TEST(CompareTablesStructure, AutoFieldsLeftOutOnlyWhenAsked) {
+  for (int32_t select : {1, 2, 7}) {
+    SCOPED_TRACE(select);
+    cDataGetway g;
+    auto s1 = std::make_shared<SpecTable>(
+        "T1", std::vector<FieldSpec>{{"UniqueKey", 3}, {"Name"}, {"Age", 2}, {"Kind", 3}},
+        std::set<std::string>{"UniqueKey"});
+    auto s2 = std::make_shared<SpecTable>(
+        "T2", std::vector<FieldSpec>{{"uniquekey", 3}, {"NAME"}, {"Age", 2}, {"Kind", 202}},
+        std::set<std::string>{"Age"});
+    db::TableRef t1 = s1, t2 = s2;
+    StringArray common;
+    const std::string report = g.CompareTablesStructure(t1, t2, common, &select);
+    // An empty table-2 section leaves the marker at the end of the report.
+    EXPECT_EQ(report, "Conflict field dataType for Kind: Jet Long <--> Jet Text;***");
+    if (select == TableDiffAllFields) {
+      EXPECT_EQ(listOf(common), (std::vector<std::string>{"UniqueKey", "Name", "Age"}));
+      EXPECT_TRUE(s1->asked.empty());
+      EXPECT_TRUE(s2->asked.empty());
+    } else {
+      EXPECT_EQ(listOf(common), std::vector<std::string>{"Name"});
+      // Both tables are asked about every conflict-free shared field, by their own spelling.
+      EXPECT_EQ(s1->asked, (std::vector<std::string>{"UniqueKey", "Name", "Age"}));
+      EXPECT_EQ(s2->asked, (std::vector<std::string>{"uniquekey", "NAME", "Age"}));
+    }
+  }
+}
+
+TEST(CompareTablesStructure, OmittedSelectionComparesAllFields) {
+  Outcome o = compare({{"A"}}, {{"A"}});
+  EXPECT_EQ(o.common, std::vector<std::string>{"A"});
+}
+
+TEST(CompareTablesStructure, FailuresCarryTheMemberSource) {
+  cDataGetway g;
+  db::TableRef missing;
+  db::TableRef t = std::make_shared<SpecTable>("T", std::vector<FieldSpec>{{"A"}});
+  StringArray common{"kept"};
+  ComError e = raisedBy([&] { g.CompareTablesStructure(t, missing, common); });
+  EXPECT_EQ(e.number(), 91);
+  EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
+  EXPECT_EQ(e.description(), "Object variable or With block variable not set");
+  EXPECT_EQ(listOf(common), std::vector<std::string>{"kept"});
+
+  auto big = std::make_shared<SpecTable>("Big", std::vector<FieldSpec>{{"A"}});
+  big->countOverride = 32768;
+  db::TableRef b = big;
+  e = raisedBy([&] { g.CompareTablesStructure(t, b, common); });
+  EXPECT_EQ(e.number(), 6);
+  EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
+  EXPECT_EQ(e.description(), "Overflow");
+}
+
+TEST(CompareTablesStructure, CommonFieldsWrittenBeforeAFailureStay) {
+  // A two-dimensional CommonFields cannot grow keeping its entries: the first common field
+  // fails with 9, after nothing was written.
+  cDataGetway g;
+  db::TableRef t1 = std::make_shared<SpecTable>("T1", std::vector<FieldSpec>{{"A"}});
+  db::TableRef t2 = std::make_shared<SpecTable>("T2", std::vector<FieldSpec>{{"A"}});
+  StringArray common = StringArray::of2({{"x", "y"}});
+  ComError e = raisedBy([&] { g.CompareTablesStructure(t1, t2, common); });
+  EXPECT_EQ(e.number(), 9);
+  EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
+  EXPECT_EQ(common, StringArray::of2({{"x", "y"}}));
+}
+
+TEST(GetFldType, NamesEveryCode) {
+  const std::vector<std::pair<int32_t, std::string>> names = {
+      {0, "Ado Empty"},        {2, "Jet Integer"},       {3, "Jet Long"},
+      {4, "Jet Single"},       {5, "Jet Double"},        {6, "Jet Currency"},
+      {7, "Jet Date/Time"},    {8, "Ado BSTR"},          {11, "Jet Yes/No"},
+      {14, "Ado Decimal"},     {16, "Ado TinyInt"},      {17, "Jet Byte"},
+      {20, "Ado BigInt"},      {72, "Ado GUID"},         {128, "Ado Binary"},
+      {129, "Ado Char"},       {130, "Ado WChar"},       {131, "Jet Decimal"},
+      {134, "Ado DBTime"},     {135, "Ado DBTimeStamp"}, {201, "Ado LongVarChar"},
+      {202, "Jet Text"},       {203, "Jet Memo"},        {205, "Ado LongVarBinary"},
+      {8192, "Ado Array"},     {1, "unknown data type"}, {133, "unknown data type"},
+      {200, "unknown data type"}, {204, "unknown data type"}, {-3, "unknown data type"},
+      {INT32_MIN, "unknown data type"}};
+  cDataGetway g;
+  for (const auto& [code, text] : names) EXPECT_EQ(g.GetFldType(code), text) << code;
+}
+
+}  // namespace
+}  // namespace ovt
