@@ -13,26 +13,26 @@ namespace {
 
 using test::raisedBy;
 
-struct FieldSpec {
+struct FieldDef {
   std::string name;
   int32_t type = db::adVarWChar;
   bool nullable = true;
 };
 
-class SpecField : public db::cField {
+class MadeField : public db::cField {
  public:
-  explicit SpecField(FieldSpec s) : s_(std::move(s)) {}
+  explicit MadeField(FieldDef s) : s_(std::move(s)) {}
   bool Nullable() const override { return s_.nullable; }
   int32_t DataType() const override { return s_.type; }
   std::string Name() const override { return s_.name; }
 
  private:
-  FieldSpec s_;
+  FieldDef s_;
 };
 
-class SpecFields : public db::cFields {
+class MadeFields : public db::cFields {
  public:
-  SpecFields(std::vector<db::FieldRef> items, int32_t count) : items_(std::move(items)), count_(count) {}
+  MadeFields(std::vector<db::FieldRef> items, int32_t count) : items_(std::move(items)), count_(count) {}
   int32_t Count() const override { return count_; }
   std::vector<db::FieldRef> Items() const override { return items_; }
 
@@ -42,14 +42,14 @@ class SpecFields : public db::cFields {
 };
 
 // A table description with chosen automatic fields; it logs every IsAutoField question.
-class SpecTable : public db::cTable {
+class MadeTable : public db::cTable {
  public:
-  SpecTable(std::string name, std::vector<FieldSpec> fields, std::set<std::string> autos = {})
+  MadeTable(std::string name, std::vector<FieldDef> fields, std::set<std::string> autos = {})
       : name_(std::move(name)), autos_(std::move(autos)) {
-    for (FieldSpec& f : fields) fields_.push_back(std::make_shared<SpecField>(std::move(f)));
+    for (FieldDef& f : fields) fields_.push_back(std::make_shared<MadeField>(std::move(f)));
   }
   db::FieldsRef Fields() override {
-    return std::make_shared<SpecFields>(fields_, countOverride >= 0 ? countOverride
+    return std::make_shared<MadeFields>(fields_, countOverride >= 0 ? countOverride
                                                                     : static_cast<int32_t>(fields_.size()));
   }
   std::string Name() const override { return name_; }
@@ -78,11 +78,11 @@ struct Outcome {
   std::vector<std::string> common;
 };
 
-Outcome compare(std::vector<FieldSpec> f1, std::vector<FieldSpec> f2, int32_t* select = nullptr,
+Outcome compare(std::vector<FieldDef> f1, std::vector<FieldDef> f2, int32_t* select = nullptr,
                 const char* n1 = "T1", const char* n2 = "T2") {
   cDataGetway g;
-  db::TableRef t1 = std::make_shared<SpecTable>(n1, std::move(f1));
-  db::TableRef t2 = std::make_shared<SpecTable>(n2, std::move(f2));
+  db::TableRef t1 = std::make_shared<MadeTable>(n1, std::move(f1));
+  db::TableRef t2 = std::make_shared<MadeTable>(n2, std::move(f2));
   StringArray common{"left", "over", "from", "before"};
   std::string report = g.CompareTablesStructure(t1, t2, common, select);
   return {report, listOf(common)};
@@ -102,7 +102,7 @@ TEST(CompareTablesStructure, SurveyWorkedReport) {
 TEST(CompareTablesStructure, ReportsByCase) {
   struct Case {
     const char* what;
-    std::vector<FieldSpec> f1, f2;
+    std::vector<FieldDef> f1, f2;
     std::string report;
     std::vector<std::string> common;
   };
@@ -151,11 +151,11 @@ TEST(CompareTablesStructure, AutoFieldsLeftOutOnlyWhenAsked) {
   for (int32_t select : {1, 2, 7}) {
     SCOPED_TRACE(select);
     cDataGetway g;
-    auto s1 = std::make_shared<SpecTable>(
-        "T1", std::vector<FieldSpec>{{"UniqueKey", 3}, {"Name"}, {"Age", 2}, {"Kind", 3}},
+    auto s1 = std::make_shared<MadeTable>(
+        "T1", std::vector<FieldDef>{{"UniqueKey", 3}, {"Name"}, {"Age", 2}, {"Kind", 3}},
         std::set<std::string>{"UniqueKey"});
-    auto s2 = std::make_shared<SpecTable>(
-        "T2", std::vector<FieldSpec>{{"uniquekey", 3}, {"NAME"}, {"Age", 2}, {"Kind", 202}},
+    auto s2 = std::make_shared<MadeTable>(
+        "T2", std::vector<FieldDef>{{"uniquekey", 3}, {"NAME"}, {"Age", 2}, {"Kind", 202}},
         std::set<std::string>{"Age"});
     db::TableRef t1 = s1, t2 = s2;
     StringArray common;
@@ -183,7 +183,7 @@ TEST(CompareTablesStructure, OmittedSelectionComparesAllFields) {
 TEST(CompareTablesStructure, FailuresCarryTheMemberSource) {
   cDataGetway g;
   db::TableRef missing;
-  db::TableRef t = std::make_shared<SpecTable>("T", std::vector<FieldSpec>{{"A"}});
+  db::TableRef t = std::make_shared<MadeTable>("T", std::vector<FieldDef>{{"A"}});
   StringArray common{"kept"};
   ComError e = raisedBy([&] { g.CompareTablesStructure(t, missing, common); });
   EXPECT_EQ(e.number(), 91);
@@ -191,7 +191,7 @@ TEST(CompareTablesStructure, FailuresCarryTheMemberSource) {
   EXPECT_EQ(e.description(), "Object variable or With block variable not set");
   EXPECT_EQ(listOf(common), std::vector<std::string>{"kept"});
 
-  auto big = std::make_shared<SpecTable>("Big", std::vector<FieldSpec>{{"A"}});
+  auto big = std::make_shared<MadeTable>("Big", std::vector<FieldDef>{{"A"}});
   big->countOverride = 32768;
   db::TableRef b = big;
   e = raisedBy([&] { g.CompareTablesStructure(t, b, common); });
@@ -204,8 +204,8 @@ TEST(CompareTablesStructure, CommonFieldsWrittenBeforeAFailureStay) {
   // A two-dimensional CommonFields cannot grow keeping its entries: the first common field
   // fails with 9, after nothing was written.
   cDataGetway g;
-  db::TableRef t1 = std::make_shared<SpecTable>("T1", std::vector<FieldSpec>{{"A"}});
-  db::TableRef t2 = std::make_shared<SpecTable>("T2", std::vector<FieldSpec>{{"A"}});
+  db::TableRef t1 = std::make_shared<MadeTable>("T1", std::vector<FieldDef>{{"A"}});
+  db::TableRef t2 = std::make_shared<MadeTable>("T2", std::vector<FieldDef>{{"A"}});
   StringArray common = StringArray::of2({{"x", "y"}});
   ComError e = raisedBy([&] { g.CompareTablesStructure(t1, t2, common); });
   EXPECT_EQ(e.number(), 9);
