@@ -50,6 +50,20 @@ TEST(GetOruGridList, ListsGridsInQueryOrder) {
   EXPECT_EQ(db->options, std::vector<int32_t>{3});
 }
 
+TEST(GetOruGridList, LinkTableNamesGoIntoTheStatementUnchanged) {
+  auto db = std::make_shared<ScriptedDatabase>();
+  addGrids(*db, "ORULINK_view Visit", {{"Drugs", "ORULINK_viewDrugs"}});
+  cDataGetway g;
+  db::DatabaseRef arg = db;
+  StringArray list;
+  EXPECT_TRUE(g.GetOruGridList("ORULINK_view Visit", list, &arg));
+  EXPECT_EQ(db->statements.at(0),
+            "select A.Name as GridName, B.Datatable as GridViewName from [ORULINK_view Visit] as A, "
+            "[ORULINK_view Visit] as B where A.Type ='GRID' and A.Datatable = B.Name and "
+            "B.PageNumber=0 and B.Type = 'SOURCE'");
+  EXPECT_EQ(list, listOf({{"Drugs", "ORULINK_viewDrugs"}}));
+}
+
 TEST(GetOruGridList, NoGridGivesTheEmptyList) {
   auto db = std::make_shared<ScriptedDatabase>();
   addGrids(*db, "viewPlain", {});
