@@ -82,7 +82,8 @@ db::RecordsetRef cDataGetway::GetTblDiffGridRS(std::string ParentTbl1Name, std::
   };
   return frame::withKeptSource([&]() -> db::RecordsetRef {
     db::RecordsetRef result;
-    db::cDatabase& conn = deref(db_);
+    const db::DatabaseRef connection = db_;  // held for the whole call
+    db::cDatabase& conn = deref(connection);
 
     db::TableRef child1, child2, parent1;
     for (const db::TableRef& t : conn.Tables()) {
