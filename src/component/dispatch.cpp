@@ -15,7 +15,7 @@ constexpr int32_t kWrongArgumentCount = 450;
 // arguments are copied back into the caller's Variants by writeBack().
 class Args {
  public:
-  Args(const MemberInfo& m, std::vector<DispArg>& args) : member_(m), args_(args) {
+  Args(const MemberInfo& m, std::vector<DispArg>& args) : args_(args) {
     if (args.size() > m.params.size())
       raiseError(kWrongArgumentCount, "", "Wrong number of arguments or invalid property assignment");
     for (size_t i = 0; i < m.params.size(); ++i)
@@ -87,7 +87,6 @@ class Args {
     else return tables_;
   }
 
-  const MemberInfo& member_;
   std::vector<DispArg>& args_;
   std::deque<std::string> texts_;
   std::deque<bool> bools_;

@@ -189,6 +189,8 @@ TEST_F(Startup, WithoutATranslatorAMemberErrorBecomesObjectNotSet) {
 }
 
 TEST(Configuration, LocationFromTheEnvironment) {
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home ? home : "";
   ::setenv("OVT_CONFIG", "/x/y.ini", 1);
   EXPECT_EQ(glossary::configPath(), "/x/y.ini");
   ::unsetenv("OVT_CONFIG");
@@ -197,6 +199,7 @@ TEST(Configuration, LocationFromTheEnvironment) {
   ::unsetenv("XDG_CONFIG_HOME");
   ::setenv("HOME", "/home/u", 1);
   EXPECT_EQ(glossary::configPath(), "/home/u/.config/ovtbldiff/ovtbldiff.ini");
+  ::setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(Configuration, IniValuesBySectionAndKey) {
