@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "component/component_support.h"
+#include "ovtbldiff/gateway.h"
 #include "ovtbldiff/host.h"
 #include "support/recording_db.h"
 
@@ -207,6 +208,62 @@ TEST_F(Dispatch, WriteBackHappensOnFailureToo) {
   std::optional<ErrorRecord> rec = getErrorInfo();
   ASSERT_TRUE(rec);
   EXPECT_EQ(rec->description, "There are no fields to compare.");
+}
+
+class NamedField : public db::cField {
+ public:
+  explicit NamedField(std::string n) : name_(std::move(n)) {}
+  bool Nullable() const override { return true; }
+  int32_t DataType() const override { return db::adInteger; }
+  std::string Name() const override { return name_; }
+
+ private:
+  std::string name_;
+};
+
+class FieldList : public db::cFields {
+ public:
+  explicit FieldList(std::vector<db::FieldRef> f) : f_(std::move(f)) {}
+  int32_t Count() const override { return static_cast<int32_t>(f_.size()); }
+  std::vector<db::FieldRef> Items() const override { return f_; }
+
+ private:
+  std::vector<db::FieldRef> f_;
+};
+
+// A table whose "UniqueKey" the system fills by itself.
+class KeyedTable : public db::cTable {
+ public:
+  KeyedTable(std::string name, std::vector<std::string> fields) : name_(std::move(name)) {
+    for (auto& f : fields) fields_.push_back(std::make_shared<NamedField>(f));
+  }
+  db::FieldsRef Fields() override { return std::make_shared<FieldList>(fields_); }
+  std::string Name() const override { return name_; }
+  bool IsAutoField(std::string& f) override { return f == "UniqueKey"; }
+
+ private:
+  std::string name_;
+  std::vector<db::FieldRef> fields_;
+};
+
+TEST_F(Dispatch, OmittedOptionalArgumentTakesItsDefault) {
+  // UniqueKey is shared and conflict-free but filled by the system: only the "no automatic
+  // fields" selection leaves it out of CommonFields.
+  Variant t1(std::make_shared<KeyedTable>("A", std::vector<std::string>{"UniqueKey", "X"}));
+  Variant t2(std::make_shared<KeyedTable>("B", std::vector<std::string>{"UniqueKey", "X"}));
+  auto common = [&](DispArg select) {
+    Variant fields, r;
+    EXPECT_EQ(invoke("CompareTablesStructure", {byRef(t1), byRef(t2), byRef(fields), select}, &r), kOk);
+    EXPECT_EQ(fields.type(), VarType::StringArray);  // came back through the by-reference argument
+    return fields;
+  };
+  Variant all(int32_t{TableDiffAllFields}), noAuto(int32_t{TableDiffNoAutoFields});
+  const Variant omittedFields = common(omitted());
+  EXPECT_EQ(omittedFields, common(byRef(all)));
+  EXPECT_EQ(omittedFields.stringArray().at(0), "UniqueKey");
+  const Variant noAutoFields = common(byRef(noAuto));
+  EXPECT_EQ(noAutoFields.stringArray().at(0), "X");
+  EXPECT_EQ(noAuto, Variant(int32_t{TableDiffNoAutoFields}));  // only read, written back unchanged
 }
 
 TEST_F(Dispatch, ArgumentCountAndTypesAreChecked) {
