@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <cstdlib>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalogue/scripted_db.h"
+#include "glossary/startup.h"
 #include "ovtbldiff/gateway.h"
 
 namespace ovt {
@@ -211,6 +214,44 @@ TEST(CompareTablesStructure, CommonFieldsWrittenBeforeAFailureStay) {
   EXPECT_EQ(e.number(), 9);
   EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
   EXPECT_EQ(common, StringArray::of2({{"x", "y"}}));
+}
+
+TEST(CompareTablesStructure, PhrasesAreTranslatedAndTheRestIsNot) {
+  std::string report;
+  std::thread t([&] {
+    ::setenv("OVT_LANGUAGE", "German", 1);
+    cDataGetway g;
+    ::unsetenv("OVT_LANGUAGE");
+    db::TableRef t1 = std::make_shared<MadeTable>(
+        "S1", std::vector<FieldDef>{{"A", 3, true}, {"B", 202, true}, {"C"}});
+    db::TableRef t2 = std::make_shared<MadeTable>(
+        "S2", std::vector<FieldDef>{{"A", 3, false}, {"B", 203}});
+    StringArray common;
+    report = g.CompareTablesStructure(t1, t2, common);
+  });
+  t.join();
+  EXPECT_EQ(report,
+            "Anzahl der Felder von S1: 3;Anzahl der Felder von S2: 2;Konflikt bei Nullwerten für A: "
+            "True <--> False;Konflikt beim Datentyp des Feldes B: Jet Text <--> Jet Memo;"
+            "Nicht zugeordnetes Feld C;***");
+}
+
+TEST(CompareTablesStructure, NoTranslatorFailsWithTheMemberSource) {
+  ComError e(0, "", "");
+  std::thread t([&] {
+    glossary::testing::failStep(glossary::testing::Step::CreateTranslator, 429);
+    cDataGetway g;
+    db::TableRef t1 = std::make_shared<MadeTable>("S1", std::vector<FieldDef>{{"A"}});
+    db::TableRef t2 = std::make_shared<MadeTable>("S2", std::vector<FieldDef>{{"B"}});
+    StringArray common;
+    e = raisedBy([&] { g.CompareTablesStructure(t1, t2, common); });
+    // Identical tables need no phrase and still compare.
+    db::TableRef t3 = std::make_shared<MadeTable>("S3", std::vector<FieldDef>{{"A"}});
+    EXPECT_EQ(g.CompareTablesStructure(t1, t3, common), "");
+  });
+  t.join();
+  EXPECT_EQ(e.number(), 91);
+  EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
 }
 
 TEST(GetFldType, NamesEveryCode) {
