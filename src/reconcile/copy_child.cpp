@@ -71,8 +71,8 @@ bool cDataGetway::CopyChild(std::string SourceTblName, std::string DestTblName,
     if (columns.empty()) {
       for (int16_t i = 0; i <= children; ++i)
         reconcile::note(ErrMsg, i, [&] {
-          return glossary::T("Copy child fails :") + " " +
-                 glossary::T("No variables to copy in view:") + ChildViewName;
+          // The detail has no catalogued phrase of its own and stays in English.
+          return glossary::T("Copy child fails :") + " " + "no column to copy from view " + ChildViewName;
         });
       return true;
     }
