@@ -118,3 +118,37 @@ inline StringArray messages(int n, const std::string& initial = "untouched") {
 }
 
 }  // namespace ovt::test
+
+namespace ovt::test {
+
+// Makes the k-th statement (counting OpenRecordset and Execute from 1) fail: a query raises,
+// an action statement answers False. k = 0 fails nothing.
+class FaultyScriptedDatabase : public ScriptedDatabase {
+ public:
+  int failAt = 0;
+  int seen = 0;
+  db::RecordsetRef OpenRecordset(const std::string& sql, int32_t option,
+                                 const std::string& text) override {
+    if (++seen == failAt) {
+      RecordingDatabase::OpenRecordset(sql, option, text);
+      raiseError(3000, "OVDB", "injected failure");
+    }
+    return ScriptedDatabase::OpenRecordset(sql, option, text);
+  }
+  bool Execute(const std::string& sql) override {
+    const bool ok = ScriptedDatabase::Execute(sql);
+    return ++seen == failAt ? false : ok;
+  }
+};
+
+// The work of a call split into transactions: each block from BeginTrans to its end.
+inline std::vector<std::vector<std::string>> transactions(const std::vector<std::string>& work) {
+  std::vector<std::vector<std::string>> blocks;
+  for (const std::string& c : work) {
+    if (c == "BeginTrans") blocks.emplace_back();
+    if (!blocks.empty()) blocks.back().push_back(c);
+  }
+  return blocks;
+}
+
+}  // namespace ovt::test
