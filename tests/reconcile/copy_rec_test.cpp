@@ -165,6 +165,29 @@ TEST_F(CopyRecCase, LinkTablesTakeThePrefixOnTheirOwnSide) {
   EXPECT_EQ(db->statements.at(3), "delete from [Kids] where FKey = 7");
 }
 
+// With no common field there is nothing to assign: the update is not sent and the record
+// fails with its source query.
+TEST_F(CopyRecCase, UpdateWithoutCommonFieldsFailsTheRecord) {
+  common = StringArray{""};
+  matchValues = values({{int32_t{5}}});
+  destRecord(5, 7);
+  db->answers["select ,UniqueKey from [Survey] where [ID] = 5 "] = Rows{{"UniqueKey"}, {3}, {{Variant(int32_t{100})}}};
+  EXPECT_FALSE(copy(noGrids));
+  EXPECT_EQ(errMsg.at(0), "Query Fails : select ,UniqueKey from [Survey] where [ID] = 5 ");
+  for (const std::string& s : db->statements) EXPECT_EQ(s.rfind("update", 0), std::string::npos) << s;
+  EXPECT_EQ(db->work().back(), "RollbackTrans");
+}
+
+TEST_F(CopyRecCase, OverlongValueArrayOverflowsBeforeAnyRecord) {
+  VariantArray big;
+  big.redim(0, 32767, 0, 0);
+  matchValues = big;
+  ComError e = raisedBy([&] { copy(noGrids); });
+  EXPECT_EQ(e.number(), 6);
+  EXPECT_EQ(e.source(), "cDATAGateway:CopyRec");
+  EXPECT_TRUE(db->work().empty());
+}
+
 TEST_F(CopyRecCase, ChecksRaiseInOrderAndChangeNothing) {
   struct Check {
     std::function<void(ScriptedDatabase&)> setup;

@@ -116,6 +116,29 @@ TEST_F(DeleteRecCase, FormWithoutGridsMarksOnlyTheRecord) {
   for (const std::string& s : db->statements) EXPECT_EQ(s.rfind("update", 0), std::string::npos) << s;
 }
 
+// A grid view that is no view table makes GetOruDataTable raise 713: that grid cannot be
+// marked, so the record fails and its own mark is rolled back.
+TEST_F(DeleteRecCase, GridThatCannotBeLookedUpFailsTheRecord) {
+  matchValues = values({{int32_t{5}, Variant("N")}});
+  record("ID = 5 and Site = \"N\" ", 70);
+  db->tableTypes["gvPets"] = 2;
+  EXPECT_FALSE(run());
+  EXPECT_EQ(errMsg.at(0), "Mark delete fails : Query = Table:gvPets is not a Oru VIEW table");
+  EXPECT_EQ(db->work().back(), "RollbackTrans");
+}
+
+TEST_F(DeleteRecCase, OnlyTheFirstOfSeveralMatchesIsMarked) {
+  matchValues = values({{int32_t{5}, Variant("N")}});
+  db->answers["select recstatus,UniqueKey from [Survey] where ID = 5 and Site = \"N\" "] =
+      Rows{{"recstatus", "UniqueKey"}, {2, 3}, {{Variant(int16_t{1}), Variant(int32_t{70})},
+                                                {Variant(int16_t{1}), Variant(int32_t{80})}}};
+  EXPECT_TRUE(run());
+  int updates = 0;
+  for (const std::string& c : db->calls) updates += c == "Update";
+  EXPECT_EQ(updates, 1);
+  for (const std::string& s : db->statements) EXPECT_EQ(s.find("FKey = 80"), std::string::npos) << s;
+}
+
 TEST_F(DeleteRecCase, PhysicalDeleteBracketsNamesAndTouchesNoGrid) {
   oru = false;
   const std::string pd6 = "delete from [Survey] where [ID] = 6 and [Site] = \"S\" ";
