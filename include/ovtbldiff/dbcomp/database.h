@@ -28,6 +28,15 @@ inline constexpr int32_t kTableTypeOru = 0;   // data table of a form (UniqueKey
 inline constexpr int32_t kTableTypeView = 1;  // a view's catalogue table
 inline constexpr int32_t kTableTypeOther = 2; // neither
 
+// Error numbers the component raises, always with source "OVDB".
+inline constexpr int32_t kDbErrCommand = static_cast<int32_t>(0x80040E14u);  // statement refused: syntax, unknown name, wrong kind
+inline constexpr int32_t kDbErrFailure = static_cast<int32_t>(0x80004005u);  // any other engine failure
+inline constexpr int32_t kDbErrNoTable = static_cast<int32_t>(0x80040E37u);  // GetTableType of a missing table
+inline constexpr int32_t kDbErrNoCurrentRecord = 3021;  // FieldValue/Update/MoveNext at BOF or EOF
+inline constexpr int32_t kDbErrReadOnly = 3027;         // a write to a recordset that is not one table's rows
+inline constexpr int32_t kDbErrNoTransaction = 3034;    // commit or rollback without BeginTrans
+inline constexpr int32_t kDbErrItemNotFound = 3265;     // a field name the recordset does not have
+
 class cField : public Object {
  public:
   virtual bool Nullable() const = 0;

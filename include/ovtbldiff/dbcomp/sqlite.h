@@ -17,7 +17,13 @@ struct SqliteOptions {
 };
 
 // Opens (creating it when missing) a SQLite database file as a cDatabase connection.
-// Failure raises ComError with source "OVDB".
+// Failure raises ComError with source "OVDB". The trace file may also be named by the
+// environment variable OVDB_TRACE; each entry holds the statement as received, as run, and
+// its outcome (rows, rows changed, or the engine's error).
 DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options = {});
+
+// Runs SQLite's own SQL (one or more statements, not the Jet dialect) on a connection made by
+// OpenSqlite: for hosts and tests that prepare database files. Failure raises ComError.
+void RunSqliteScript(const DatabaseRef& db, const std::string& sql);
 
 }  // namespace ovt::db

@@ -1,0 +1,360 @@
+// cDatabase on SQLite. Every statement is parsed in the Jet dialect and rendered for SQLite
+// (src/dialect); nothing reaches the engine unparsed, so text after a first statement never
+// runs. Decisions:
+// - Transactions nest: each BeginTrans opens a savepoint, CommitTrans releases the innermost,
+//   RollbackTrans undoes and closes the innermost; the outermost commit makes changes
+//   permanent. Commit or rollback with none open raises kDbErrNoTransaction.
+// - Stored views (CreateView) are temporary views of the connection: they can read link
+//   tables, and a call that fails leaves nothing behind in the file.
+// - `select ... into T` creates T with the source columns' declared types and NOT NULL
+//   flags (no key, no index) and copies the rows, in one savepoint.
+// - A link file is attached as schema kLinkSchema; ORULINK_X names its table X.
+// - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
+//   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ovtbldiff/runtime/text.h"
+#include "sqlite/connection.h"
+
+namespace ovt::db::sqlite {
+
+int32_t typeCodeOf(std::string_view declared) {
+  if (int32_t code = dialect::jetTypeCode(declared)) return code;
+  std::string t;
+  for (char c : declared) t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (t.find_first_not_of(' ') == std::string::npos) return adVarWChar;
+  if (t.find("INT") != std::string::npos) return adInteger;
+  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos || t.find("TEXT") != std::string::npos)
+    return adVarWChar;
+  if (t.find("BLOB") != std::string::npos) return adLongVarBinary;
+  if (t.find("REAL") != std::string::npos || t.find("FLOA") != std::string::npos || t.find("DOUB") != std::string::npos)
+    return adDouble;
+  return adNumeric;
+}
+
+// Column types for the renderer, read from the engine's catalogue on demand and kept for
+// one statement.
+class SqliteDatabase::Schema : public dialect::SchemaInfo {
+ public:
+  explicit Schema(const SqliteDatabase& db) : db_(db) {}
+  std::optional<std::string> columnType(std::string_view table, std::string_view column) const override {
+    const std::string key = foldCase(table);
+    auto it = cache_.find(key);
+    if (it == cache_.end()) {
+      std::vector<ColumnInfo> cols;
+      dialect::TableTarget t = dialect::resolveTable(table, db_.linked() ? kLinkSchema : "");
+      std::string sql = t.schema.empty() ? "SELECT name, type FROM pragma_table_info(?1)"
+                                         : "SELECT name, type FROM pragma_table_info(?1, ?2)";
+      Stmt st(db_.handle(), sql);
+      sqlite3_bind_text(st.get(), 1, t.table.c_str(), -1, SQLITE_TRANSIENT);
+      if (!t.schema.empty()) sqlite3_bind_text(st.get(), 2, t.schema.c_str(), -1, SQLITE_TRANSIENT);
+      while (st.step() == SQLITE_ROW) {
+        ColumnInfo c;
+        c.name = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+        const unsigned char* ty = sqlite3_column_text(st.get(), 1);
+        c.type = ty ? reinterpret_cast<const char*>(ty) : "";
+        cols.push_back(std::move(c));
+      }
+      it = cache_.emplace(key, std::move(cols)).first;
+    }
+    for (const auto& c : it->second)
+      if (textEqual(c.name, column)) return c.type;
+    return std::nullopt;
+  }
+
+ private:
+  const SqliteDatabase& db_;
+  mutable std::map<std::string, std::vector<ColumnInfo>> cache_;
+};
+
+SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& options)
+    : path_(path), linkFile_(options.linkFile), binary_(options.binaryCompare) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK)
+    raise(kErrFailure, "Cannot open the database file '" + path + "': " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
+  // A double-quoted word is never a text literal for the engine: the dialect's literals are
+  // rendered in single quotes, and a misspelt name must fail, not become a text.
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+  sqlite3_busy_timeout(raw, 5000);
+  registerDialectFunctions(raw, binary_);
+  if (!linkFile_.empty()) {
+    if (!std::filesystem::exists(linkFile_)) raise(kErrFailure, "The link file '" + linkFile_ + "' does not exist");
+    Stmt st(raw, std::string("ATTACH DATABASE ?1 AS ") + kLinkSchema);
+    sqlite3_bind_text(st.get(), 1, linkFile_.c_str(), -1, SQLITE_TRANSIENT);
+    st.step();
+  }
+  std::string tracePath = options.traceFile;
+  if (tracePath.empty())
+    if (const char* env = std::getenv("OVDB_TRACE")) tracePath = env;
+  if (!tracePath.empty()) {
+    trace_ = std::make_unique<std::ofstream>(tracePath, std::ios::app);
+    if (!*trace_) raise(kErrFailure, "Cannot open the trace file '" + tracePath + "'");
+  }
+}
+
+std::string SqliteDatabase::Describe() const {
+  return "SQLite database " + path_ + (linkFile_.empty() ? "" : " linked to " + linkFile_);
+}
+
+void SqliteDatabase::trace(const std::string& operation, const std::string& received, const std::string& run,
+                           const std::string& outcome) {
+  if (!trace_) return;
+  *trace_ << "-- " << operation << "\njet: " << received << "\nsql: " << run << "\n=> " << outcome << "\n";
+  trace_->flush();
+}
+
+dialect::SqliteRenderOptions SqliteDatabase::renderOptions(const Schema& schema) const {
+  dialect::SqliteRenderOptions o;
+  o.caseInsensitive = !binary_;
+  o.linkSchema = linked() ? kLinkSchema : "";
+  o.schema = &schema;
+  return o;
+}
+
+std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) const {
+  dialect::TableTarget t = dialect::resolveTable(name, linked() ? kLinkSchema : "");
+  const std::string schema = t.schema.empty() ? "main" : t.schema;
+  Stmt st(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'");
+  while (st.step() == SQLITE_ROW) {
+    std::string n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    if (textEqual(n, t.table)) return TableLocation{name, schema, n};
+  }
+  return std::nullopt;
+}
+
+std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
+  std::vector<ColumnInfo> out;
+  Stmt st(db_.get(), "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1, ?2)");
+  sqlite3_bind_text(st.get(), 1, t.table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(st.get(), 2, t.schema.c_str(), -1, SQLITE_TRANSIENT);
+  while (st.step() == SQLITE_ROW) {
+    ColumnInfo c;
+    c.name = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    const unsigned char* ty = sqlite3_column_text(st.get(), 1);
+    c.type = ty ? reinterpret_cast<const char*>(ty) : "";
+    c.notNull = sqlite3_column_int(st.get(), 2) != 0;
+    c.pk = sqlite3_column_int(st.get(), 3);
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t option, const std::string&) {
+  // The four options of the interface all give the same kind of recordset: fully read, with
+  // an exact count, updatable when the statement reads a single table.
+  if (option < 0 || option > 3) raise(kErrFailure, "Invalid recordset option " + std::to_string(option));
+  std::string rendered;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (!st.isSelect()) raise(kErrSyntax, "OpenRecordset needs a SELECT statement: " + sql);
+    Schema schema(*this);
+    dialect::SqliteRenderOptions o = renderOptions(schema);
+    const auto& select = std::get<dialect::Select>(st.body);
+    if (select.from.size() == 1 && select.from[0]->kind == dialect::Source::Kind::Table &&
+        findTable(select.from[0]->table.text))
+      o.addRowId = true;
+    dialect::SqliteRendering r = dialect::renderSqlite(st, o);
+    rendered = r.sql;
+    Stmt stmt;
+    std::string error;
+    int code = 0;
+    if (!Stmt::tryPrepare(db_.get(), r.sql, stmt, error, code)) {
+      if (!r.rowIdAdded) raise(numberFor(code), error);
+      // A table without rowid: read it as a plain, read-only result.
+      o.addRowId = false;
+      r = dialect::renderSqlite(st, o);
+      rendered = r.sql;
+      if (!Stmt::tryPrepare(db_.get(), r.sql, stmt, error, code)) raise(numberFor(code), error);
+    }
+    std::string outcome;
+    RecordsetRef rs = makeRecordset(shared_from_this(), stmt, r.rowIdAdded, r.baseTable, outcome);
+    trace("OpenRecordset", sql, rendered, outcome);
+    return rs;
+  } catch (const ComError& e) {
+    trace("OpenRecordset", sql, rendered, "error: " + e.description());
+    throw;
+  }
+}
+
+bool SqliteDatabase::makeTable(const dialect::SqliteRendering& r, std::string& outcome) {
+  sqlite3* db = db_.get();
+  exec(db, "SAVEPOINT ovt_make_table");
+  try {
+    std::string create = "CREATE TABLE " + r.intoTable + " (";
+    {
+      Stmt source(db, r.sql);
+      const int n = sqlite3_column_count(source.get());
+      for (int i = 0; i < n; ++i) {
+        std::string name = sqlite3_column_name(source.get(), i);
+        std::string quoted = "\"";
+        for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        quoted += "\"";
+        const char* decl = sqlite3_column_decltype(source.get(), i);
+        create += (i ? ", " : "") + quoted + (decl && *decl ? std::string(" ") + decl : std::string());
+        const char* dbName = sqlite3_column_database_name(source.get(), i);
+        const char* table = sqlite3_column_table_name(source.get(), i);
+        const char* origin = sqlite3_column_origin_name(source.get(), i);
+        int notNull = 0, pk = 0, autoinc = 0;
+        if (dbName && table && origin &&
+            sqlite3_table_column_metadata(db, dbName, table, origin, nullptr, nullptr, &notNull, &pk, &autoinc) == SQLITE_OK &&
+            notNull)
+          create += " NOT NULL";
+      }
+    }
+    create += ")";
+    exec(db, create);
+    Stmt insert(db, "INSERT INTO " + r.intoTable + " " + r.sql);
+    insert.step();
+    outcome = std::to_string(sqlite3_changes(db)) + " rows copied";
+    exec(db, "RELEASE ovt_make_table");
+    return true;
+  } catch (const ComError& e) {
+    exec(db, "ROLLBACK TO ovt_make_table");
+    exec(db, "RELEASE ovt_make_table");
+    throw;
+  }
+}
+
+bool SqliteDatabase::Execute(const std::string& sql) {
+  lastFailure_.clear();
+  std::string rendered, outcome;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (st.isSelect()) raise(kErrSyntax, "Execute cannot run a SELECT statement; use OpenRecordset");
+    Schema schema(*this);
+    dialect::SqliteRendering r = dialect::renderSqlite(st, renderOptions(schema));
+    if (st.isSelectInto()) {
+      rendered = "CREATE TABLE " + r.intoTable + " (...); INSERT INTO " + r.intoTable + " " + r.sql;
+      makeTable(r, outcome);
+    } else {
+      rendered = r.sql;
+      Stmt stmt(db_.get(), r.sql);
+      stmt.step();
+      outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+    }
+    trace("Execute", sql, rendered, outcome);
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("Execute", sql, rendered, "error: " + e.description());
+    return false;
+  }
+}
+
+bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& sql) {
+  lastFailure_.clear();
+  std::string rendered;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (!st.isSelect()) raise(kErrSyntax, "A view needs a SELECT statement");
+    Schema schema(*this);
+    dialect::SqliteRendering r = dialect::renderSqlite(st, renderOptions(schema));
+    rendered = r.sql;
+    Stmt check(db_.get(), r.sql);  // the view is checked before it is stored
+    exec(db_.get(), "CREATE TEMP VIEW [" + viewName + "] AS " + r.sql);
+    trace("CreateView " + viewName, sql, rendered, "view stored");
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("CreateView " + viewName, sql, rendered, "error: " + e.description());
+    return false;
+  }
+}
+
+bool SqliteDatabase::DropView(const std::string& viewName) {
+  try {
+    for (const char* schema : {"temp", "main"}) {
+      Stmt st(db_.get(), std::string("SELECT name FROM [") + schema + "].sqlite_master WHERE type = 'view'");
+      std::vector<std::string> names;
+      while (st.step() == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
+      for (const auto& n : names)
+        if (textEqual(n, viewName)) exec(db_.get(), std::string("DROP VIEW [") + schema + "].[" + n + "]");
+    }
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    return false;
+  }
+}
+
+bool SqliteDatabase::DropTable(const std::string& tableName) {
+  lastFailure_.clear();
+  try {
+    auto t = findTable(tableName);
+    if (!t) raise(kErrSyntax, "Table '" + tableName + "' does not exist");
+    exec(db_.get(), "DROP TABLE " + t->qualified());
+    trace("DropTable", tableName, "DROP TABLE " + t->qualified(), "dropped");
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("DropTable", tableName, "", "error: " + e.description());
+    return false;
+  }
+}
+
+bool SqliteDatabase::TableExists(const std::string& tableName) { return findTable(tableName).has_value(); }
+
+int32_t SqliteDatabase::GetTableType(std::string& tableName) {
+  auto t = findTable(tableName);
+  if (!t) raise(kDbErrNoTable, "Table '" + tableName + "' does not exist");
+  auto cols = columns(*t);
+  auto has = [&](std::string_view n) {
+    for (const auto& c : cols)
+      if (textEqual(c.name, n)) return true;
+    return false;
+  };
+  if (has("UniqueKey") && has("RecStatus")) return kTableTypeOru;
+  if (has("Name") && has("Type") && has("PageNumber") && has("DataTable")) return kTableTypeView;
+  return kTableTypeOther;
+}
+
+std::vector<TableRef> SqliteDatabase::Tables() {
+  std::vector<TableRef> out;
+  auto list = [&](const std::string& schema, const std::string& prefix) {
+    Stmt st(db_.get(), "SELECT name FROM [" + schema +
+                           "].sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' ESCAPE '!' ORDER BY rowid");
+    while (st.step() == SQLITE_ROW) {
+      std::string n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+      out.push_back(newTable(shared_from_this(), TableLocation{prefix + n, schema, n}));
+    }
+  };
+  list("main", "");
+  if (linked()) list(kLinkSchema, std::string(dialect::kLinkPrefix));
+  return out;
+}
+
+void SqliteDatabase::BeginTrans() {
+  exec(db_.get(), "SAVEPOINT ovt_trans");
+  ++transactionDepth_;
+  trace("BeginTrans", "", "SAVEPOINT ovt_trans", "level " + std::to_string(transactionDepth_));
+}
+
+void SqliteDatabase::CommitTrans() {
+  if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Commit without an open transaction");
+  exec(db_.get(), "RELEASE ovt_trans");
+  --transactionDepth_;
+  trace("CommitTrans", "", "RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
+}
+
+void SqliteDatabase::RollbackTrans() {
+  if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Rollback without an open transaction");
+  exec(db_.get(), "ROLLBACK TO ovt_trans");
+  exec(db_.get(), "RELEASE ovt_trans");
+  --transactionDepth_;
+  trace("RollbackTrans", "", "ROLLBACK TO ovt_trans; RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
+}
+
+}  // namespace ovt::db::sqlite
+
+namespace ovt::db {
+
+DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options) {
+  return std::make_shared<sqlite::SqliteDatabase>(path, options);
+}
+
+}  // namespace ovt::db

@@ -1,0 +1,217 @@
+// The Jet dialect translator: statement texts in, SQLite texts out, and refusals with reasons.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "dialect/dialect.h"
+#include "ovtbldiff/runtime/error.h"
+
+namespace ovt::dialect {
+namespace {
+
+// Tables A and B: ID LONG, recstatus LONG, X TEXT(10), Y TEXT(10), K1 TEXT(5), K2 SHORT.
+class FakeSchema : public SchemaInfo {
+ public:
+  std::optional<std::string> columnType(std::string_view table, std::string_view column) const override {
+    std::string t(table), c(column);
+    for (auto& ch : t) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    for (auto& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (t != "a" && t != "b" && t != "orulink_a") return std::nullopt;
+    static const std::map<std::string, std::string> cols = {
+        {"id", "LONG"}, {"recstatus", "LONG"}, {"x", "TEXT(10)"}, {"y", "TEXT(10)"}, {"k1", "TEXT(5)"}, {"k2", "SHORT"}};
+    auto it = cols.find(c);
+    if (it == cols.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+std::string render(const std::string& jet, bool withSchema = true, std::string link = "") {
+  static FakeSchema schema;
+  SqliteRenderOptions o;
+  o.schema = withSchema ? &schema : nullptr;
+  o.linkSchema = std::move(link);
+  return renderSqlite(parse(jet), o).sql;
+}
+
+struct Case {
+  const char* jet;
+  const char* sqlite;
+};
+
+class Rendering : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Rendering, GivesTheSqliteText) { EXPECT_EQ(render(GetParam().jet), GetParam().sqlite); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Constructs, Rendering,
+    ::testing::Values(
+        // Record difference, conflict, Oru tables: integer keys without collation, the
+        // group comparison behind its prefilter.
+        Case{"select [A].[ID], [A].[X], [A].[Y] from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner join [B] on "
+             "[A].[ID] = [B].[ID]  and [A].recstatus = [B].recstatus  where  [A].[X]& [A].[Y]<> [B].[X]& [B].[Y]) and "
+             "[A].recstatus = 1  order by [A].[ID]",
+             "SELECT [A].[ID], [A].[X], [A].[Y] FROM [A] WHERE ([A].[ID] IN (SELECT [A].[ID] FROM ([A] INNER JOIN [B] ON "
+             "([A].[ID] = [B].[ID]) AND ([A].[recstatus] = [B].[recstatus])) WHERE (+[A].[X] IS NOT +[B].[X] OR "
+             "+[A].[Y] IS NOT +[B].[Y]) AND group_differs(2, [A].[X], [A].[Y], [B].[X], [B].[Y]))) AND "
+             "([A].[recstatus] = 1) ORDER BY [A].[ID]"},
+        // Record difference, missing, plain tables: concatenated keys compared as text.
+        Case{"select [A].[K1], [A].[K2], [A].[X] from [A] where [A].[K1] & [A].[K2]  not in (select [A].[K1] & [A].[K2]  "
+             "from [A] inner join [B] on [A].[K1] = [B].[K1] and [A].[K2] = [B].[K2] ) order by [A].[K1], [A].[K2]",
+             "SELECT [A].[K1], [A].[K2], [A].[X] FROM [A] WHERE jet_concat([A].[K1], [A].[K2]) COLLATE jet_text NOT IN "
+             "(SELECT jet_concat([A].[K1], [A].[K2]) AS [Expr1000] FROM ([A] INNER JOIN [B] ON ([A].[K1] COLLATE "
+             "jet_text = [B].[K1]) AND ([A].[K2] = [B].[K2]))) ORDER BY [A].[K1] COLLATE jet_text, [A].[K2]"},
+        // A single-field difference in the plain form.
+        Case{"select [A].[ID] from [A] where [A].[X]<>[B].[X]",
+             "SELECT [A].[ID] FROM [A] WHERE [A].[X] COLLATE jet_text <> [B].[X]"},
+        // Counting with the parenthesised join of the match statistics; `)where` needs no blank.
+        Case{"select count(*) as totalrec from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner join [B] on "
+             "([A].[ID] = [B].[ID])  and ([A].recstatus = [B].recstatus)where  [A].recstatus = 1 )",
+             "SELECT count(*) AS [totalrec] FROM [A] WHERE [A].[ID] IN (SELECT [A].[ID] FROM ([A] INNER JOIN [B] ON "
+             "([A].[ID] = [B].[ID]) AND ([A].[recstatus] = [B].[recstatus])) WHERE [A].[recstatus] = 1)"},
+        Case{"select [K1],[K2] from [A] where recstatus =1 group by [K1],[K2] having count(*)>1",
+             "SELECT [K1], [K2] FROM [A] WHERE [recstatus] = 1 GROUP BY [K1] COLLATE jet_text, [K2] HAVING count(*) > 1"},
+        Case{"select count(*) as TotalNull from [A] where ([X] is null and Recstatus = 1) OR Recstatus is null",
+             "SELECT count(*) AS [TotalNull] FROM [A] WHERE (([X] IS NULL) AND ([Recstatus] = 1)) OR ([Recstatus] IS NULL)"},
+        // Catalogue queries on unknown tables: text comparison everywhere but against numbers.
+        Case{"select Name, Type from [viewS] where pagenumber > 0 and type not in('GRID','GROUP','TEXTONLY','MIRROR','RELATE')",
+             "SELECT [Name], [Type] FROM [viewS] WHERE ([pagenumber] > 0) AND ([type] COLLATE jet_text NOT IN ('GRID', "
+             "'GROUP', 'TEXTONLY', 'MIRROR', 'RELATE'))"},
+        Case{"select A.Name as GridName, B.Datatable as GridViewName from [V] as A, [V] as B where A.Type ='GRID' and "
+             "A.Datatable = B.Name and B.PageNumber=0 and B.Type = 'SOURCE'",
+             "SELECT [A].[Name] AS [GridName], [B].[Datatable] AS [GridViewName] FROM [V] AS [A], [V] AS [B] WHERE "
+             "((([A].[Type] COLLATE jet_text = 'GRID') AND ([A].[Datatable] COLLATE jet_text = [B].[Name])) AND "
+             "([B].[PageNumber] = 0)) AND ([B].[Type] COLLATE jet_text = 'SOURCE')"},
+        // Literals: double quotes, doubled quotes, dates in both orders, True/False.
+        Case{"update T set Name = \"O'Brien\", Q = \"say \"\"hi\"\"\", E = '' where Flag = True or Flag = false",
+             "UPDATE [T] SET [Name] = 'O''Brien', [Q] = 'say \"hi\"', [E] = '' WHERE ([Flag] = -1) OR ([Flag] = 0)"},
+        Case{"delete from [T] where D = #2026-12-05# or D = #12/5/2026 10:30:00# or D < #1/2/03#",
+             "DELETE FROM [T] WHERE (([D] COLLATE jet_text = '2026-12-05') OR ([D] COLLATE jet_text = '2026-12-05 "
+             "10:30:00')) OR ([D] COLLATE jet_text < '2003-01-02')"},
+        // A bare name that SQLite reserves stays a name.
+        Case{"update T set Order = 5, Group = 1", "UPDATE [T] SET [Order] = 5, [Group] = 1"},
+        // Record copy statements.
+        Case{"insert into Dest (UniqueKey,[A],recstatus) select UniqueKey,[A],recstatus from [Src] where UniqueKey = 5",
+             "INSERT INTO [Dest] ([UniqueKey], [A], [recstatus]) SELECT [UniqueKey], [A], [recstatus] FROM [Src] WHERE "
+             "[UniqueKey] = 5"},
+        Case{"insert into Member2([LineNo],[Age],recstatus,FKey) select [LineNo],[Age],1,7 from [Member] where FKey = 3",
+             "INSERT INTO [Member2] ([LineNo], [Age], [recstatus], [FKey]) SELECT [LineNo], [Age], 1 AS [Expr1000], 7 AS [Expr1001] FROM [Member] "
+             "WHERE [FKey] = 3"},
+        Case{"select * into Survey_bk from [Survey]", "SELECT * FROM [Survey]"},
+        // Arithmetic, precedence of & between + and comparisons, functions.
+        Case{"select a + 1 & b * 2 as t, 7 / 2 as h, 7 mod 2 as m, -x as n from T",
+             "SELECT jet_concat([a] + 1, [b] * 2) AS [t], CAST(7 AS REAL) / 2 AS [h], 7 % 2 AS [m], -[x] AS [n] FROM [T]"},
+        Case{"select iif(isnull(a), nz(b, 0), len(c)) as v from T where x like \"a*\" and y not like 'b?'",
+             "SELECT (CASE WHEN (-([a] IS NULL)) THEN ifnull([b], 0) ELSE length([c]) END) AS [v] FROM [T] WHERE "
+             "(jet_like('a*', [x])) AND (NOT jet_like('b?', [y]))"},
+        Case{"select distinct top 5 x from T where x between 1 and 3 and not exists (select * from U where U.k = T.k)",
+             "SELECT DISTINCT [x] FROM [T] WHERE ([x] COLLATE jet_text BETWEEN 1 AND 3) AND (NOT (EXISTS (SELECT * FROM "
+             "[U] WHERE [U].[k] COLLATE jet_text = [T].[k]))) LIMIT 5"},
+        Case{"select [A].* from (A left join B on A.ID = B.ID) inner join [C] X on X.ID = A.ID;",
+             "SELECT [A].* FROM (([A] LEFT JOIN [B] ON [A].[ID] = [B].[ID]) INNER JOIN [C] AS [X] ON [X].[ID] = [A].[ID])"},
+        // Equality of two chains keeps Null as Null.
+        Case{"select 1 from A where A.X & A.Y = A.K1 & A.K2",
+             "SELECT 1 AS [Expr1000] FROM [A] WHERE NOT group_differs(2, [A].[X], [A].[Y], [A].[K1], [A].[K2])"},
+        // Outside a filter position the prefilter is left out (NOT would turn False into True).
+        Case{"select 1 from A where not (A.X & A.Y <> A.K1 & A.K2)",
+             "SELECT 1 AS [Expr1000] FROM [A] WHERE NOT (group_differs(2, [A].[X], [A].[Y], [A].[K1], [A].[K2]))"},
+        // The dialect has no comments: `--` is two minus signs, and the rendering never writes
+        // one (it would start a comment for SQLite).
+        Case{"select a -- b from T", "SELECT [a] - (-[b]) AS [Expr1000] FROM [T]"},
+        Case{"create table [Survey] ([UniqueKey] counter, [Name] text(50) not null, [Note] memo, [S] string(5), [Amt] "
+             "currency default 0, primary key ([UniqueKey]))",
+             "CREATE TABLE [Survey] ([UniqueKey] INTEGER PRIMARY KEY AUTOINCREMENT, [Name] TEXT(50) NOT NULL, [Note] "
+             "LONGTEXT, [S] VARCHAR(5), [Amt] CURRENCY DEFAULT 0)"},
+        Case{"create unique index ix on [T] ([a], b desc)", "CREATE UNIQUE INDEX [ix] ON [T] ([a], [b] DESC)"},
+        Case{"drop table [T]", "DROP TABLE [T]"}));
+
+TEST(Rendering, LinkTablesNameTheAttachedSchemaAndKeepTheirStatementName) {
+  EXPECT_EQ(render("select [ORULINK_A].[ID] from [ORULINK_A] where [ORULINK_A].[ID] = 3", true, "ovt_link"),
+            "SELECT [ORULINK_A].[ID] FROM [ovt_link].[A] AS [ORULINK_A] WHERE [ORULINK_A].[ID] = 3");
+  EXPECT_EQ(render("update ORULINK_Member set recstatus = 0 where FKey = 4", true, "ovt_link"),
+            "UPDATE [ovt_link].[Member] AS [ORULINK_Member] SET [recstatus] = 0 WHERE [FKey] = 4");
+  EXPECT_EQ(render("insert into orulink_T (a) select a from [T]", true, "ovt_link"),
+            "INSERT INTO [ovt_link].[T] ([a]) SELECT [a] FROM [T]");
+  // Without a link file the prefix is part of an ordinary name.
+  EXPECT_EQ(render("select * from [ORULINK_A]", true, ""), "SELECT * FROM [ORULINK_A]");
+}
+
+TEST(Rendering, WithoutColumnTypesEveryComparisonGetsTheCollation) {
+  EXPECT_EQ(render("select * from A where A.ID = B.ID", false), "SELECT * FROM [A] WHERE [A].[ID] COLLATE jet_text = [B].[ID]");
+}
+
+TEST(Rendering, BinaryComparisonLeavesTheCollationOut) {
+  SqliteRenderOptions o;
+  o.caseInsensitive = false;
+  EXPECT_EQ(renderSqlite(parse("select * from T where Name = 'x' order by Name"), o).sql,
+            "SELECT * FROM [T] WHERE [Name] = 'x' ORDER BY [Name]");
+}
+
+TEST(Rendering, SelectIntoNamesItsTarget) {
+  SqliteRenderOptions o;
+  o.linkSchema = "ovt_link";
+  EXPECT_EQ(renderSqlite(parse("select * into ORULINK_S_bk from [ORULINK_S]"), o).intoTable, "[ovt_link].[S_bk]");
+}
+
+TEST(Rendering, RowIdIsAddedForASingleTable) {
+  SqliteRenderOptions o;
+  o.addRowId = true;
+  auto r = renderSqlite(parse("select recstatus,UniqueKey from [T] where UniqueKey = 2"), o);
+  EXPECT_TRUE(r.rowIdAdded);
+  EXPECT_EQ(r.baseTable, "[T]");
+  EXPECT_EQ(r.sql, "SELECT [T].rowid AS [ovt$rowid], [recstatus], [UniqueKey] FROM [T] WHERE [UniqueKey] = 2");
+  EXPECT_FALSE(renderSqlite(parse("select count(*) from [T]"), o).rowIdAdded);
+  EXPECT_FALSE(renderSqlite(parse("select a from [T], [U]"), o).rowIdAdded);
+}
+
+struct Refusal {
+  const char* jet;
+  const char* reason;
+};
+
+class Refusing : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(Refusing, RaisesASyntaxErrorWithTheReason) {
+  try {
+    render(GetParam().jet);
+    FAIL() << "accepted: " << GetParam().jet;
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), kSyntaxError);
+    EXPECT_EQ(e.source(), "OVDB");
+    EXPECT_NE(e.description().find(GetParam().reason), std::string::npos) << e.description();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, Refusing,
+    ::testing::Values(
+        Refusal{"select * from T where a = \"x\"; drop table T; --\"", "Syntax error"},
+        Refusal{"select * from T where a = \"x\"; drop table T; --", "only one statement"},
+        Refusal{"delete from T; delete from U", "only one statement"},
+        Refusal{"select * from T where a = 'x", "unterminated text literal"},
+        Refusal{"select * from [T where a = 1", "unterminated bracketed name"},
+        Refusal{"select * from T where d = #31/31/2020#", "invalid date literal"},
+        Refusal{"select * from T union select * from U", "UNION is not supported"},
+        Refusal{"select * from T where a = 1 xor b = 2", "not supported"},
+        Refusal{"select foo(a) from T", "the function foo is not supported"},
+        Refusal{"select * from T where a ! b", "unexpected character"},
+        Refusal{"select * from T where", "the statement ends"},
+        Refusal{"grant all on T", "unknown statement"},
+        Refusal{"select a from T where a = 1 extra", "unexpected text"},
+        Refusal{"select a from T where a = (1", "expected ')'"},
+        Refusal{"update A inner join B on A.x = B.x set A.y = 1", "joins in UPDATE"},
+        Refusal{"select * from T where a in (select b into Z from U)", "cannot have INTO"},
+        Refusal{"select * from T where a --", "the statement ends"}));
+
+TEST(TypeCodes, DeclaredTypesMapToTheAdoCodes) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"BYTE", 17},     {"tinyint", 17},     {"SHORT", 2},        {"smallint", 2},       {"LONG", 3},
+      {"integer", 3},   {"COUNTER", 3},      {"single", 4},       {"REAL", 4},           {"double", 5},
+      {"FLOAT", 5},     {"currency", 6},     {"DATETIME", 7},     {"date", 7},           {"YESNO", 11},
+      {"bit", 11},      {"DECIMAL(10,2)", 131}, {"GUID", 72},     {"TEXT(50)", 202},     {"varchar(10)", 202},
+      {"TEXT", 203},    {"memo", 203},       {"LONGTEXT", 203},   {"BINARY(8)", 128},    {"longbinary", 205},
+      {"OLEOBJECT", 205}, {"DOUBLE PRECISION", 5}, {"whatever", 0}};
+  for (const auto& [t, code] : cases) EXPECT_EQ(jetTypeCode(t), code) << t;
+}
+
+}  // namespace
+}  // namespace ovt::dialect
