@@ -1,0 +1,324 @@
+// The reconciliation members on real SQLite databases: a form Survey with its catalogue and
+// two grids (Kids, Pets) in the main file, and the same form in a linked second file, reached
+// under the "ORULINK_" prefix.
+#include <gtest/gtest.h>
+
+#include "ovtbldiff/dbcomp/sqlite.h"
+#include "ovtbldiff/gateway.h"
+#include "reconcile/scripted.h"
+#include "support/temp_dir.h"
+
+namespace ovt::test {
+namespace {
+
+// Forwards to a real connection and makes one chosen Execute answer False.
+class FailOne : public RecordingDatabase {
+ public:
+  using RecordingDatabase::RecordingDatabase;
+  std::string failing;  // the first statement that begins with this answers False, unsent
+  bool Execute(const std::string& sql) override {
+    if (!failing.empty() && sql.rfind(failing, 0) == 0) {
+      failing.clear();
+      calls.push_back("Execute (failed): " + sql);
+      return false;
+    }
+    return RecordingDatabase::Execute(sql);
+  }
+};
+
+const char* kForm[] = {
+    "create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)",
+    "create table viewSurvey (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
+    "insert into viewSurvey values ('DATA1', 'SOURCE', 0, 'Survey')",
+    "insert into viewSurvey values ('Name', 'TEXT', 1, '')",
+    "insert into viewSurvey values ('GridK', 'GRID', 1, 'DATA2')",
+    "insert into viewSurvey values ('DATA2', 'SOURCE', 0, 'gvKids')",
+    "insert into viewSurvey values ('GridP', 'GRID', 1, 'DATA3')",
+    "insert into viewSurvey values ('DATA3', 'SOURCE', 0, 'gvPets')",
+    "create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50))",
+    "create table gvKids (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
+    "insert into gvKids values ('DATA1', 'SOURCE', 0, 'Kids')",
+    "insert into gvKids values ('KidName', 'TEXT', 1, '')",
+    "create table Pets (UniqueKey counter, RecStatus long, FKey long, PetName text(50))",
+    "create table gvPets (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
+    "insert into gvPets values ('DATA1', 'SOURCE', 0, 'Pets')",
+    "insert into gvPets values ('PetName', 'TEXT', 1, '')",
+};
+
+struct SqliteCase : ::testing::Test {
+  TempDir dir;
+  db::DatabaseRef main, link;
+  cDataGetway gw;
+
+  void SetUp() override {
+    link = db::OpenSqlite(dir.file("second.db"));
+    for (const char* s : kForm) ASSERT_TRUE(link->Execute(s)) << s << ": " << link->LastFailure();
+    link.reset();
+    db::SqliteOptions o;
+    o.linkFile = dir.file("second.db");
+    main = db::OpenSqlite(dir.file("first.db"), o);
+    for (const char* s : kForm) ASSERT_TRUE(main->Execute(s)) << s << ": " << main->LastFailure();
+    gw.SetDB(main);
+  }
+  void run(const std::string& sql) { ASSERT_TRUE(main->Execute(sql)) << sql << ": " << main->LastFailure(); }
+  // One column of every record of a query, as text ("" for Null), in order.
+  std::vector<std::string> column(const std::string& sql) {
+    std::vector<std::string> out;
+    db::RecordsetRef rs = main->OpenRecordset(sql, 3, "");
+    VariantArray rows = rs->GetRows();
+    if (!rows.allocated()) return out;
+    for (int32_t r = 0; r <= rows.ubound(2); ++r) out.push_back(concatText(rows.at(0, r)));
+    return out;
+  }
+  // The grid steps need the catalogue reader behind GetOruViewVarList.
+  bool variablesReadable() {
+    StringArray vars;
+    try {
+      gw.GetOruViewVarList("gvKids", vars);
+    } catch (const ComError& e) {
+      if (e.number() == kNotImplemented) return false;
+    }
+    return true;
+  }
+  std::string one(const std::string& sql) {
+    auto c = column(sql);
+    return c.empty() ? "<none>" : c.front();
+  }
+};
+
+StringArray idKey() { return keys({{"ID", "3"}}); }
+StringArray bothGrids() { return StringArray::of2({{"gvKids", "Kids"}, {"gvPets", "Pets"}}); }
+
+TEST_F(SqliteCase, CopyRecUpdatesOrInsertsAndReplacesChildren) {
+  if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (0, 100, 'k2'), (1, 101, 'k3')");
+  run("insert into Pets (RecStatus, FKey, PetName) values (1, 101, 'p1')");
+  // Destination: record 5 exists marked deleted with an old child; record 6 is missing.
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
+  run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'stale')");
+
+  StringArray mf = idKey(), common{"Name", "Age"}, grids = bothGrids(), err = messages(2);
+  VariantArray vals = values({{int32_t{5}}, {int32_t{6}}});
+  bool oru = true;
+  EXPECT_TRUE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err));
+  EXPECT_EQ(err.at(0), "untouched");
+  EXPECT_EQ(err.at(1), "untouched");
+  // Revived, updated in place under its own key.
+  EXPECT_EQ(one("select RecStatus from ORULINK_Survey where UniqueKey = 7"), "1");
+  EXPECT_EQ(one("select Name from ORULINK_Survey where UniqueKey = 7"), "Ann");
+  // Inserted under a new key, read back; its children copied under that key.
+  const std::string d6 = one("select UniqueKey from ORULINK_Survey where ID = 6");
+  EXPECT_NE(d6, "101");
+  EXPECT_EQ(column("select KidName from ORULINK_Kids where FKey = 7 order by KidName"),
+            (std::vector<std::string>{"k1", "k2"}));
+  EXPECT_EQ(column("select RecStatus from ORULINK_Kids where FKey = 7"), (std::vector<std::string>{"1", "1"}));
+  EXPECT_EQ(column("select KidName from ORULINK_Kids where FKey = " + d6), (std::vector<std::string>{"k3"}));
+  EXPECT_EQ(column("select PetName from ORULINK_Pets where FKey = " + d6), (std::vector<std::string>{"p1"}));
+}
+
+TEST_F(SqliteCase, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
+  if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'old', 1)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 1, 6, 'old', 1)");
+  run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'stale7'), (1, 8, 'stale8')");
+  auto faulty = std::make_shared<FailOne>(main);
+  faulty->failing = "insert into ORULINK_Pets(";  // the first Pets insert: record 5's
+  StringArray mf = idKey(), common{"Name", "Age"}, grids = bothGrids(), err = messages(2);
+  VariantArray vals = values({{int32_t{5}}, {int32_t{6}}});
+  bool oru = true;
+  db::DatabaseRef ref = faulty;
+  // Fails once only: after the first failure the pattern no longer matches.
+  EXPECT_FALSE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err, &ref));
+  EXPECT_EQ(err.at(0).rfind("Query Fails : insert into ORULINK_Pets(", 0), 0u) << err.at(0);
+  EXPECT_EQ(one("select Name from ORULINK_Survey where UniqueKey = 7"), "old");
+  EXPECT_EQ(column("select KidName from ORULINK_Kids where FKey = 7"), (std::vector<std::string>{"stale7"}));
+  EXPECT_EQ(gw.DB(), ref);
+}
+
+TEST_F(SqliteCase, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 0, 6, 'Bob', 50)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
+  StringArray mf = idKey(), common{"Name", "Age"}, grids = StringArray::of2({{"", ""}}), err = messages(2);
+  VariantArray vals = values({{int32_t{5}}, {int32_t{6}}});
+  bool oru = true;
+  EXPECT_TRUE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err));
+  EXPECT_EQ(column("select RecStatus & '/' & Name & '/' & Age from ORULINK_Survey where UniqueKey = 7"),
+            (std::vector<std::string>{"1/Ann/40"}));
+  // The inserted copy takes the source's RecStatus and a key of the destination's own.
+  EXPECT_EQ(column("select RecStatus & '/' & Name from ORULINK_Survey where ID = 6"),
+            (std::vector<std::string>{"0/Bob"}));
+  EXPECT_EQ(one("select count(*) from ORULINK_Survey"), "2");
+  EXPECT_EQ(err.at(0), "untouched");
+}
+
+TEST_F(SqliteCase, CopyRecFailureInsideARecordRollsItBackWhole) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 0, 6, 'old', 1)");
+  run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'stale7'), (1, 8, 'stale8')");
+  auto faulty = std::make_shared<FailOne>(main);
+  faulty->failing = "update ORULINK_Survey set Name = \"Bob\"";
+  StringArray mf = idKey(), common{"Name", "Age"}, grids = StringArray::of2({{"", ""}}), err = messages(2);
+  VariantArray vals = values({{int32_t{5}}, {int32_t{6}}});
+  bool oru = true;
+  db::DatabaseRef ref = faulty;
+  EXPECT_FALSE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err, &ref));
+  EXPECT_EQ(err.at(0), "untouched");
+  EXPECT_EQ(err.at(1), "Query Fails : update ORULINK_Survey set Name = \"Bob\", Age = 50, recstatus=1 where UniqueKey=8");
+  EXPECT_EQ(one("select Name & RecStatus from ORULINK_Survey where UniqueKey = 7"), "Ann1");
+  EXPECT_EQ(one("select Name & RecStatus from ORULINK_Survey where UniqueKey = 8"), "old0");
+  // oDB became the stored connection.
+  EXPECT_EQ(gw.DB(), ref);
+}
+
+TEST_F(SqliteCase, CopyRecPlainModeDeletesAndReinserts) {
+  run("create table P (ID long, Name text(50))");
+  run("create table ORULINK_P (ID long, Name text(50))");
+  run("insert into P values (5, 'new')");
+  run("insert into ORULINK_P values (5, 'old')");
+  run("insert into ORULINK_P values (5, 'older')");
+  StringArray mf = idKey(), common{"Name"}, grids = StringArray::of2({{"", ""}}), err = messages(1);
+  VariantArray vals = values({{int32_t{5}}});
+  bool oru = false;
+  EXPECT_TRUE(gw.CopyRec("P", "ORULINK_P", mf, vals, common, oru, grids, err));
+  EXPECT_EQ(column("select Name from ORULINK_P"), (std::vector<std::string>{"new"}));
+}
+
+TEST_F(SqliteCase, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt) {
+  if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Kids (UniqueKey, RecStatus, FKey, KidName) values (1, 0, 100, 'k1'), (2, 1, 101, 'k2')");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Ann', 40)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 1, 6, 'Bob', 50)");
+  std::string view = "gvKids";
+  StringArray pk = idKey(), ck = keys({{"UniqueKey", "3"}, {"FKey", "3"}});
+  VariantArray pv = values({{int32_t{5}}, {int32_t{6}}});
+  StringArray cv = StringArray::of2({{"1", "100"}, {"2", "101"}}), err = messages(2);
+  EXPECT_TRUE(gw.CopyChild("Survey", "ORULINK_Survey", "Kids", "ORULINK_Kids", view, pk, pv, ck, cv, err));
+  EXPECT_EQ(column("select KidName & '/' & FKey & '/' & RecStatus from ORULINK_Kids order by KidName"),
+            (std::vector<std::string>{"k1/7/1", "k2/8/1"}));
+  EXPECT_EQ(err.at(0), "untouched");
+  // The insert refused: the child already held under that parent is made active again.
+  run("update ORULINK_Kids set RecStatus = 0");
+  auto faulty = std::make_shared<FailOne>(main);
+  faulty->failing = "insert into ORULINK_Kids (";
+  gw.SetDB(faulty);
+  pv = values({{int32_t{5}}});
+  const std::string k1 = one("select UniqueKey from ORULINK_Kids where FKey = 7");
+  cv = StringArray::of2({{k1, "100"}});
+  EXPECT_TRUE(gw.CopyChild("Survey", "ORULINK_Survey", "Kids", "ORULINK_Kids", view, pk, pv, ck, cv, err));
+  EXPECT_EQ(faulty->statements.back(),
+            "update ORULINK_Kids set recstatus = 1 where UniqueKey=" + k1 + "  and Fkey = 7");
+  EXPECT_EQ(column("select RecStatus from ORULINK_Kids order by KidName"), (std::vector<std::string>{"1", "0"}));
+}
+
+TEST_F(SqliteCase, CopyChildReportsMissingParents) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
+  std::string view = "gvKids";
+  StringArray pk = idKey(), ck = keys({{"UniqueKey", "3"}, {"FKey", "3"}});
+  VariantArray pv = values({{int32_t{5}}, {int32_t{6}}});
+  StringArray cv = StringArray::of2({{"1", "100"}, {"2", "101"}}), err = messages(2);
+  EXPECT_TRUE(gw.CopyChild("Survey", "ORULINK_Survey", "Kids", "ORULINK_Kids", view, pk, pv, ck, cv, err));
+  EXPECT_EQ(err.at(0), "Can't copy, since source parent record does not exist, Query fails : "
+                       "select * from [Survey] where recstatus=1 and UniqueKey = 100");
+  EXPECT_EQ(err.at(1), "Destination Parent Record does not exist, can't copy this child. Query: "
+                       "select UniqueKey from [ORULINK_Survey] where recstatus = 1 and ID=6");
+  EXPECT_EQ(one("select count(*) from ORULINK_Kids"), "0");
+}
+
+TEST_F(SqliteCase, DeleteRecOnALinkTableMarksItsPrefixedGrids) {
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Ann', 40)");
+  run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'k')");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 7, 'main k')");
+  StringArray mf = idKey(), err = messages(1);
+  VariantArray vals = values({{int32_t{5}}});
+  bool oru = true;
+  EXPECT_TRUE(gw.DeleteRec("ORULINK_Survey", mf, vals, oru, err));
+  EXPECT_EQ(one("select RecStatus from ORULINK_Survey"), "0");
+  EXPECT_EQ(one("select RecStatus from ORULINK_Kids"), "0");
+  EXPECT_EQ(one("select RecStatus from Kids"), "1");
+}
+
+TEST_F(SqliteCase, DeleteRecFailingGridRollsBackTheMark) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1')");
+  auto faulty = std::make_shared<FailOne>(main);
+  faulty->failing = "update Pets";
+  gw.SetDB(faulty);
+  StringArray mf = idKey(), err = messages(1);
+  VariantArray vals = values({{int32_t{5}}});
+  bool oru = true;
+  EXPECT_FALSE(gw.DeleteRec("Survey", mf, vals, oru, err));
+  EXPECT_EQ(err.at(0), "Mark delete fails : Query = update Pets set recstatus = 0 where FKey = 100");
+  EXPECT_EQ(one("select RecStatus from Survey"), "1");
+  EXPECT_EQ(one("select RecStatus from Kids"), "1");
+}
+
+TEST_F(SqliteCase, RaisedCheckLeavesTheDatabaseUnchanged) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("create table Plain (ID long, Name text(50))");
+  StringArray mf = idKey(), err = messages(1);
+  VariantArray vals = values({{int32_t{5}}});
+  bool oru = true;
+  ComError e = raisedBy([&] { gw.DeleteRec("Plain", mf, vals, oru, err); });
+  EXPECT_EQ(e.number(), objectError(717));
+  StringArray common{"Name"}, grids = StringArray::of2({{"", ""}});
+  e = raisedBy([&] { gw.CopyRec("Survey", "Plain", mf, vals, common, oru, grids, err); });
+  EXPECT_EQ(e.number(), objectError(722));
+  EXPECT_EQ(e.description(), "Source or Destination Table is not OruTable :Survey,Plain");
+  EXPECT_EQ(one("select count(*) from Plain"), "0");
+  EXPECT_EQ(one("select RecStatus from Survey"), "1");
+  EXPECT_EQ(err.at(0), "untouched");
+}
+
+TEST_F(SqliteCase, DeleteRecMarksRecordAndChildrenPhysicalDeleteLeavesGrids) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
+  run("insert into Pets (RecStatus, FKey, PetName) values (1, 100, 'p1')");
+  StringArray mf = idKey(), err = messages(2);
+  VariantArray vals = values({{int32_t{5}}, {int32_t{7}}});
+  bool oru = true;
+  EXPECT_FALSE(gw.DeleteRec("Survey", mf, vals, oru, err));
+  EXPECT_EQ(one("select RecStatus from Survey where UniqueKey = 100"), "0");
+  EXPECT_EQ(one("select RecStatus from Kids where FKey = 100"), "0");
+  EXPECT_EQ(one("select RecStatus from Pets where FKey = 100"), "0");
+  EXPECT_EQ(one("select RecStatus from Kids where FKey = 101"), "1");
+  EXPECT_EQ(err.at(1), "Query failed. : select recstatus,UniqueKey from [Survey] where ID = 7 ");
+
+  oru = false;
+  vals = values({{int32_t{6}}});
+  EXPECT_TRUE(gw.DeleteRec("Survey", mf, vals, oru, err));
+  EXPECT_EQ(one("select count(*) from Survey where ID = 6"), "0");
+  EXPECT_EQ(one("select count(*) from Kids where FKey = 101"), "1");
+}
+
+TEST_F(SqliteCase, BackupIsReplacedFromCurrentContents) {
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40)");
+  EXPECT_TRUE(gw.BackupTable("Survey"));
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  EXPECT_TRUE(gw.BackupTable("Survey"));
+  EXPECT_EQ(one("select count(*) from Survey_bk"), "2");
+  db::TableRef a, b;
+  for (const db::TableRef& t : main->Tables()) {
+    if (t->Name() == "Survey") a = t;
+    if (t->Name() == "Survey_bk") b = t;
+  }
+  ASSERT_TRUE(a && b);
+  StringArray fields;
+  EXPECT_EQ(gw.CompareTablesStructure(a, b, fields), "");
+}
+
+}  // namespace
+}  // namespace ovt::test
