@@ -32,9 +32,24 @@ std::string cDataGetway::GetOruDataTable(std::string ViewName, db::DatabaseRef* 
   });
 }
 
-// Waits for the database component's catalogue reader (db::NewView).
-bool cDataGetway::GetOruViewVarList(std::string, StringArray&, db::DatabaseRef*) {
-  frame::raiseNotBuilt("GetOruViewVarList");
+// The variables are read by the component's view reader; any existing table is handed to it,
+// and its own answer is not looked at.
+bool cDataGetway::GetOruViewVarList(std::string ViewName, StringArray& VariableList, db::DatabaseRef* DB) {
+  bool result = false;
+  return frame::withOwnSource(":GetOruViewVarList", [&] {
+    const db::DatabaseRef conn = frame::argumentOrStored(DB, db_);
+    if (!deref(conn).TableExists(ViewName))
+      frame::untrapped([&] {
+        raiseError(objectError(706), frame::sourceFor(":GetOruViewVarList"),
+                   glossary::T("Table does not exist:") + ViewName);
+      });
+    const db::ViewRef view = db::NewView();
+    view->SetDatabase(conn);
+    view->SetViewName(ViewName);
+    view->GetVariableList(VariableList);
+    result = true;
+    return result;
+  });
 }
 
 }  // namespace ovt
