@@ -32,17 +32,11 @@ com::AutomationObject& Session::gateway() {
 }
 
 db::DatabaseRef Session::open(const std::string& file, const std::string& linkFile) {
-#ifdef OVT_TOOL_NO_SQLITE
-  (void)linkFile;
-  raiseError(kNotImplemented, "OVDB",
-             "The SQLite database component is not built yet: cannot open \"" + file + "\"");
-#else
   db::SqliteOptions o;
   o.linkFile = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
   o.traceFile = options_.traceFile;
   if (!std::filesystem::exists(file)) throw UsageError("database file not found: " + file);
   return db::OpenSqlite(file, o);
-#endif
 }
 
 db::TableRef Session::table(const db::DatabaseRef& conn, const std::string& name) {
