@@ -348,6 +348,7 @@ class Parser {
 
   SourcePtr primarySource() {
     auto src = std::make_unique<Source>();
+    if (isSymbol("(") && ++depth_ > kMaxDepth) fail("the statement is nested too deeply");
     if (symbol("(")) {
       if (word("SELECT")) {
         src->kind = Source::Kind::Subquery;
@@ -356,8 +357,10 @@ class Parser {
       } else {
         src = joinedSource();
         expectSymbol(")");
+        --depth_;
         return src;
       }
+      --depth_;
     } else {
       src->table = tableName();
     }
@@ -535,7 +538,11 @@ class Parser {
     return e;
   }
   ExprPtr binary(std::string op, ExprPtr l, ExprPtr r, size_t pos) {
+    // A long chain of operators makes a deep tree; the renderers walk it recursively.
+    const int height = 1 + std::max(heightOf(*l), heightOf(*r));
+    if (height > kMaxHeight) refuse(text_, pos, "the expression is too long");
     auto e = make(ExprKind::Binary, pos);
+    e->height = height;
     e->op = std::move(op);
     e->args.push_back(std::move(l));
     e->args.push_back(std::move(r));
@@ -543,7 +550,7 @@ class Parser {
   }
 
   ExprPtr expr() {
-    if (++depth_ > 200) fail("the statement is nested too deeply");
+    if (++depth_ > kMaxDepth) fail("the statement is nested too deeply");
     ExprPtr e = orExpr();
     --depth_;
     return e;
@@ -571,7 +578,7 @@ class Parser {
   ExprPtr notExpr() {
     if (isWord("NOT") && !isWord("IN", 1)) {
       size_t p = next().pos;
-      if (++depth_ > 200) fail("the statement is nested too deeply");
+      if (++depth_ > kMaxDepth) fail("the statement is nested too deeply");
       auto e = make(ExprKind::Unary, p);
       e->op = "NOT";
       e->args.push_back(notExpr());
@@ -696,7 +703,7 @@ class Parser {
   ExprPtr unary() {
     if (isSymbol("-") || isSymbol("+")) {
       const Token& t = next();
-      if (++depth_ > 200) fail("the statement is nested too deeply");
+      if (++depth_ > kMaxDepth) fail("the statement is nested too deeply");
       auto e = make(ExprKind::Unary, t.pos);
       e->op = t.text;
       e->args.push_back(unary());
@@ -791,6 +798,10 @@ class Parser {
     expectSymbol(")");
     return e;
   }
+
+  static constexpr int kMaxDepth = 200;
+  static constexpr int kMaxHeight = 2000;
+  static int heightOf(const Expr& e) { return e.height; }
 
   std::string_view text_;
   std::vector<Token> toks_;

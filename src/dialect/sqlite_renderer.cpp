@@ -378,7 +378,12 @@ class Renderer {
       }
       case ExprKind::Unary:
         if (e.op == "NOT") return "NOT " + operand(*e.args[0]);
-        return e.op + operand(*e.args[0]);
+        {
+          // "-" before "-1" (True) would open a comment for SQLite.
+          std::string x = operand(*e.args[0]);
+          if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
+          return e.op + x;
+        }
       case ExprKind::Binary: return binary(e, filter);
       case ExprKind::Concat: return concat(e.args);
       case ExprKind::Call: return call(e);

@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The dialect has no comments: `--` is two minus signs, and the rendering never writes
         // one (it would start a comment for SQLite).
         Case{"select a -- b from T", "SELECT [a] - (-[b]) AS [Expr1000] FROM [T]"},
+        Case{"select --True as t, - -1 as u, -+x as w from T",
+             "SELECT -(-(-1)) AS [t], -(-1) AS [u], -(+[x]) AS [w] FROM [T]"},
         Case{"create table [Survey] ([UniqueKey] counter, [Name] text(50) not null, [Note] memo, [S] string(5), [Amt] "
              "currency default 0, primary key ([UniqueKey]))",
              "CREATE TABLE [Survey] ([UniqueKey] INTEGER PRIMARY KEY AUTOINCREMENT, [Name] TEXT(50) NOT NULL, [Note] "
