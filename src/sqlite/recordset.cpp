@@ -1,11 +1,13 @@
-// cRecordset on SQLite: the whole result is read when the recordset opens, into one compact
-// byte arena (a tag byte and the raw value per cell), so RecordCount is exact and values are
+// cRecordset on SQLite: the whole result is read when the recordset opens, into compact
+// byte blocks (each row contiguous: per cell a tag byte and the shortest raw form of the
+// value), so RecordCount is exact, memory stays near the size of the data, and values are
 // turned into variants only when read. Values read by the declared type of their column:
 // DATETIME text -> Date, YESNO -> Boolean, SHORT -> Integer, LONG -> Long, BYTE -> Byte,
 // CURRENCY -> Currency, floating types -> Double; columns without a declared type by the
 // stored value (integers as Long, or Double beyond 32 bits).
 // A recordset over one table (see OpenRecordset) carries the rowid of each record, and
 // Update writes the changed fields back to that row of the table.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -16,7 +18,10 @@
 namespace ovt::db::sqlite {
 namespace {
 
-enum Tag : uint8_t { kNull = 0, kInt = 1, kReal = 2, kText = 3, kBlob = 4 };
+enum Tag : uint8_t { kNull = 0, kInt = 1, kReal = 2, kText = 3, kBlob = 4, kInt8 = 5, kInt32 = 6, kShortText = 7 };
+
+// Rows are appended to blocks of this size (a longer row gets a block of its own).
+constexpr size_t kBlockSize = size_t{1} << 20;
 
 std::string foldName(std::string_view s) {
   bool ascii = true;
@@ -123,8 +128,8 @@ class SqliteRecordset : public cRecordset {
     for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
     std::vector<bool> typed(columns_.size(), false);
     while (stmt.step() == SQLITE_ROW) {
-      rowStart_.push_back(arena_.size());
       if (hasRowId_) rowIds_.push_back(sqlite3_column_int64(s, 0));
+      row_.clear();
       for (int i = first_; i < n; ++i) {
         store(s, i);
         // Columns without a declared type take the type of their first non-Null value.
@@ -139,8 +144,8 @@ class SqliteRecordset : public cRecordset {
           }
         }
       }
+      keepRow();
     }
-    arena_.shrink_to_fit();
     count_ = rowStart_.size();
   }
 
@@ -230,15 +235,24 @@ class SqliteRecordset : public cRecordset {
  private:
   void store(sqlite3_stmt* s, int i) {
     switch (sqlite3_column_type(s, i)) {
-      case SQLITE_NULL: arena_.push_back(kNull); break;
+      case SQLITE_NULL: row_.push_back(kNull); break;
       case SQLITE_INTEGER: {
-        arena_.push_back(kInt);
         int64_t v = sqlite3_column_int64(s, i);
-        append(&v, sizeof v);
+        if (v >= INT8_MIN && v <= INT8_MAX) {
+          row_.push_back(kInt8);
+          row_.push_back(static_cast<uint8_t>(static_cast<int8_t>(v)));
+        } else if (v >= INT32_MIN && v <= INT32_MAX) {
+          row_.push_back(kInt32);
+          int32_t w = static_cast<int32_t>(v);
+          append(&w, sizeof w);
+        } else {
+          row_.push_back(kInt);
+          append(&v, sizeof v);
+        }
         break;
       }
       case SQLITE_FLOAT: {
-        arena_.push_back(kReal);
+        row_.push_back(kReal);
         double v = sqlite3_column_double(s, i);
         append(&v, sizeof v);
         break;
@@ -247,34 +261,69 @@ class SqliteRecordset : public cRecordset {
         const bool blob = sqlite3_column_type(s, i) == SQLITE_BLOB;
         const void* p = blob ? sqlite3_column_blob(s, i) : static_cast<const void*>(sqlite3_column_text(s, i));
         uint32_t len = static_cast<uint32_t>(sqlite3_column_bytes(s, i));
-        arena_.push_back(blob ? kBlob : kText);
-        append(&len, sizeof len);
+        if (!blob && len < 256) {
+          row_.push_back(kShortText);
+          row_.push_back(static_cast<uint8_t>(len));
+        } else {
+          row_.push_back(blob ? kBlob : kText);
+          append(&len, sizeof len);
+        }
         if (len) append(p, len);
       }
     }
   }
   void append(const void* p, size_t n) {
     const auto* b = static_cast<const uint8_t*>(p);
-    arena_.insert(arena_.end(), b, b + n);
+    row_.insert(row_.end(), b, b + n);
+  }
+  // Moves the row just read into the blocks, so the storage never doubles while it grows.
+  void keepRow() {
+    if (blocks_.empty() || blockUsed_ + row_.size() > blockSizes_.back()) {
+      const size_t size = std::max(kBlockSize, row_.size());
+      blocks_.push_back(std::make_unique<uint8_t[]>(size));
+      blockSizes_.push_back(size);
+      blockUsed_ = 0;
+    }
+    if (!row_.empty()) std::memcpy(blocks_.back().get() + blockUsed_, row_.data(), row_.size());
+    rowStart_.push_back(blocks_.back().get() + blockUsed_);
+    blockUsed_ += row_.size();
   }
 
   Cell cell(size_t row, size_t col) const {
-    size_t at = rowStart_[row];
+    const uint8_t* at = rowStart_[row];
     Cell c;
     for (size_t k = 0;; ++k) {
-      c.tag = static_cast<Tag>(arena_[at++]);
+      c.tag = static_cast<Tag>(*at++);
       size_t size = 0;
       uint32_t len = 0;
-      if (c.tag == kInt || c.tag == kReal) size = 8;
-      else if (c.tag == kText || c.tag == kBlob) {
-        std::memcpy(&len, &arena_[at], sizeof len);
-        at += sizeof len;
-        size = len;
+      switch (c.tag) {
+        case kInt8: size = 1; break;
+        case kInt32: size = 4; break;
+        case kInt: case kReal: size = 8; break;
+        case kShortText: len = *at++; size = len; break;
+        case kText: case kBlob:
+          std::memcpy(&len, at, sizeof len);
+          at += sizeof len;
+          size = len;
+          break;
+        default: break;
       }
       if (k == col) {
-        if (c.tag == kInt) std::memcpy(&c.i, &arena_[at], 8);
-        else if (c.tag == kReal) std::memcpy(&c.d, &arena_[at], 8);
-        else if (c.tag == kText || c.tag == kBlob) c.bytes = std::string_view(reinterpret_cast<const char*>(arena_.data() + at), len);
+        switch (c.tag) {
+          case kInt8: c.i = static_cast<int8_t>(*at); c.tag = kInt; break;
+          case kInt32: {
+            int32_t w;
+            std::memcpy(&w, at, 4);
+            c.i = w;
+            c.tag = kInt;
+            break;
+          }
+          case kInt: std::memcpy(&c.i, at, 8); break;
+          case kReal: std::memcpy(&c.d, at, 8); break;
+          case kShortText: c.tag = kText; [[fallthrough]];
+          case kText: case kBlob: c.bytes = std::string_view(reinterpret_cast<const char*>(at), len); break;
+          default: break;
+        }
         return c;
       }
       at += size;
@@ -324,8 +373,11 @@ class SqliteRecordset : public cRecordset {
   int first_ = 0;
   std::vector<Column> columns_;
   std::unordered_map<std::string, size_t> byName_;
-  std::vector<uint8_t> arena_;
-  std::vector<size_t> rowStart_;
+  std::vector<uint8_t> row_;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<size_t> blockSizes_;
+  size_t blockUsed_ = 0;
+  std::vector<const uint8_t*> rowStart_;
   std::vector<int64_t> rowIds_;
   size_t count_ = 0;
   size_t pos_ = 0;

@@ -86,6 +86,25 @@ TEST_F(SqliteTest, ValuesComeAsTheVariantsOfTheirDeclaredTypes) {
   EXPECT_EQ(rs->FieldValue("Income"), Variant(Currency{30000}));
 }
 
+TEST_F(SqliteTest, ValuesOfEverySizeComeBackUnchanged) {
+  RunSqliteScript(db, "CREATE TABLE S (I, T, R, B); INSERT INTO S VALUES (-5, '', 0.25, x'00ff'), "
+                      "(100000, printf('%.300c', 'y'), -1e300, NULL), (9000000000, 'é', 3, 'z'), (-128, NULL, NULL, 127)");
+  auto rs = db->OpenRecordset("select * from [S]", 0, "");
+  VariantArray a = rs->GetRows();
+  EXPECT_EQ(a.at(0, 0), Variant(int32_t{-5}));
+  EXPECT_EQ(a.at(0, 1), Variant(int32_t{100000}));
+  EXPECT_EQ(a.at(0, 2), Variant(9000000000.0));
+  EXPECT_EQ(a.at(0, 3), Variant(int32_t{-128}));
+  EXPECT_EQ(a.at(1, 0), Variant(std::string()));
+  EXPECT_EQ(a.at(1, 1), Variant(std::string(300, 'y')));
+  EXPECT_EQ(a.at(1, 2), Variant(std::string("é")));
+  EXPECT_TRUE(a.at(1, 3).isNull());
+  EXPECT_EQ(a.at(2, 0), Variant(0.25));
+  EXPECT_EQ(a.at(2, 1), Variant(-1e300));
+  EXPECT_EQ(a.at(3, 0), Variant(std::string("\x00\xff", 2)));
+  EXPECT_EQ(a.at(3, 3), Variant(int32_t{127}));
+}
+
 TEST_F(SqliteTest, GetRowsIsColumnThenRecord) {
   auto rs = db->OpenRecordset("select UniqueKey, Name from [Survey] where RecStatus = 1 order by UniqueKey", 3, "");
   VariantArray a = rs->GetRows();
