@@ -213,9 +213,13 @@ bool SqliteDatabase::makeTable(const dialect::SqliteRendering& r, std::string& o
     outcome = std::to_string(sqlite3_changes(db)) + " rows copied";
     exec(db, "RELEASE ovt_make_table");
     return true;
-  } catch (const ComError& e) {
-    exec(db, "ROLLBACK TO ovt_make_table");
-    exec(db, "RELEASE ovt_make_table");
+  } catch (const ComError&) {
+    try {
+      exec(db, "ROLLBACK TO ovt_make_table");
+      exec(db, "RELEASE ovt_make_table");
+    } catch (const ComError&) {
+      // The engine's own failure is the one to report.
+    }
     throw;
   }
 }

@@ -16,6 +16,13 @@ struct SqliteOptions {
   bool binaryCompare = false;
 };
 
+// Behaviour of the SQLite connection where the interface leaves it open:
+// - OpenRecordset options 0..3 all give the same recordset: read in full (exact RecordCount),
+//   updatable when the statement reads one table; another option value raises kDbErrFailure.
+// - Statements are Jet-dialect text, one per call (text after the first is refused);
+//   text compares case-insensitively unless binaryCompare. Dates are stored as ISO text,
+//   Yes/No as -1/0.
+// - Transactions nest (savepoints); CreateView stores a temporary view of the connection.
 // Opens (creating it when missing) a SQLite database file as a cDatabase connection.
 // Failure raises ComError with source "OVDB". The trace file may also be named by the
 // environment variable OVDB_TRACE; each entry holds the statement as received, as run, and
