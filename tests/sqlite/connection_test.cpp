@@ -513,6 +513,17 @@ TEST_F(LinkTest, LinkTablesAreWritableAndJoinWithLocalTables) {
   EXPECT_EQ(back->FieldValue("RecStatus"), Variant(int32_t{5}));
 }
 
+TEST_F(LinkTest, AStoredViewCanReadALinkTable) {
+  ASSERT_TRUE(db->CreateView("QryTblDiff2", "select [ORULINK_Survey].[Name] from [ORULINK_Survey] where recstatus=1"))
+      << db->LastFailure();
+  auto rs = db->OpenRecordset("select QryTblDiff2.[Name] from [QryTblDiff2]", 2, "");
+  ASSERT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(rs->FieldValue("name"), Variant(std::string("linked")));
+  EXPECT_TRUE(db->Execute("select * into ORULINK_Survey_bk from [ORULINK_Survey]"));
+  EXPECT_TRUE(db->TableExists("ORULINK_Survey_bk"));
+  EXPECT_FALSE(db->TableExists("Survey_bk"));
+}
+
 TEST_F(LinkTest, WithoutALinkFileThePrefixIsAnOrdinaryName) {
   db.reset();
   auto plain = OpenSqlite(dir.file("main.db"));
