@@ -172,7 +172,10 @@ class Renderer {
     for (char& ch : t) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     if (!c.size.empty()) {
       t += "(";
-      for (size_t i = 0; i < c.size.size(); ++i) t += (i ? "," : "") + std::to_string(c.size[i]);
+      for (size_t i = 0; i < c.size.size(); ++i) {
+        if (i) t += ',';
+        t += std::to_string(c.size[i]);
+      }
       t += ")";
     }
     return t;
