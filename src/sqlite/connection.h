@@ -56,6 +56,7 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string ViewName() const override { return viewName_; }
   std::string LastFailure() const override { return lastFailure_; }
   std::string Describe() const override;
+  std::string Location() const override { return path_; }
 
   // ---- shared with recordsets, tables and the script runner ----
   sqlite3* handle() const { return db_.get(); }

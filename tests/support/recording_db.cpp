@@ -94,6 +94,8 @@ std::string RecordingDatabase::ViewName() const { return inner_ ? inner_->ViewNa
 
 std::string RecordingDatabase::LastFailure() const { return inner_ ? inner_->LastFailure() : ""; }
 
+std::string RecordingDatabase::Location() const { return inner_ ? inner_->Location() : std::string(); }
+
 std::string RecordingDatabase::Describe() const {
   return "recording" + (inner_ ? " over " + inner_->Describe() : std::string());
 }

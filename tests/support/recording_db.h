@@ -42,6 +42,7 @@ class RecordingDatabase : public db::cDatabase {
   std::string ViewName() const override;
   std::string LastFailure() const override;
   std::string Describe() const override;
+  std::string Location() const override;
 
   const db::DatabaseRef& inner() const { return inner_; }
 

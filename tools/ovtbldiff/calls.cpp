@@ -91,7 +91,7 @@ Json toJson(const Variant& v) {
     const ObjectRef& o = v.object();
     if (!o) return nullptr;
     if (auto rs = std::dynamic_pointer_cast<db::cRecordset>(o)) return recordsetJson(*rs);
-    if (auto conn = std::dynamic_pointer_cast<db::cDatabase>(o)) return conn->Describe();
+    if (auto conn = std::dynamic_pointer_cast<db::cDatabase>(o)) return conn->Location();
     if (auto t = std::dynamic_pointer_cast<db::cTable>(o)) return Json{{"table", t->Name()}};
     return Json{{"object", true}};
   }

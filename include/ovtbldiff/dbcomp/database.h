@@ -118,6 +118,8 @@ class cDatabase : public Object {
   virtual std::string LastFailure() const = 0;
   // A short description of the connection (its file or connection string) for hosts.
   virtual std::string Describe() const = 0;
+  // The database file (or connection string) the connection was opened on.
+  virtual std::string Location() const = 0;
 };
 using DatabaseRef = std::shared_ptr<cDatabase>;
 
