@@ -10,6 +10,7 @@
 #include "glossary/config.h"
 #include "glossary/startup.h"
 #include "ovtbldiff/gateway.h"
+#include "support/environment.h"
 #include "support/temp_dir.h"
 
 namespace ovt {
@@ -29,7 +30,7 @@ class Startup : public ::testing::Test {
     ::setenv("OVT_CONFIG", config_.c_str(), 1);
     ::unsetenv("OVT_LANGUAGE");
   }
-  void TearDown() override { ::unsetenv("OVT_CONFIG"); }
+  void TearDown() override { ovt::testing::useTestEnvironment(); }
 
   void writeConfig(const std::string& text) {
     std::ofstream out(config_);
@@ -200,6 +201,7 @@ TEST(Configuration, LocationFromTheEnvironment) {
   ::setenv("HOME", "/home/u", 1);
   EXPECT_EQ(glossary::configPath(), "/home/u/.config/ovtbldiff/ovtbldiff.ini");
   ::setenv("HOME", savedHome.c_str(), 1);
+  ovt::testing::useTestEnvironment();
 }
 
 TEST(Configuration, IniValuesBySectionAndKey) {
