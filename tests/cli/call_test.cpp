@@ -1,51 +1,26 @@
 // End-to-end tests of `ovtbldiff call`: the built executable run on real SQLite files.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <regex>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
 
+#include "cli/tool_run.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct ToolRun {
-  int code;
-  std::string out;
-};
+using ovt::test::ToolRun;
 
 class CallTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("ovtbldiff_cli_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs the tool with its own registry and configuration, standard input from `input`.
   ToolRun run(const std::string& args, const std::string& input = "") {
-    fs::path in = dir_ / "stdin.txt";
-    std::ofstream(in) << input;
-    std::string cmd = "OVT_REGISTRY='" + (dir_ / "registry.ini").string() + "' OVT_CONFIG='" +
-                      (dir_ / "none.ini").string() + "' '" OVT_BINARY_DIR "/ovtbldiff' " + args + " < '" +
-                      in.string() + "' 2>/dev/null";
-    ToolRun r{0, ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = pclose(p);
-    r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return ovt::test::runTool(dir_.path(), args, input);
   }
 
   std::string makeDb() {
-    std::string file = (dir_ / "entries.db").string();
+    std::string file = dir_.file("entries.db");
     auto db = ovt::db::OpenSqlite(file);
     EXPECT_TRUE(db->Execute("create table E1 (ID integer, Name text)"));
     EXPECT_TRUE(db->Execute("create table E2 (ID integer, Name text)"));
@@ -56,8 +31,36 @@ class CallTest : public ::testing::Test {
     return file;
   }
 
-  fs::path dir_;
+  ovt::test::TempDir dir_;
 };
+
+// Every line of the member list: position, dispatch id and name in interface order.
+TEST_F(CallTest, ListHasEveryMemberInInterfaceOrder) {
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"60030013", "Function IsQualifiedMatchKey("}, {"60030014", "Function CopyChild("},
+      {"60030015", "Function GetOruViewVarList("}, {"60030016", "Function TotalMatchedRec("},
+      {"60030017", "Function ShowParent("}, {"60030018", "Function GetOruComparableGridTblList("},
+      {"60030019", "Function GetTblDiffGridRS("}, {"6003001A", "Function CompareViewsStructure("},
+      {"6003001B", "Function BackupTable("}, {"6003001C", "Function GetOruGridList("},
+      {"6003001D", "Function GetOruDataTable("}, {"6003001E", "Function DeleteRec("},
+      {"6003001F", "Function CopyRec("}, {"60030020", "Function GetFldType("},
+      {"60030021", "Function IsMatchKeyUnique("}, {"60030022", "Function CompareTablesStructure("},
+      {"68030012", "Property Set DB("}, {"68030012", "Property Get DB()"},
+      {"60030023", "Function GetTblDiffRecRS("}};
+  ToolRun r = run("call --list");
+  ASSERT_EQ(r.code, 0);
+  std::vector<std::string> lines = r.lines();
+  ASSERT_EQ(lines.size(), members.size() + 1) << r.out;
+  EXPECT_EQ(lines[0], "OVTblDiffData 2.0 class cDataGetway interface _cDataGetway");
+  const std::regex line(R"(^ *(\d+)  ([0-9A-F]{8})  (.*)$)");
+  for (size_t i = 0; i < members.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i + 1], m, line)) << lines[i + 1];
+    EXPECT_EQ(m[1].str(), std::to_string(i + 1));
+    EXPECT_EQ(m[2].str(), members[i].first) << lines[i + 1];
+    EXPECT_EQ(m[3].str().rfind(members[i].second, 0), 0u) << lines[i + 1];
+  }
+}
 
 TEST_F(CallTest, ListShowsTheMemberTableInOrder) {
   ToolRun r = run("call --list");
@@ -85,18 +88,23 @@ TEST_F(CallTest, SingleCallAndMissingDatabaseError) {
 TEST_F(CallTest, MalformedLinesAreReportedAndTheRestRuns) {
   ToolRun r = run("call --script -",
               "not json\n{\"member\":\"Nope\"}\n{\"member\":\"GetFldType\",\"args\":{\"zz\":1}}\n"
-              "{\"member\":\"GetFldType\",\"args\":[99999999999]}\n{\"member\":\"GetFldType\",\"args\":[3]}\n");
+              "{\"member\":\"GetFldType\",\"args\":[99999999999]}\n{\"member\":\"GetFldType\",\"args\":[3]}\n"
+              "{\"member\":\"GetFldType\",\"args\":[\"abc\"]}\n{\"member\":\"GetTblDiffRecRS\",\"args\":{\"Table1Name\":\"a\"}}\n"
+              "[1]\n");
   EXPECT_EQ(r.code, 2);
-  std::istringstream lines(r.out);
-  std::string l;
-  std::vector<std::string> out;
-  while (std::getline(lines, l)) out.push_back(l);
-  ASSERT_EQ(out.size(), 5u);
+  std::vector<std::string> out = r.lines();
+  ASSERT_EQ(out.size(), 8u) << r.out;
   EXPECT_NE(out[0].find("\"line\":1,\"malformed\""), std::string::npos);
   EXPECT_NE(out[1].find("unknown member"), std::string::npos);
   EXPECT_NE(out[2].find("unknown parameter \\\"zz\\\""), std::string::npos);
   EXPECT_NE(out[3].find("\"number\":6,\"hex\":\"0x00000006\""), std::string::npos);  // overflow as a host sees it
   EXPECT_NE(out[4].find("\"error\":null"), std::string::npos);
+  // A wrong-typed value and a missing required argument fail as the platform's own errors.
+  EXPECT_NE(out[5].find("{\"number\":13,\"hex\":\"0x0000000D\",\"source\":\"OVTblDiffData\",\"description\":\"Type mismatch\"}"),
+            std::string::npos) << out[5];
+  EXPECT_NE(out[6].find("\"number\":449,"), std::string::npos) << out[6];
+  EXPECT_EQ(out[7], "{\"line\":8,\"malformed\":\"line 8: a line must be a JSON object\"}");
+  EXPECT_NE(r.err.find("line 8: a line must be a JSON object"), std::string::npos) << r.err;
 }
 
 TEST_F(CallTest, ScriptCarriesTheStoredDatabaseBetweenLines) {
@@ -110,17 +118,14 @@ TEST_F(CallTest, ScriptCarriesTheStoredDatabaseBetweenLines) {
                   "\"MatchKeys\":[\"ID\"],\"CompareFields\":[\"Name\"],\"eSqlType\":1,\"OruType\":false,"
                   "\"oDB\":{\"database\":null}}}\n"
                   "{\"member\":\"DB\"}\n{\"member\":\"TotalMatchedRec\",\"db\":null,\"args\":[\"E1\",\"E2\",[\"ID\"],false]}\n");
-  std::istringstream lines(r.out);
-  std::string l;
-  std::vector<std::string> out;
-  while (std::getline(lines, l)) out.push_back(l);
+  std::vector<std::string> out = r.lines();
   ASSERT_EQ(out.size(), 5u) << r.out;
   EXPECT_EQ(out[0], "{\"member\":\"DB\",\"result\":null,\"byref\":{},\"error\":null}");
   EXPECT_NE(out[1].find("\"result\":2,"), std::string::npos) << out[1];
   // The conflicting record of entry 1, and oDB filled in from the stored DB.
   EXPECT_NE(out[2].find("\"rows\":[[2,\"Bob\"]]"), std::string::npos) << out[2];
   EXPECT_EQ(out[2].find("\"oDB\":null"), std::string::npos) << out[2];
-  EXPECT_NE(out[3].find("entries.db"), std::string::npos) << out[3];
+  EXPECT_EQ(out[3], "{\"member\":\"DB\",\"result\":\"" + file + "\",\"byref\":{},\"error\":null}");
   EXPECT_NE(out[4].find("0x800402C3"), std::string::npos) << out[4];
   EXPECT_EQ(r.code, 3);
 }

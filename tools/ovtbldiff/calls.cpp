@@ -109,11 +109,12 @@ Variant CallRunner::connection(const Json& j) {
   if (!j.is_object() || !j.contains("database"))
     throw UsageError("a connection must be {\"database\": FILE} or {\"database\": null}");
   for (auto it = j.begin(); it != j.end(); ++it)
-    if (it.key() != "database" && it.key() != "link" && it.key() != "same")
+    if (it.key() != "database" && it.key() != "link" && it.key() != "same" && it.key() != "view")
       throw UsageError("unknown key \"" + it.key() + "\" in a connection");
   const Json& file = j["database"];
   if (file.is_null()) return Variant(ObjectRef());
   if (!file.is_string()) throw UsageError("\"database\" must be a file name or null");
+  if (j.contains("view") && !j["view"].is_string()) throw UsageError("\"view\" must be a view name");
   std::string link = "-";
   if (j.contains("link")) {
     if (!j["link"].is_string()) throw UsageError("\"link\" must be a file name");
@@ -125,9 +126,13 @@ Variant CallRunner::connection(const Json& j) {
     if (!j["same"].is_string()) throw UsageError("\"same\" must be a name");
     auto& slot = named_[j["same"].get<std::string>()];
     if (!slot) slot = session_.open(file.get<std::string>(), link);
+    if (j.contains("view")) slot->SetViewName(j["view"].get<std::string>());
     return Variant(ObjectRef(slot));
   }
-  return Variant(ObjectRef(session_.open(file.get<std::string>(), link)));
+  db::DatabaseRef conn = session_.open(file.get<std::string>(), link);
+  // The view name the structure and grid members read from the connection.
+  if (j.contains("view")) conn->SetViewName(j["view"].get<std::string>());
+  return Variant(ObjectRef(conn));
 }
 
 Variant CallRunner::table(const Json& j) {
