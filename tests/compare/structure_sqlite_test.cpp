@@ -1,0 +1,184 @@
+// Structure comparison on real SQLite files: table objects and view catalogues as the SQLite
+// database component reports them, the worked reports among them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ovtbldiff/dbcomp/sqlite.h"
+#include "ovtbldiff/gateway.h"
+#include "ovtbldiff/runtime/error.h"
+#include "support/temp_dir.h"
+
+namespace ovt {
+namespace {
+
+const char* kCatalogue = "(Name TEXT(50), Type TEXT(20), PageNumber SHORT, DataTable TEXT(50))";
+
+class StructureOnFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = db::OpenSqlite(dir_.file("entry1.db"));
+    gateway_.SetDB(db_);
+  }
+  void run(const db::DatabaseRef& db, const std::string& sql) {
+    ASSERT_TRUE(db->Execute(sql)) << sql << ": " << db->LastFailure();
+  }
+  db::TableRef table(const db::DatabaseRef& db, const std::string& name) {
+    for (const db::TableRef& t : db->Tables())
+      if (t->Name() == name) return t;
+    ADD_FAILURE() << "no table " << name;
+    return nullptr;
+  }
+  // Compares two tables of the first file; the report, and CommonFields in `common`.
+  std::string compareTables(const std::string& a, const std::string& b, StringArray& common,
+                            int32_t select = TableDiffAllFields) {
+    db::TableRef t1 = table(db_, a), t2 = table(db_, b);
+    return gateway_.CompareTablesStructure(t1, t2, common, &select);
+  }
+  // A catalogue table named `view` holding (name, type, page) rows.
+  void catalogue(const db::DatabaseRef& db, const std::string& view,
+                 const std::vector<std::tuple<std::string, std::string, int>>& rows) {
+    run(db, "create table " + view + " " + kCatalogue);
+    for (const auto& [name, type, page] : rows)
+      run(db, "insert into " + view + " (Name, Type, PageNumber, DataTable) values ('" + name + "', '" + type +
+                  "', " + std::to_string(page) + ", '')");
+  }
+  std::string compareViews(const std::string& v1, const db::DatabaseRef& ext, const std::string& v2,
+                           StringArray& common) {
+    db_->SetViewName(v1);
+    ext->SetViewName(v2);
+    db::DatabaseRef e = ext;
+    return gateway_.CompareViewsStructure(e, common);
+  }
+
+  test::TempDir dir_;
+  db::DatabaseRef db_;
+  cDataGetway gateway_;
+};
+
+TEST_F(StructureOnFiles, SurveyWorkedReport) {
+  run(db_, "create table Survey1 (UniqueKey LONG, Name TEXT(50), Age SHORT)");
+  run(db_, "create table Survey2 (UNIQUEKEY LONG, Name MEMO, Pulse DOUBLE, Length DOUBLE)");
+  StringArray common{"old"};
+  EXPECT_EQ(compareTables("Survey1", "Survey2", common),
+            "Total fields of Survey1: 3;Total fields of Survey2: 4;Conflict field dataType for Name: Jet Text <--> "
+            "Jet Memo;Unmatched field Age;***;Unmatched field Pulse;Unmatched field Length");
+  EXPECT_EQ(common, StringArray{"UniqueKey"});
+}
+
+TEST_F(StructureOnFiles, TableReportsByCase) {
+  struct Case {
+    const char* what;
+    const char* t1;
+    const char* t2;
+    const char* report;
+    std::vector<std::string> common;
+  };
+  const std::vector<Case> cases = {
+      {"identical", "(ID LONG, Name TEXT(50), Born DATETIME)", "(ID LONG, Name TEXT(50), Born DATETIME)", "",
+       {"ID", "Name", "Born"}},
+      {"names equal up to case", "(ID LONG, Name TEXT(50))", "(id LONG, NAME TEXT(50))", "", {"ID", "Name"}},
+      {"no shared field", "(A LONG)", "(B LONG)", "Unmatched field A;***;Unmatched field B", {""}},
+      // A conflict only in table 1's section still leaves the marker before the empty section 2.
+      {"type before nullability", "(ID LONG, X LONG NOT NULL)", "(ID LONG, X TEXT(10))",
+       "Conflict field dataType for X: Jet Long <--> Jet Text;***", {"ID"}},
+      {"nullability alone", "(ID LONG, X LONG NOT NULL)", "(ID LONG, X LONG)",
+       "Conflict nullable for X: False <--> True;***", {"ID"}},
+      {"same count, other names", "(ID LONG, A SHORT)", "(ID LONG, B SHORT)",
+       "Unmatched field A;***;Unmatched field B", {"ID"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string a = "A" + std::to_string(n), b = "B" + std::to_string(n++);
+    run(db_, "create table " + a + " " + c.t1);
+    run(db_, "create table " + b + " " + c.t2);
+    StringArray common;
+    EXPECT_EQ(compareTables(a, b, common), c.report) << c.what;
+    EXPECT_EQ(common, StringArray::of(c.common)) << c.what;
+  }
+}
+
+TEST_F(StructureOnFiles, AutoFieldsLeftOutOnlyWhenAsked) {
+  const std::string form = "(UniqueKey COUNTER, RecStatus LONG, FKey LONG, ID LONG, Name TEXT(50))";
+  run(db_, "create table Kids1 " + form);
+  run(db_, "create table Kids2 " + form);
+  StringArray all, noAuto;
+  EXPECT_EQ(compareTables("Kids1", "Kids2", all), "");
+  EXPECT_EQ(all, StringArray::of({"UniqueKey", "RecStatus", "FKey", "ID", "Name"}));
+  EXPECT_EQ(compareTables("Kids1", "Kids2", noAuto, TableDiffNoAutoFields), "");
+  EXPECT_EQ(noAuto, StringArray::of({"ID", "Name"}));
+}
+
+TEST_F(StructureOnFiles, LinkTablesAreComparedUnderTheirPrefixedNames) {
+  const std::string second = dir_.file("entry2.db");
+  {
+    auto other = db::OpenSqlite(second);
+    run(other, "create table House (HouseNo LONG, Village TEXT(50), Rooms SHORT)");
+  }
+  db::SqliteOptions o;
+  o.linkFile = second;
+  db_ = db::OpenSqlite(dir_.file("entry1.db"), o);
+  run(db_, "create table House (HouseNo LONG, Village TEXT(50))");
+  StringArray common;
+  EXPECT_EQ(compareTables("House", "ORULINK_House", common),
+            "Total fields of House: 2;Total fields of ORULINK_House: 3;***;Unmatched field Rooms");
+  EXPECT_EQ(common, StringArray::of({"HouseNo", "Village"}));
+}
+
+TEST_F(StructureOnFiles, VisitWorkedReportAcrossTwoFiles) {
+  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+  catalogue(db_, "Visit1",
+            {{"DATA1", "SOURCE", 0}, {"AGE", "NUMBER", 1}, {"NAME", "TEXT", 1}, {"Drugs", "GRID", 2},
+             {"SEX", "TEXT", 2}, {"Heading", "TEXTONLY", 1}});
+  catalogue(ext, "Visit2",
+            {{"DATA1", "SOURCE", 0}, {"AGE", "TEXT", 1}, {"NAME", "TEXT", 1}, {"PULSE", "NUMBER", 1},
+             {"Drugs", "GRID", 1}, {"Group1", "GROUP", 1}});
+  StringArray common{"old"};
+  EXPECT_EQ(compareViews("Visit1", ext, "Visit2", common),
+            "Total fields of Visit1 : 3;Total fields of Visit2 : 3;Total grids of Visit1 : 1;Total grids of Visit2 : "
+            "1;Conflict field dataType for AGE: NUMBER <--> TEXT;Unmatched field: SEX;***;Unmatched field: PULSE");
+  EXPECT_EQ(common, StringArray{"NAME"});
+}
+
+TEST_F(StructureOnFiles, ViewReportsByCase) {
+  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+  // Same variables up to case, same grids: nothing to report.
+  catalogue(db_, "vA", {{"Age", "NUMBER", 1}, {"Name", "TEXT", 1}, {"G", "GRID", 1}});
+  catalogue(ext, "vB", {{"NAME", "text", 3}, {"AGE", "number", 1}, {"H", "GRID", 2}});
+  StringArray common;
+  EXPECT_EQ(compareViews("vA", ext, "vB", common), "");
+  EXPECT_EQ(common, StringArray::of({"Age", "Name"}));
+  // Grids differing only in count: the four totals alone, ending in ";".
+  catalogue(ext, "vC", {{"Age", "NUMBER", 1}, {"Name", "TEXT", 1}});
+  EXPECT_EQ(compareViews("vA", ext, "vC", common),
+            "Total fields of vA : 2;Total fields of vC : 2;Total grids of vA : 1;Total grids of vC : 0;");
+  EXPECT_EQ(common, StringArray::of({"Age", "Name"}));
+  // A view without variables (only page 0 and excluded types): the text, CommonFields untouched.
+  catalogue(ext, "vEmpty", {{"DATA1", "SOURCE", 0}, {"Age", "NUMBER", 0}, {"G", "GRID", 1}, {"M", "MIRROR", 1},
+                            {"R", "RELATE", 1}, {"T", "TEXTONLY", 1}, {"P", "GROUP", 1}});
+  StringArray kept{"kept"};
+  EXPECT_EQ(compareViews("vA", ext, "vEmpty", kept), "err: view has no variable : vEmpty");
+  EXPECT_EQ(kept, StringArray{"kept"});
+  // View 1 is examined first.
+  catalogue(db_, "vNone", {{"DATA1", "SOURCE", 0}});
+  EXPECT_EQ(compareViews("vNone", ext, "vEmpty", kept), "err: view has no variable : vNone");
+  EXPECT_EQ(kept, StringArray{"kept"});
+}
+
+TEST_F(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
+  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+  catalogue(db_, "vA", {{"Age", "NUMBER", 1}});
+  StringArray common{"kept"};
+  try {
+    compareViews("vA", ext, "vMissing", common);
+    ADD_FAILURE() << "nothing was raised";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
+    EXPECT_NE(e.description().find("vMissing"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(common, StringArray{"kept"});
+}
+
+}  // namespace
+}  // namespace ovt
