@@ -6,4 +6,4 @@ SUDO=""
 $SUDO apt-get update -qq
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
   g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-  libsqlite3-dev sqlite3 libicu-dev nlohmann-json3-dev libcli11-dev libfmt-dev >/dev/null
+  libsqlite3-dev sqlite3 libpq-dev postgresql libicu-dev nlohmann-json3-dev libcli11-dev libfmt-dev >/dev/null

@@ -1,0 +1,53 @@
+// The libpq layer of the PostgreSQL database component: one server session, owned for its
+// whole life, that runs exactly one statement per call and reads results row by row. This
+// folder is the only code that includes libpq's header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ovt::db::pgsql {
+
+// Error numbers of the component (source "OVDB"), as the SQLite engine gives them.
+inline constexpr int32_t kErrSyntax = static_cast<int32_t>(0x80040E14u);   // syntax, unknown name
+inline constexpr int32_t kErrFailure = static_cast<int32_t>(0x80004005u);  // any other failure
+inline constexpr const char* kSource = "OVDB";
+
+// One value of a result row: the server's text form, or nothing for Null.
+using Cell = std::optional<std::string>;
+
+struct Column {
+  std::string name;
+  uint32_t typeOid = 0;  // the server's type of the column
+};
+
+class Session {
+ public:
+  // Connects with a connection string (postgresql://... or key=value ...). A refused
+  // connection raises kErrFailure with the server's message.
+  explicit Session(const std::string& conninfo);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Runs one statement through the extended protocol, which refuses a text holding two
+  // statements; returns the number of rows it changed (0 for other statements). Failures
+  // raise: kErrSyntax for statements the server cannot parse or resolve, else kErrFailure.
+  int64_t execute(const std::string& sql);
+  // Runs one query and hands each row to `row` as it arrives (single-row mode), so that a
+  // result is never held whole in memory; `columns` is called once before the first row.
+  void query(const std::string& sql, const std::function<void(const std::vector<Column>&)>& columns,
+             const std::function<void(const std::vector<Cell>&)>& row);
+  // The server's version number (e.g. 150018).
+  int serverVersion() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ovt::db::pgsql
