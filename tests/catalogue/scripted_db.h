@@ -11,21 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "ovtbldiff/runtime/error.h"
 #include "ovtbldiff/runtime/text.h"
 #include "support/recording_db.h"
 
 namespace ovt::test {
-
-inline ComError raisedBy(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return ComError(0, "", "");
-}
 
 // Result rows of one statement: column names and records.
 struct Rows {

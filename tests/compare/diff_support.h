@@ -11,20 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "ovtbldiff/runtime/error.h"
 #include "support/recording_db.h"
 
 namespace ovt::test {
-
-inline ComError caughtError(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return ComError(0, "", "");
-}
 
 class FakeField : public db::cField {
  public:

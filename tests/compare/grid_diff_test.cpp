@@ -10,7 +10,7 @@
 namespace ovt {
 namespace {
 
-using test::caughtError;
+using test::raisedBy;
 using test::FakeTable;
 using test::TracingDatabase;
 
@@ -127,7 +127,7 @@ TEST(GridDifferenceFailures, FirstViewRejectedRaises702AsRaised) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"HouseNo"};
-  ComError e = caughtError([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
+  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
   EXPECT_EQ(e.number(), -2147220802);
   EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffGridRS");
   EXPECT_EQ(e.description(), "Create View fails :" + kView1);
@@ -140,7 +140,7 @@ TEST(GridDifferenceFailures, SecondViewRejectedRaises703LeavingFirst) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"HouseNo"};
-  ComError e = caughtError([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2); });
+  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2); });
   EXPECT_EQ(e.number(), -2147220801);
   EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffGridRS");
   EXPECT_EQ(e.description(), "Create View fails:" + kView2);
@@ -150,7 +150,7 @@ TEST(GridDifferenceFailures, SecondViewRejectedRaises703LeavingFirst) {
 TEST(GridDifferenceFailures, OtherErrorsKeepSourceAndNameTheQueryType) {
   cDataGetway g;
   StringArray keys{"HouseNo"};
-  ComError noDb = caughtError([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
+  ComError noDb = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
   EXPECT_EQ(noDb.number(), 91);
   EXPECT_EQ(noDb.source(), "OVTblDiffData");
   EXPECT_EQ(noDb.description(), "Object variable or With block variable not set:SQLType:Difference");
@@ -159,7 +159,7 @@ TEST(GridDifferenceFailures, OtherErrorsKeepSourceAndNameTheQueryType) {
   auto rec = houses();
   rec->tables.pop_back();
   g.SetDB(rec);
-  ComError noChild = caughtError([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2); });
+  ComError noChild = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2); });
   EXPECT_EQ(noChild.number(), 91);
   EXPECT_EQ(noChild.description(), "Object variable or With block variable not set:SQLType:Unmatched");
   EXPECT_EQ(rec->calls.back(), "CreateView: QryTblDiff1: " + kView1);
@@ -172,7 +172,7 @@ TEST(GridDifferenceFailures, FailingQueryLeavesBothViews) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"HouseNo"};
-  ComError e = caughtError([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
+  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
   EXPECT_EQ(e.number(), -2147217900);
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_EQ(e.description(), "no such column: LineNo:SQLType:Difference");
@@ -186,7 +186,7 @@ TEST(GridDifferenceFailures, ChildWithOnlySystemColumnsFailsAfterDroppingViews) 
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"PNo"};
-  ComError e = caughtError([&] { g.GetTblDiffGridRS("P", "C", "P", "C", "Line", keys, 1); });
+  ComError e = raisedBy([&] { g.GetTblDiffGridRS("P", "C", "P", "C", "Line", keys, 1); });
   EXPECT_EQ(e.number(), 5);
   EXPECT_EQ(e.description(), "Invalid procedure call or argument:SQLType:Difference");
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));

@@ -9,7 +9,7 @@
 namespace ovt {
 namespace {
 
-using test::caughtError;
+using test::raisedBy;
 using test::FixedRecordset;
 using test::TracingDatabase;
 
@@ -51,7 +51,7 @@ TEST(QualifiedMatchKeyCalls, CountAboveZeroIsFalseAndArgumentBeatsStored) {
 TEST(QualifiedMatchKeyCalls, NoConnectionFailsThroughOwnHandler) {
   cDataGetway g;
   bool oru = true;
-  ComError e = caughtError([&] { g.IsQualifiedMatchKey("ID", "A", oru); });
+  ComError e = raisedBy([&] { g.IsQualifiedMatchKey("ID", "A", oru); });
   EXPECT_EQ(e.number(), 91);
   EXPECT_EQ(e.source(), "cDATAGateway:IsQualifiedMatchKey");
 }
@@ -94,7 +94,7 @@ TEST(MatchKeyUniqueCalls, DefaultTableIsStoredViewNameAndStoredObjectIsRequired)
   EXPECT_EQ(dup->statements.at(0), "select [ID] from [A] group by [ID] having count(*)>1");
 
   cDataGetway bare;
-  ComError e = caughtError([&] { bare.IsMatchKeyUnique(keys, oru, &a, &arg); });
+  ComError e = raisedBy([&] { bare.IsMatchKeyUnique(keys, oru, &a, &arg); });
   EXPECT_EQ(e.number(), 91);
   EXPECT_EQ(e.source(), "cDATAGateway:IsMatchKeyUnique");
   EXPECT_EQ(dup->statements.size(), 1u);
@@ -122,7 +122,7 @@ TEST(TotalMatchedCalls, NoConnectionRaises707NamingTheDifferenceMember) {
   cDataGetway g;
   StringArray keys{"ID"};
   db::DatabaseRef nothing;
-  ComError e = caughtError([&] { g.TotalMatchedRec("A", "B", keys, true, &nothing); });
+  ComError e = raisedBy([&] { g.TotalMatchedRec("A", "B", keys, true, &nothing); });
   EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C3u));
   EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffRecRs");
   EXPECT_EQ(e.description(), "Need to set oDB or the DB property");
@@ -134,7 +134,7 @@ TEST(TotalMatchedCalls, ArgumentIsFilledInAndCountAbove32767Overflows) {
   g.SetDB(stored);
   StringArray keys{"ID"};
   db::DatabaseRef mine;
-  ComError e = caughtError([&] { g.TotalMatchedRec("A", "B", keys, false, &mine); });
+  ComError e = raisedBy([&] { g.TotalMatchedRec("A", "B", keys, false, &mine); });
   EXPECT_EQ(e.number(), 6);
   EXPECT_EQ(e.source(), "cDATAGateway:TotalMatchedRec");
   EXPECT_EQ(mine, stored);
@@ -144,7 +144,7 @@ TEST(TotalMatchedCalls, ArgumentIsFilledInAndCountAbove32767Overflows) {
   EXPECT_EQ(g.TotalMatchedRec("A", "B", keys, false, &arg), 32767);
 
   StringArray none = StringArray::of({});
-  ComError empty = caughtError([&] { g.TotalMatchedRec("A", "B", none, false); });
+  ComError empty = raisedBy([&] { g.TotalMatchedRec("A", "B", none, false); });
   EXPECT_EQ(empty.number(), 5);
   EXPECT_EQ(empty.source(), "cDATAGateway:TotalMatchedRec");
 }

@@ -9,7 +9,7 @@
 namespace ovt {
 namespace {
 
-using test::caughtError;
+using test::raisedBy;
 using test::FixedRecordset;
 using test::TracingDatabase;
 
@@ -44,7 +44,7 @@ TEST(ShowParentCalls, EmptyKeyRaises700BeforeAnyQuery) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"A", "B", "", ""}, more{""}, info{"untouched"};
-  ComError e = caughtError([&] { g.ShowParent("P", keys, more, "1", info); });
+  ComError e = raisedBy([&] { g.ShowParent("P", keys, more, "1", info); });
   EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402BCu));
   EXPECT_EQ(e.source(), "cDATAGateway:ShowParent");
   EXPECT_EQ(e.description(), "MatchKeys has an empty field name :2");
@@ -64,20 +64,20 @@ TEST(ShowParentCalls, NoRecordGivesFalseAndSingleEmptyElement) {
 TEST(ShowParentCalls, OtherFailuresCarryTheMemberSource) {
   cDataGetway g;
   StringArray keys{"K"}, more{""}, info;
-  ComError noDb = caughtError([&] { g.ShowParent("P", keys, more, "1", info); });
+  ComError noDb = raisedBy([&] { g.ShowParent("P", keys, more, "1", info); });
   EXPECT_EQ(noDb.number(), 91);
   EXPECT_EQ(noDb.source(), "cDATAGateway:ShowParent");
 
   auto rec = std::make_shared<TracingDatabase>();
   g.SetDB(rec);
   StringArray none = StringArray::of({});
-  ComError empty = caughtError([&] { g.ShowParent("P", none, more, "1", info); });
+  ComError empty = raisedBy([&] { g.ShowParent("P", none, more, "1", info); });
   EXPECT_EQ(empty.number(), 5);
   EXPECT_EQ(empty.source(), "cDATAGateway:ShowParent");
   EXPECT_TRUE(rec->calls.empty());
 
   rec->failure = std::make_unique<ComError>(-2147217865, "OVDB", "no such table: P");
-  ComError db = caughtError([&] { g.ShowParent("P", keys, more, "1", info); });
+  ComError db = raisedBy([&] { g.ShowParent("P", keys, more, "1", info); });
   EXPECT_EQ(db.number(), -2147217865);
   EXPECT_EQ(db.source(), "cDATAGateway:ShowParent");
   EXPECT_EQ(db.description(), "no such table: P");

@@ -10,7 +10,7 @@
 namespace ovt {
 namespace {
 
-using test::caughtError;
+using test::raisedBy;
 using test::TracingDatabase;
 
 StringArray fieldsF(int count) {
@@ -133,7 +133,7 @@ TEST(RecordDifferenceCalls, SingleEmptyFieldIsRejectedBeforeAnyStatement) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"ID"}, empty{""};
-  ComError e = caughtError([&] { g.GetTblDiffRecRS("A", "B", keys, empty, 1, true); });
+  ComError e = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, empty, 1, true); });
   EXPECT_EQ(e.number(), objectError(724));
   EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402D4u));
   EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffRecRs");
@@ -150,7 +150,7 @@ TEST(RecordDifferenceCalls, NoConnectionAnywhereRaises723) {
   StringArray keys{"ID"}, fields{"X"};
   db::DatabaseRef nothing;
   for (db::DatabaseRef* arg : {static_cast<db::DatabaseRef*>(nullptr), &nothing}) {
-    ComError e = caughtError([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 1, true, arg); });
+    ComError e = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 1, true, arg); });
     EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402D3u));
     EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffRecRs");
     EXPECT_EQ(e.description(), "Need to set oDB or the DB property");
@@ -187,13 +187,13 @@ TEST(RecordDifferenceHandler, GenericFailureBecomesTooManyFieldsKeepingSource) {
   g.SetDB(rec);
   StringArray keys{"ID"}, fields{"X"};
   rec->failure = std::make_unique<ComError>(kGenericFailure, "OVDB", "expression tree too large");
-  ComError e = caughtError([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 1, true); });
+  ComError e = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 1, true); });
   EXPECT_EQ(e.number(), kGenericFailure);
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_EQ(e.description(), "Too many fields to compare! Select less fields and try again.");
 
   rec->failure = std::make_unique<ComError>(-2147217865, "OVDB", "no such table: A");
-  e = caughtError([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 2, true); });
+  e = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 2, true); });
   EXPECT_EQ(e.number(), -2147217865);
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_EQ(e.description(), "no such table: A");
@@ -204,13 +204,13 @@ TEST(RecordDifferenceHandler, BadArraysFailWithRuntimeErrors) {
   cDataGetway g;
   g.SetDB(rec);
   StringArray fields{"X"}, noKeys = StringArray::of({}), unallocated;
-  ComError empty = caughtError([&] { g.GetTblDiffRecRS("A", "B", noKeys, fields, 1, true); });
+  ComError empty = raisedBy([&] { g.GetTblDiffRecRS("A", "B", noKeys, fields, 1, true); });
   EXPECT_EQ(empty.number(), 5);
-  ComError unset = caughtError([&] { g.GetTblDiffRecRS("A", "B", unallocated, fields, 1, true); });
+  ComError unset = raisedBy([&] { g.GetTblDiffRecRS("A", "B", unallocated, fields, 1, true); });
   EXPECT_EQ(unset.number(), 9);
   StringArray many = fieldsF(32768);
   StringArray keys{"ID"};
-  ComError overflow = caughtError([&] { g.GetTblDiffRecRS("A", "B", keys, many, 1, true); });
+  ComError overflow = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, many, 1, true); });
   EXPECT_EQ(overflow.number(), 6);
   EXPECT_EQ(overflow.description(), "Overflow");
   EXPECT_TRUE(rec->calls.empty());

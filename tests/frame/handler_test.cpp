@@ -1,3 +1,4 @@
+#include "support/raised.h"
 #include "frame/handler.h"
 
 #include <gtest/gtest.h>
@@ -7,18 +8,10 @@
 namespace ovt {
 namespace {
 
-ComError caught(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return ComError(0, "", "");
-}
+using ::ovt::test::raisedBy;
 
 TEST(HandlerKinds, OwnSourceReplacesSourceKeepsNumberAndDescription) {
-  ComError e = caught([] {
+  ComError e = raisedBy([] {
     frame::withOwnSource(":TotalMatchedRec", [] { raiseError(-2147217900, "OVDB", "no such table: T"); });
   });
   EXPECT_EQ(e.number(), -2147217900);
@@ -28,14 +21,14 @@ TEST(HandlerKinds, OwnSourceReplacesSourceKeepsNumberAndDescription) {
 }
 
 TEST(HandlerKinds, RuntimeErrorGetsMemberSource) {
-  ComError e = caught([] { frame::withOwnSource(":X", [] { raiseRuntime(RuntimeError::Overflow); }); });
+  ComError e = raisedBy([] { frame::withOwnSource(":X", [] { raiseRuntime(RuntimeError::Overflow); }); });
   EXPECT_EQ(e.number(), 6);
   EXPECT_EQ(e.source(), "cDATAGateway:X");
   EXPECT_EQ(e.description(), "Overflow");
 }
 
 TEST(HandlerKinds, UntrappedErrorPassesUnchangedAndLosesItsMark) {
-  ComError e = caught([] {
+  ComError e = raisedBy([] {
     frame::withOwnSource(":Outer", [] {
       frame::untrapped([] { raiseError(objectError(707), "cDATAGateway:Inner", "Need it"); });
     });
@@ -44,7 +37,7 @@ TEST(HandlerKinds, UntrappedErrorPassesUnchangedAndLosesItsMark) {
   EXPECT_EQ(e.source(), "cDATAGateway:Inner");
   EXPECT_FALSE(e.untrapped());
   // An inner member's untrapped error is an ordinary error to the member that called it.
-  ComError nested = caught([] {
+  ComError nested = raisedBy([] {
     frame::withOwnSource(":Outer", [] {
       frame::withOwnSource(":Inner", [] { frame::raiseUntrapped(objectError(711), "", "none"); });
     });
@@ -54,10 +47,10 @@ TEST(HandlerKinds, UntrappedErrorPassesUnchangedAndLosesItsMark) {
 }
 
 TEST(HandlerKinds, KeptSourceKeepsTrappedSourceAndMayRewriteDescription) {
-  ComError kept = caught([] { frame::withKeptSource([] { raiseError(5, "OVDB", "bad"); }); });
+  ComError kept = raisedBy([] { frame::withKeptSource([] { raiseError(5, "OVDB", "bad"); }); });
   EXPECT_EQ(kept.source(), "OVDB");
   EXPECT_EQ(kept.description(), "bad");
-  ComError rewritten = caught([] {
+  ComError rewritten = raisedBy([] {
     frame::withKeptSource([] { raiseError(5, "OVDB", "bad"); },
                           [](const ComError& e) { return e.description() + ":SQLType:Difference"; });
   });
@@ -75,7 +68,7 @@ TEST(HandlerKinds, SwallowingReturnsCurrentResult) {
 }
 
 TEST(HandlerKinds, ForeignExceptionsBecomeErrorRecords) {
-  ComError e = caught([] { frame::withOwnSource(":M", [] { throw std::logic_error("boom"); }); });
+  ComError e = raisedBy([] { frame::withOwnSource(":M", [] { throw std::logic_error("boom"); }); });
   EXPECT_EQ(e.number(), kGenericFailure);
   EXPECT_EQ(e.description(), "boom");
   EXPECT_EQ(e.source(), "cDATAGateway:M");

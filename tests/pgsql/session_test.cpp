@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/raised.h"
 #include "ovtbldiff/runtime/error.h"
 #include "pgsql/session.h"
 #include "support/pg_cluster.h"
@@ -12,19 +13,11 @@
 namespace ovt {
 namespace {
 
+using ::ovt::test::raisedBy;
+
 using db::pgsql::Cell;
 using db::pgsql::Column;
 using db::pgsql::Session;
-
-ComError raised(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return ComError(0, "", "");
-}
 
 std::vector<std::vector<Cell>> rowsOf(Session& s, const std::string& sql, std::vector<Column>* cols = nullptr) {
   std::vector<std::vector<Cell>> rows;
@@ -65,11 +58,11 @@ TEST(PgSession, RefusesASecondStatementAndRunsNeitherPart) {
   s.execute("create table victim (id integer)");
   s.execute("insert into victim values (1)");
   // A value that broke out of its literal: the server refuses the whole text.
-  ComError e = raised([&] { s.execute("select 'a'; delete from victim"); });
+  ComError e = raisedBy([&] { s.execute("select 'a'; delete from victim"); });
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_NE(e.description().find("cannot insert multiple commands into a prepared statement"), std::string::npos)
       << e.description();
-  ComError q = raised([&] { rowsOf(s, "select 1; delete from victim"); });
+  ComError q = raisedBy([&] { rowsOf(s, "select 1; delete from victim"); });
   EXPECT_EQ(q.source(), "OVDB");
   EXPECT_EQ(rowsOf(s, "select count(*) from victim"), (std::vector<std::vector<Cell>>{{"1"}}));
 }
@@ -77,17 +70,17 @@ TEST(PgSession, RefusesASecondStatementAndRunsNeitherPart) {
 TEST(PgSession, ErrorsCarryNumberSourceAndStatement) {
   OVT_NEED_PG();
   Session s(test::PgCluster::instance().connectionString());
-  ComError missing = raised([&] { s.execute("select * from no_such_table"); });
+  ComError missing = raisedBy([&] { s.execute("select * from no_such_table"); });
   EXPECT_EQ(missing.number(), db::pgsql::kErrSyntax);
   EXPECT_EQ(missing.source(), "OVDB");
   EXPECT_EQ(missing.description(),
             "relation \"no_such_table\" does not exist\nLINE 1: select * from no_such_table\n"
             "                      ^ in: select * from no_such_table");
-  ComError division = raised([&] { rowsOf(s, "select 1 / 0"); });
+  ComError division = raisedBy([&] { rowsOf(s, "select 1 / 0"); });
   EXPECT_EQ(division.number(), db::pgsql::kErrFailure);
   EXPECT_EQ(division.description(), "division by zero in: select 1 / 0");
   // The session is usable after a failure, also one in the middle of a streamed result.
-  ComError late = raised([&] { rowsOf(s, "select 10 / (3 - g) from generate_series(1, 5) g"); });
+  ComError late = raisedBy([&] { rowsOf(s, "select 10 / (3 - g) from generate_series(1, 5) g"); });
   EXPECT_EQ(late.number(), db::pgsql::kErrFailure);
   EXPECT_EQ(rowsOf(s, "select 42"), (std::vector<std::vector<Cell>>{{"42"}}));
   // An exception thrown while reading rows leaves the session usable too.
@@ -98,7 +91,7 @@ TEST(PgSession, ErrorsCarryNumberSourceAndStatement) {
 }
 
 TEST(PgSession, ARefusedConnectionRaises) {
-  ComError e = raised([] { Session s("host=/nonexistent-socket-dir user=ovt dbname=postgres connect_timeout=2"); });
+  ComError e = raisedBy([] { Session s("host=/nonexistent-socket-dir user=ovt dbname=postgres connect_timeout=2"); });
   EXPECT_EQ(e.number(), db::pgsql::kErrFailure);
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_EQ(e.description().rfind("cannot connect to PostgreSQL: ", 0), 0u) << e.description();

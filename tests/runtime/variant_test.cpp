@@ -1,3 +1,4 @@
+#include "support/raised.h"
 #include "ovtbldiff/runtime/variant.h"
 
 #include <gtest/gtest.h>
@@ -9,19 +10,10 @@
 namespace ovt {
 namespace {
 
-// The error a call raises; fails the test when nothing is raised.
-ComError raised(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return ComError(0, "", "");
-}
+using ::ovt::test::raisedBy;
 
 void expectRuntime(const std::function<void()>& f, int32_t number, const char* description) {
-  ComError e = raised(f);
+  ComError e = raisedBy(f);
   EXPECT_EQ(e.number(), number);
   EXPECT_EQ(e.description(), description);
   EXPECT_EQ(e.source(), "OVTblDiffData");
