@@ -1,7 +1,11 @@
-#include "commands.h"
+#include "members.h"
 
 namespace ovt::tool {
 
-void addMemberCommands(CLI::App&, Globals&, std::function<int()>&) {}
+void addMemberCommands(CLI::App& app, Globals& g, std::function<int()>& run) {
+  addCompareCommands(app, g, run);
+  addReconcileCommands(app, g, run);
+  addDemoCommand(app, g, run);
+}
 
 }  // namespace ovt::tool

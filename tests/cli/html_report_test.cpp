@@ -1,0 +1,68 @@
+// The HTML report of diff: a self-contained page with both entries side by side and the
+// differing values highlighted, checked as a real headless browser renders it.
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "cli/demo_fixture.h"
+
+namespace {
+
+using ovt::test::DemoTest;
+using ovt::test::ToolRun;
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+std::string browser() {
+  for (const char* b : {"chromium", "chromium-browser"}) {
+    std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
+    if (std::system(probe.c_str()) == 0) return b;
+  }
+  return "";
+}
+
+class HtmlReport : public DemoTest {
+ protected:
+  std::string page() {
+    ToolRun r = linked("diff d/entry1.db House ORULINK_House --keys HouseNo --format html");
+    EXPECT_EQ(r.code, 1) << r.err;
+    return r.out;
+  }
+};
+
+TEST_F(HtmlReport, PagePairsTheEntriesAndNeedsNothingFromTheNetwork) {
+  const std::string html = page();
+  EXPECT_EQ(html.rfind("<!DOCTYPE html>\n", 0), 0u);
+  EXPECT_EQ(count(html, "<tbody class=\"pair\">"), 3u);
+  EXPECT_EQ(count(html, "<td class=\"differs\">"), 8u);
+  EXPECT_NE(html.find("<td class=\"differs\">Fatma Hassan</td>"), std::string::npos);
+  EXPECT_EQ(html.find("http"), std::string::npos);
+  EXPECT_EQ(html.find("src="), std::string::npos);
+  EXPECT_EQ(html.find("<link"), std::string::npos);
+}
+
+TEST_F(HtmlReport, HeadlessBrowserRendersTheHighlightedCells) {
+  const std::string b = browser();
+  if (b.empty()) GTEST_SKIP() << "chromium is not installed";
+  std::ofstream(dir_.file("report.html")) << page();
+  const std::string dom = dir_.file("dom.html");
+  std::string cmd = b + " --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir='" + dir_.file("profile") +
+                    "' --dump-dom 'file://" + dir_.file("report.html") + "' > '" + dom + "' 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  std::stringstream ss;
+  ss << std::ifstream(dom).rdbuf();
+  const std::string out = ss.str();
+  EXPECT_NE(out.find("<h1>3 conflicts between House (entry 1) and ORULINK_House (entry 2) on HouseNo</h1>"), std::string::npos)
+      << out;
+  EXPECT_EQ(count(out, "class=\"differs\""), 8u);
+  // The browser built one table row per entry of each pair.
+  EXPECT_EQ(count(out, "<tr>"), 7u);
+  EXPECT_TRUE(std::regex_search(out, std::regex("<td class=\"differs\">Thika Town</td>")));
+}
+
+}  // namespace
