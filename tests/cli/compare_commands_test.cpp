@@ -1,5 +1,8 @@
 // The comparison and catalogue subcommands (structure, keys, count, diff, grid-diff, parent,
 // grids) run as built on the demo database: output and exit code.
+#include <fstream>
+#include <iterator>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/demo_fixture.h"
@@ -91,6 +94,26 @@ TEST_F(DemoTest, LibraryErrorsReachStandardErrorWithNumberSourceAndDescription) 
   EXPECT_EQ(view.code, 3);
   EXPECT_NE(view.err.find("(0x800402C7)"), std::string::npos) << view.err;
   EXPECT_NE(view.err.find("description: Table:viewNone does not exist"), std::string::npos) << view.err;
+}
+
+TEST_F(DemoTest, LangChoosesThePhraseLanguageAndTraceRecordsTheStatements) {
+  ToolRun de = run("backup d/entry2.db Nope --lang German");
+  EXPECT_EQ(de.code, 3);
+  EXPECT_EQ(de.err, "ovtbldiff: error -2147220794 (0x800402C6)\n  source: cDATAGateway:BackupTable\n"
+                    "  description: Sicherung der Tabelle fehlgeschlagen\n");
+  EXPECT_NE(run("backup d/entry2.db Nope").err.find("description: Backup Table Fail\n"), std::string::npos);
+
+  ToolRun r = linked("count d/entry1.db House ORULINK_House --keys HouseNo --trace trace.log");
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::ifstream in(dir_.file("trace.log"));
+  std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The statement the member sent, as the trace received it, before translation.
+  EXPECT_NE(trace.find("jet: select count(*) as totalrec from [House] where [House].[HouseNo]  in (select "
+                       "[House].[HouseNo]  from [House] inner join [ORULINK_House] on ([House].[HouseNo] = "
+                       "[ORULINK_House].[HouseNo])  and ([House].recstatus = [ORULINK_House].recstatus)where  "
+                       "[House].recstatus = 1 )\n"),
+            std::string::npos)
+      << trace;
 }
 
 TEST_F(DemoTest, GridDiffConflictsAndMissing) {

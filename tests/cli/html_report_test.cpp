@@ -49,9 +49,15 @@ TEST_F(HtmlReport, PagePairsTheEntriesAndNeedsNothingFromTheNetwork) {
 TEST_F(HtmlReport, HeadlessBrowserRendersTheHighlightedCells) {
   const std::string b = browser();
   if (b.empty()) GTEST_SKIP() << "chromium is not installed";
-  std::ofstream(dir_.file("report.html")) << page();
+  // The page is checked as rendered: a probe script appended to a copy reads the computed
+  // style of a differing cell and of an ordinary one back into the dumped DOM.
+  std::ofstream(dir_.file("report.html"))
+      << page()
+      << "<script>const d=getComputedStyle(document.querySelector('td.differs')).backgroundColor;"
+         "const o=getComputedStyle(document.querySelector('td:not(.differs)')).backgroundColor;"
+         "document.body.setAttribute('data-probe',d+'|'+o);</script>\n";
   const std::string dom = dir_.file("dom.html");
-  std::string cmd = b + " --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir='" + dir_.file("profile") +
+  std::string cmd = b + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run --user-data-dir='" + dir_.file("profile") +
                     "' --dump-dom 'file://" + dir_.file("report.html") + "' > '" + dom + "' 2>/dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   std::stringstream ss;
@@ -63,6 +69,8 @@ TEST_F(HtmlReport, HeadlessBrowserRendersTheHighlightedCells) {
   // The browser built one table row per entry of each pair.
   EXPECT_EQ(count(out, "<tr>"), 7u);
   EXPECT_TRUE(std::regex_search(out, std::regex("<td class=\"differs\">Thika Town</td>")));
+  // Differing values are painted; the others are not.
+  EXPECT_NE(out.find("data-probe=\"rgb(255, 210, 127)|rgba(0, 0, 0, 0)\""), std::string::npos) << out;
 }
 
 }  // namespace
