@@ -1,6 +1,6 @@
 // Shared pieces of the record comparison tests: catching error records, a recording connection
-// that also keeps the option of each OpenRecordset and can hold made-up tables, and a
-// recordset with fixed answers.
+// that also keeps the option of each OpenRecordset and can hold made-up tables, a recordset
+// with fixed answers, and a real SQLite file seen through the recording connection.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "support/raised.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
+#include "support/raised.h"
 #include "support/recording_db.h"
+#include "support/temp_dir.h"
 
 namespace ovt::test {
 
@@ -106,6 +108,56 @@ class TracingDatabase : public RecordingDatabase {
     std::vector<db::TableRef> t = RecordingDatabase::Tables();
     return inner() ? t : tables;
   }
+};
+
+// The records of a recordset as text, one string per record: the values in column order
+// joined by "|", Null written as "~". Nothing gives no records.
+inline std::vector<std::string> rowsOf(const db::RecordsetRef& rs) {
+  std::vector<std::string> rows;
+  if (!rs || rs->RecordCount() == 0) return rows;
+  const VariantArray data = rs->GetRows();
+  for (int32_t r = data.lbound(2); r <= data.ubound(2); ++r) {
+    std::string row;
+    for (int32_t c = data.lbound(1); c <= data.ubound(1); ++c) {
+      const Variant& v = data.at(c, r);
+      row += (c == data.lbound(1) ? "" : "|") + (v.isNull() ? std::string("~") : toText(v));
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The column names of a recordset, in order.
+inline std::vector<std::string> columnsOf(const db::RecordsetRef& rs) {
+  std::vector<std::string> names;
+  std::shared_ptr<db::cRecordsetFields> f = rs ? rs->Recordset() : nullptr;
+  for (int32_t i = 0; f && i < f->Count(); ++i) names.push_back(f->Name(i));
+  return names;
+}
+
+// A fresh SQLite file for one test. `rec` records what a member sends and forwards it to
+// the file; members are given `rec` as their connection.
+class DiffFile {
+ public:
+  DiffFile() : file(db::OpenSqlite(dir.file("diff.db"))), rec(std::make_shared<TracingDatabase>(file)) {}
+
+  // Runs Jet-dialect action statements on the file (not recorded).
+  void run(const std::vector<std::string>& statements) {
+    for (const std::string& s : statements) ASSERT_TRUE(file->Execute(s)) << s << ": " << file->LastFailure();
+  }
+  // True when the connection can read from `view` (a stored query or a table).
+  bool readable(const std::string& view) {
+    try {
+      file->OpenRecordset("select * from [" + view + "]", 0, "");
+      return true;
+    } catch (const ComError&) {
+      return false;
+    }
+  }
+
+  TempDir dir;
+  db::DatabaseRef file;
+  std::shared_ptr<TracingDatabase> rec;
 };
 
 }  // namespace ovt::test

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +11,10 @@
 namespace ovt {
 namespace {
 
+using test::DiffFile;
 using test::raisedBy;
 using test::FakeTable;
+using test::rowsOf;
 using test::TracingDatabase;
 
 const std::string kView1 =
@@ -154,6 +157,11 @@ TEST(GridDifferenceFailures, OtherErrorsKeepSourceAndNameTheQueryType) {
   EXPECT_EQ(noDb.number(), 91);
   EXPECT_EQ(noDb.source(), "OVTblDiffData");
   EXPECT_EQ(noDb.description(), "Object variable or With block variable not set:SQLType:Difference");
+  // Every type but the conflict query is named "Unmatched", even one that runs no query.
+  for (int32_t type : {2, 3, 0}) {
+    ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, type); });
+    EXPECT_EQ(e.description(), "Object variable or With block variable not set:SQLType:Unmatched") << type;
+  }
 
   // Child table 2 missing: view 1 is stored, then the failure; nothing is dropped afterwards.
   auto rec = houses();
@@ -163,7 +171,6 @@ TEST(GridDifferenceFailures, OtherErrorsKeepSourceAndNameTheQueryType) {
   EXPECT_EQ(noChild.number(), 91);
   EXPECT_EQ(noChild.description(), "Object variable or With block variable not set:SQLType:Unmatched");
   EXPECT_EQ(rec->calls.back(), "CreateView: QryTblDiff1: " + kView1);
-
 }
 
 TEST(GridDifferenceFailures, FailingQueryLeavesBothViews) {
@@ -190,6 +197,168 @@ TEST(GridDifferenceFailures, ChildWithOnlySystemColumnsFailsAfterDroppingViews) 
   EXPECT_EQ(e.number(), 5);
   EXPECT_EQ(e.description(), "Invalid procedure call or argument:SQLType:Difference");
   EXPECT_EQ(rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
+}
+
+// --- On a real SQLite file ---------------------------------------------------------------
+
+// The worked example's tables House/House2 and Member/Member2 on a file. Each record of Member
+// tells one situation (HouseNo, LineNo; partner in Member2):
+//   7,1 equal   7,2 Age differs   7,3 Null against 5   7,4 Null against Null   7,5 no partner
+//   7,6 partner deleted   8,1 deleted child   9,1 parent deleted in House   8,2 child HouseNo differs
+//   1,23 Age differs, and 12,3 (no partner) has the same key text "123".
+class GridDifferenceOnFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* t : {"House", "House2"})
+      f.run({std::string("create table [") + t +
+             "] ([UniqueKey] counter, [RecStatus] long, [HouseNo] long, [Village] text(20))"});
+    for (const char* t : {"Member", "Member2"})
+      f.run({std::string("create table [") + t +
+             "] ([UniqueKey] counter, [RecStatus] long, [FKey] long, [HouseNo] long, [LineNo] long, [Age] short)"});
+    // UniqueKey 1..5 in both parent tables: houses 7, 8, 9, 1, 12.
+    for (const char* h : {"1, 7", "1, 8", "0, 9", "1, 1", "1, 12"})
+      f.run({std::string("insert into House (RecStatus, HouseNo) values (") + h + ")"});
+    for (const char* h : {"1, 7", "1, 8", "1, 9", "1, 1", "1, 12"})
+      f.run({std::string("insert into House2 (RecStatus, HouseNo) values (") + h + ")"});
+    // RecStatus, FKey, HouseNo, LineNo, Age
+    for (const char* m : {"1, 1, 7, 1, 30", "1, 1, 7, 2, 40", "1, 1, 7, 3, null", "1, 1, 7, 4, null", "1, 1, 7, 5, 20",
+                          "1, 1, 7, 6, 50", "0, 2, 8, 1, 10", "1, 3, 9, 1, 10", "1, 2, 99, 2, 60", "1, 4, 1, 23, 1",
+                          "1, 5, 12, 3, 2"})
+      member("Member", m);
+    for (const char* m : {"1, 1, 7, 1, 30", "1, 1, 7, 2, 41", "1, 1, 7, 3, 5", "1, 1, 7, 4, null", "0, 1, 7, 6, 50",
+                          "1, 2, 8, 1, 11", "1, 3, 9, 1, 11", "1, 2, 8, 2, 60", "1, 4, 1, 23, 9"})
+      member("Member2", m);
+    g.SetDB(f.rec);
+  }
+  void member(const std::string& table, const std::string& values) {
+    f.run({"insert into " + table + " (RecStatus, FKey, HouseNo, LineNo, Age) values (" + values + ")"});
+  }
+  // Rows as "HouseNo~Main|LineNo|HouseNo~Grid|Age|FKey", sorted (the order is by parent key only).
+  std::vector<std::string> sortedRows(const db::RecordsetRef& rs) {
+    std::vector<std::string> rows = rowsOf(rs);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  db::RecordsetRef call(int32_t type, const std::string& childKey = "LineNo", const std::string& child2 = "Member2",
+                        const std::string& parent2 = "House2") {
+    StringArray keys{"HouseNo"};
+    return g.GetTblDiffGridRS("House", "Member", parent2, child2, childKey, keys, type);
+  }
+  DiffFile f;
+  cDataGetway g;
+};
+
+TEST_F(GridDifferenceOnFile, WorkedStatementsRunAsSentAndListActiveChildRecords) {
+  db::RecordsetRef missing = call(2);
+  const std::vector<std::string> expected = {
+      "Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2",
+      "CreateView: QryTblDiff1: " + kView1, "CreateView: QryTblDiff2: " + kView2,
+      "OpenRecordset: " + kMissing, "DropView: QryTblDiff1", "DropView: QryTblDiff2"};
+  EXPECT_EQ(f.rec->calls, expected);
+  EXPECT_EQ(test::columnsOf(missing),
+            (std::vector<std::string>{"HouseNo~Main", "LineNo", "HouseNo~Grid", "Age", "FKey"}));
+  // 12,3 has no partner but its key text "123" pairs with 1,23, so it is not missing.
+  EXPECT_EQ(sortedRows(missing), (std::vector<std::string>{"7|5|7|20|1", "7|6|7|50|1"}));
+
+  db::RecordsetRef conflict = call(1);
+  EXPECT_EQ(f.rec->options, (std::vector<int32_t>{0, 2}));
+  // 1,23 differs, and so 12,3 is listed as a conflict with it.
+  EXPECT_EQ(sortedRows(conflict),
+            (std::vector<std::string>{"12|3|12|2|5", "1|23|1|1|4", "7|2|7|40|1", "7|3|7|~|1", "8|2|99|60|2"}));
+  std::vector<std::string> keys;
+  for (const std::string& r : rowsOf(conflict)) keys.push_back(r.substr(0, r.find('|')));
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
+    return std::stoi(a) < std::stoi(b);
+  }));
+  EXPECT_FALSE(f.readable("QryTblDiff1"));
+  EXPECT_FALSE(f.readable("QryTblDiff2"));
+}
+
+TEST_F(GridDifferenceOnFile, OtherQueryTypeCreatesAndDropsTheViewsOnly) {
+  EXPECT_EQ(call(3), nullptr);
+  EXPECT_TRUE(f.rec->options.empty());
+  EXPECT_EQ(f.rec->calls.size(), 7u);
+  EXPECT_FALSE(f.readable("QryTblDiff1"));
+  EXPECT_FALSE(f.readable("QryTblDiff2"));
+}
+
+TEST_F(GridDifferenceOnFile, FailuresLeaveTheViewsCreatedSoFarForTheNextCallToReplace) {
+  struct Case {
+    const char* what;
+    std::string childKey, child2, parent2;
+    int32_t type;
+    int32_t number;
+    std::string source, description;  // description: the start of it, or all of it when exact
+    bool exact;
+    bool view1, view2;
+  };
+  const std::vector<Case> cases = {
+      {"child key not a column", "Nope", "Member2", "House2", 1, db::kDbErrCommand, "OVDB", ":SQLType:Difference",
+       false, true, true},
+      {"child key not a column, missing query", "Nope", "Member2", "House2", 2, db::kDbErrCommand, "OVDB",
+       ":SQLType:Unmatched", false, true, true},
+      {"second child table missing", "LineNo", "Nowhere", "House2", 2, 91, "OVTblDiffData",
+       "Object variable or With block variable not set:SQLType:Unmatched", true, true, false},
+      {"second parent table missing", "LineNo", "Member2", "Nowhere", 1, -2147220801,
+       "cDATAGateway:GetTblDiffGridRS",
+       "Create View fails:" + std::string("select [Nowhere].[HouseNo] as [HouseNo~Main],[FKey],[Member2].[HouseNo] as "
+                                          "[HouseNo~Grid],[LineNo],[Age] from [Member2] inner join [Nowhere] on "
+                                          "[Member2].Fkey=[Nowhere].UniqueKey where [Nowhere].recstatus=1 and "
+                                          "[Member2].recstatus=1"),
+       true, true, false},
+  };
+  for (const Case& c : cases) {
+    ComError e = raisedBy([&] { call(c.type, c.childKey, c.child2, c.parent2); });
+    EXPECT_EQ(e.number(), c.number) << c.what;
+    EXPECT_EQ(e.source(), c.source) << c.what;
+    if (c.exact)
+      EXPECT_EQ(e.description(), c.description) << c.what;
+    else
+      EXPECT_TRUE(e.description().size() > c.description.size() &&
+                  e.description().compare(e.description().size() - c.description.size(), std::string::npos,
+                                          c.description) == 0)
+          << c.what << ": " << e.description();
+    EXPECT_EQ(f.readable("QryTblDiff1"), c.view1) << c.what;
+    EXPECT_EQ(f.readable("QryTblDiff2"), c.view2) << c.what;
+    // The next good call removes what was left, runs and cleans up.
+    EXPECT_EQ(rowsOf(call(2)).size(), 2u) << c.what;
+    EXPECT_FALSE(f.readable("QryTblDiff1")) << c.what;
+    EXPECT_FALSE(f.readable("QryTblDiff2")) << c.what;
+  }
+}
+
+TEST_F(GridDifferenceOnFile, MissingFirstTablesFailBeforeAnyView) {
+  StringArray keys{"HouseNo"};
+  for (auto [parent, child] : {std::pair<std::string, std::string>{"Nowhere", "Member"}, {"House", "Nowhere"}}) {
+    f.rec->calls.clear();
+    ComError e = raisedBy([&] { g.GetTblDiffGridRS(parent, child, "House2", "Member2", "LineNo", keys, 1); });
+    EXPECT_EQ(e.number(), 91) << parent << "/" << child;
+    EXPECT_EQ(e.description(), "Object variable or With block variable not set:SQLType:Difference");
+    EXPECT_EQ(f.rec->calls, std::vector<std::string>{"Tables"});
+  }
+  // A child with only the system columns: both views are dropped, none is created.
+  f.run({"create table [Bare] ([UniqueKey] counter, [RecStatus] long)"});
+  f.rec->calls.clear();
+  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Bare", "House2", "Bare", "LineNo", keys, 2); });
+  EXPECT_EQ(e.number(), 5);
+  EXPECT_EQ(e.description(), "Invalid procedure call or argument:SQLType:Unmatched");
+  EXPECT_EQ(f.rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
+}
+
+TEST_F(GridDifferenceOnFile, ChildWithNothingToCompareFailsAfterCreatingBothViews) {
+  for (const char* t : {"Kid", "Kid2"})
+    f.run({std::string("create table [") + t + "] ([UniqueKey] counter, [RecStatus] long, [FKey] long, [LineNo] long)"});
+  StringArray keys{"HouseNo"};
+  for (int32_t type : {1, 2}) {
+    ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Kid", "House2", "Kid2", "LineNo", keys, type); });
+    EXPECT_EQ(e.number(), 5);
+    EXPECT_EQ(e.source(), "OVTblDiffData");
+    EXPECT_EQ(e.description(), std::string("Invalid procedure call or argument:SQLType:") +
+                                   (type == 1 ? "Difference" : "Unmatched"));
+    EXPECT_TRUE(f.readable("QryTblDiff1"));
+    EXPECT_TRUE(f.readable("QryTblDiff2"));
+    EXPECT_TRUE(f.rec->options.empty());
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "compare/diff_support.h"
 #include "ovtbldiff/gateway.h"
@@ -9,6 +10,7 @@
 namespace ovt {
 namespace {
 
+using test::DiffFile;
 using test::raisedBy;
 using test::FixedRecordset;
 using test::TracingDatabase;
@@ -81,6 +83,69 @@ TEST(ShowParentCalls, OtherFailuresCarryTheMemberSource) {
   EXPECT_EQ(db.number(), -2147217865);
   EXPECT_EQ(db.source(), "cDATAGateway:ShowParent");
   EXPECT_EQ(db.description(), "no such table: P");
+}
+
+// --- On a real SQLite file ---------------------------------------------------------------
+
+TEST(ShowParentOnFile, ValuesOfTheParentRecordAsText) {
+  DiffFile f;
+  f.run({"create table [House] ([UniqueKey] long, [RecStatus] long, [HouseNo] long, [Village] text(20), "
+         "[Head] text(20), [Rooms] short)",
+         "insert into House values (17, 1, 12, null, 'Ann', 3)",
+         "insert into House values (18, 1, 13, 'Oak', 'Bob', null)",
+         "insert into House values (18, 0, 14, 'Elm', 'Cid', 4)"});  // a second record with UniqueKey 18
+  cDataGetway g;
+  g.SetDB(f.rec);
+  struct Case {
+    const char* what;
+    std::vector<std::string> keys, more;
+    std::string fkey;
+    bool found;
+    std::vector<std::string> info;
+  };
+  const std::vector<Case> cases = {
+      {"keys and further fields; Null is empty", {"HouseNo"}, {"Village", "Head", "Rooms"}, "17", true,
+       {"12", "", "Ann", "3"}},
+      {"further list of one empty name", {"HouseNo", "Head"}, {""}, "17", true, {"12", "Ann"}},
+      {"further list starting with an empty name", {"HouseNo"}, {"", "Village"}, "17", true, {"12"}},
+      {"the same name twice, any letter case", {"HouseNo"}, {"houseno"}, "17", true, {"12", "12"}},
+      {"first of several records", {"HouseNo"}, {"Village", "Rooms"}, "18", true, {"13", "Oak", ""}},
+      {"no such parent", {"HouseNo"}, {"Village"}, "99", false, {""}},
+  };
+  for (const Case& c : cases) {
+    StringArray keys = StringArray::of(c.keys), more = StringArray::of(c.more), info{"old", "values"};
+    EXPECT_EQ(g.ShowParent("House", keys, more, c.fkey, info), c.found) << c.what;
+    EXPECT_EQ(info, StringArray::of(c.info)) << c.what;
+  }
+  EXPECT_EQ(f.rec->statements.at(0), "select HouseNo,Village,Head,Rooms from [House] where UniqueKey = 17");
+}
+
+TEST(ShowParentOnFile, QueriesTheEngineRefusesCarryTheMemberSource) {
+  DiffFile f;
+  f.run({"create table [House] ([UniqueKey] long, [HouseNo] long, [Village] text(20))",
+         "insert into House values (17, 12, 'Oak')"});
+  cDataGetway g;
+  g.SetDB(f.rec);
+  struct Case {
+    const char* what;
+    std::string table;
+    std::vector<std::string> more;
+    std::string fkey;
+  };
+  const std::vector<Case> cases = {
+      {"no such table", "Nowhere", {""}, "17"},
+      {"no such field", "House", {"Nope"}, "17"},
+      {"empty name after the first further one", "House", {"Village", ""}, "17"},
+      {"empty key value", "House", {""}, ""},
+  };
+  for (const Case& c : cases) {
+    StringArray keys{"HouseNo"}, more = StringArray::of(c.more), info{"kept"};
+    ComError e = raisedBy([&] { g.ShowParent(c.table, keys, more, c.fkey, info); });
+    EXPECT_EQ(e.number(), db::kDbErrCommand) << c.what;
+    EXPECT_EQ(e.source(), "cDATAGateway:ShowParent") << c.what;
+    EXPECT_FALSE(e.description().empty()) << c.what;
+    EXPECT_EQ(info, StringArray{"kept"}) << c.what;
+  }
 }
 
 }  // namespace
