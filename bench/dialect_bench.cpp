@@ -13,9 +13,6 @@
 //  - the dialect statement through OpenRecordset, then MoveNext to the end reading every
 //    field by name;
 // checks that both select the same number of rows, and prints the times and the ratio.
-#include <sqlite3.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,65 +21,17 @@
 #include <string>
 #include <vector>
 
+#include "double_entry.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
-
-void check(int rc, sqlite3* db, const char* what) {
-  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
-    std::cerr << what << ": " << sqlite3_errmsg(db) << "\n";
-    std::exit(1);
-  }
-}
-
-void exec(sqlite3* db, const std::string& sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    std::cerr << sql.substr(0, 80) << ": " << (err ? err : "?") << "\n";
-    std::exit(1);
-  }
-}
+using bench::Clock;
+using bench::seconds;
 
 void generate(const std::string& path, long rows, int fields, bool keyIndex) {
-  std::filesystem::remove(path);
-  sqlite3* db = nullptr;
-  check(sqlite3_open(path.c_str(), &db), db, "open");
-  exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
-  for (const char* t : {"A", "B"}) {
-    std::string ddl = std::string("CREATE TABLE ") + t + " (ID LONG, recstatus LONG";
-    for (int f = 0; f < fields; ++f) ddl += ", F" + std::to_string(f) + " TEXT(20)";
-    exec(db, ddl + ")");
-  }
-  exec(db, "BEGIN");
-  for (int side = 0; side < 2; ++side) {
-    std::string ins = std::string("INSERT INTO ") + (side ? "B" : "A") + " VALUES (?, ?";
-    for (int f = 0; f < fields; ++f) ins += ", ?";
-    sqlite3_stmt* st = nullptr;
-    check(sqlite3_prepare_v2(db, (ins + ")").c_str(), -1, &st, nullptr), db, "prepare insert");
-    char buf[32];
-    for (long i = 0; i < rows; ++i) {
-      sqlite3_bind_int64(st, 1, i);
-      sqlite3_bind_int(st, 2, 1);
-      for (int f = 0; f < fields; ++f) {
-        long v = (i * 31 + f * 7) % 100003;
-        if (side == 1 && i % 10 == 0 && f == static_cast<int>(i % fields)) v += 1;  // one difference
-        int n = std::snprintf(buf, sizeof buf, "v%ld", v);
-        sqlite3_bind_text(st, 3 + f, buf, n, SQLITE_TRANSIENT);
-      }
-      check(sqlite3_step(st), db, "insert");
-      sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-  }
-  exec(db, "COMMIT");
-  if (keyIndex) exec(db, "CREATE INDEX A_ID ON A(ID); CREATE INDEX B_ID ON B(ID)");
-  exec(db, "ANALYZE");
-  sqlite3_close(db);
+  bench::generate(path, {.records = rows, .fields = fields, .conflictEvery = 10, .keyIndex = keyIndex});
 }
 
 std::string handWritten(int fields) {
@@ -107,25 +56,7 @@ std::string dialectStatement(int fields) {
 }
 
 long runReference(const std::string& path, const std::string& sql, double& secs) {
-  sqlite3* db = nullptr;
-  check(sqlite3_open(path.c_str(), &db), db, "open");
-  auto t0 = Clock::now();
-  sqlite3_stmt* st = nullptr;
-  check(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), db, "prepare reference");
-  long rows = 0;
-  size_t bytes = 0;
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    ++rows;
-    for (int c = 0; c < sqlite3_column_count(st); ++c) {
-      sqlite3_column_text(st, c);
-      bytes += static_cast<size_t>(sqlite3_column_bytes(st, c));
-    }
-  }
-  sqlite3_finalize(st);
-  secs = seconds(t0);
-  sqlite3_close(db);
-  if (bytes == 0 && rows > 0) std::cerr << "no bytes read\n";
-  return rows;
+  return bench::runHandWritten(path, sql, secs);
 }
 
 double runShell(const std::string& path, const std::string& sql) {

@@ -1,0 +1,204 @@
+// Benchmark of the record difference member GetTblDiffRecRS, conflict and missing query, on a
+// real SQLite file against the hand-written keyed joins that answer the same two questions.
+//
+//   record_diff_bench [--records N] [--fields F] [--dir D] [--index none|key|both] [--keep]
+//   (defaults 1000000 records, 30 fields, the system's temporary directory, both)
+//
+// It generates the Oru tables A and B in one temporary file: 4% of the records conflict (one
+// field differs), 2.5% are missing from B, 5% differ in B only by the case of one field and
+// 1/16 hold a Null in the same field of both entries; neither of the last two is a conflict.
+// Then, per key-index variant, it times
+//  - GetTblDiffRecRS("A", "B", {ID}, {F0..}, conflict / missing, OruType) through the SQLite
+//    connection, reading every field of every row of the recordset by name;
+//  - the hand-written joins through the C API, reading every column of every row as text:
+//    conflict = inner join on ID and recstatus where some field differs, Null counting as ""
+//    and text compared case-insensitively (what the member's statement means); missing = left
+//    join where B has no partner.
+// It prints the row counts (they must agree with each other and with the generator, else the
+// exit status is 1), the times and the ratios member/hand against the target of 1.5.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "double_entry.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
+#include "ovtbldiff/gateway.h"
+#include "ovtbldiff/runtime/error.h"
+
+namespace {
+
+using bench::Clock;
+using bench::seconds;
+
+constexpr double kTarget = 1.5;
+
+std::string fieldName(int f) { return "F" + std::to_string(f); }
+
+std::string selectList(int fields) {
+  std::string s = "select A.ID";
+  for (int f = 0; f < fields; ++f) s += ", A." + fieldName(f);
+  return s;
+}
+
+std::string handConflict(int fields) {
+  std::string s = selectList(fields) +
+                  " from A join B on A.ID = B.ID and A.recstatus = B.recstatus where A.recstatus = 1 and (";
+  for (int f = 0; f < fields; ++f) {
+    const std::string n = fieldName(f);
+    s += (f ? " OR " : "") + std::string("ifnull(A.") + n + ", '') <> ifnull(B." + n + ", '') COLLATE NOCASE";
+  }
+  return s + ") order by A.ID";
+}
+
+std::string handMissing(int fields) {
+  return selectList(fields) +
+         " from A left join B on A.ID = B.ID and A.recstatus = B.recstatus where A.recstatus = 1 and B.ID is null"
+         " order by A.ID";
+}
+
+// Calls the member and reads every field of every row; secs covers call and reading.
+long runMember(ovt::db::DatabaseRef conn, int fields, int32_t type, double& secs) {
+  std::vector<std::string> names;
+  for (int f = 0; f < fields; ++f) names.push_back(fieldName(f));
+  ovt::StringArray keys = ovt::StringArray::of({"ID"});
+  ovt::StringArray compared = ovt::StringArray::of(names);
+  names.insert(names.begin(), "ID");
+  ovt::cDataGetway gateway;
+  auto t0 = Clock::now();
+  ovt::db::RecordsetRef rs = gateway.GetTblDiffRecRS("A", "B", keys, compared, type, true, &conn);
+  long rows = 0;
+  size_t nonNull = 0;
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    ++rows;
+    for (const std::string& n : names) nonNull += rs->FieldValue(n).isNull() ? 0 : 1;
+  }
+  secs = seconds(t0);
+  if (rows != rs->RecordCount()) std::cerr << "RecordCount " << rs->RecordCount() << " but " << rows << " rows read\n";
+  if (rows > 0 && nonNull == 0) std::cerr << "no values read\n";
+  return rows;
+}
+
+struct Options {
+  bench::Shape shape;
+  std::string dir = std::filesystem::temp_directory_path().string();
+  bool plain = true, indexed = true, keep = false;
+};
+
+[[noreturn]] void usage(const std::string& why) {
+  std::cerr << why << "\nusage: record_diff_bench [--records N] [--fields F] [--dir D] "
+               "[--index none|key|both] [--keep]\n";
+  std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  o.shape.conflictEvery = 25;
+  o.shape.missingEvery = 40;
+  o.shape.missingAt = 7;
+  o.shape.caseEvery = 20;
+  o.shape.caseAt = 5;
+  o.shape.nullEvery = 16;
+  o.shape.nullAt = 9;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage(a + " needs a value");
+      return argv[++i];
+    };
+    if (a == "--records") {
+      o.shape.records = std::atol(value().c_str());
+      if (o.shape.records < 1) usage("--records must be at least 1");
+    } else if (a == "--fields") {
+      o.shape.fields = std::atoi(value().c_str());
+      if (o.shape.fields < 1 || o.shape.fields > 250) usage("--fields must be from 1 to 250");
+    } else if (a == "--dir") {
+      o.dir = value();
+    } else if (a == "--index") {
+      const std::string v = value();
+      if (v != "none" && v != "key" && v != "both") usage("--index takes none, key or both");
+      o.plain = v != "key";
+      o.indexed = v != "none";
+    } else if (a == "--keep") {
+      o.keep = true;
+    } else {
+      usage("unknown argument " + a);
+    }
+  }
+  return o;
+}
+
+// Removes the generated file at the end unless it is to be kept.
+struct TempFile {
+  std::string path;
+  bool keep;
+  ~TempFile() {
+    if (keep) std::cout << "kept " << path << "\n";
+    else std::filesystem::remove(path);
+  }
+};
+
+struct Pair {
+  long memberRows = 0, handRows = 0;
+  double member = 0, hand = 0;
+};
+
+bool report(const char* what, const Pair& p, long expected) {
+  const bool ok = p.memberRows == p.handRows && p.handRows == expected;
+  const double ratio = p.member / p.hand;
+  std::printf("  %-9s member %8.2f s %9ld rows | hand %8.2f s %9ld rows | expected %9ld | ratio %.2f %s%s\n", what,
+              p.member, p.memberRows, p.hand, p.handRows, expected, ratio, ratio <= kTarget ? "<= 1.5" : "> 1.5 TARGET MISSED",
+              ok ? "" : "  ROW COUNTS DIFFER");
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = parse(argc, argv);
+  const bench::Shape& s = o.shape;
+  TempFile file{o.dir + "/record_diff_bench." + std::to_string(getpid()) + ".db", o.keep};
+  long expectConflict = 0, expectMissing = 0;
+  for (long i = 0; i < s.records; ++i) {
+    expectConflict += s.conflicting(i) ? 1 : 0;
+    expectMissing += s.missing(i) ? 1 : 0;
+  }
+  bool ok = true;
+  try {
+    auto g = Clock::now();
+    bench::generate(file.path, s);
+    std::printf("%ld records x %d compared fields in %s (generated in %.1f s)\n", s.records, s.fields,
+                file.path.c_str(), seconds(g));
+    for (bool keyIndex : {false, true}) {
+      if (keyIndex ? !o.indexed : !o.plain) continue;
+      if (keyIndex) {
+        sqlite3* db = nullptr;
+        bench::check(sqlite3_open(file.path.c_str(), &db), db, "open");
+        bench::exec(db, "CREATE INDEX A_ID ON A(ID); CREATE INDEX B_ID ON B(ID); ANALYZE");
+        sqlite3_close(db);
+      }
+      std::printf("%s:\n", keyIndex ? "key index on A(ID) and B(ID)" : "no key index");
+      Pair conflict, missing;
+      {
+        ovt::db::DatabaseRef conn = ovt::db::OpenSqlite(file.path);
+        conflict.memberRows = runMember(conn, s.fields, ovt::TableDiffSQLConfilct, conflict.member);
+        missing.memberRows = runMember(conn, s.fields, ovt::TableDiffSQLMissing, missing.member);
+      }
+      conflict.handRows = bench::runHandWritten(file.path, handConflict(s.fields), conflict.hand);
+      missing.handRows = bench::runHandWritten(file.path, handMissing(s.fields), missing.hand);
+      ok = report("conflict", conflict, expectConflict) && ok;
+      ok = report("missing", missing, expectMissing) && ok;
+      const double member = conflict.member + missing.member, hand = conflict.hand + missing.hand;
+      std::printf("  total     member %8.2f s | hand %8.2f s | ratio %.2f %s\n", member, hand, member / hand,
+                  member / hand <= kTarget ? "<= 1.5" : "> 1.5 TARGET MISSED");
+    }
+  } catch (const ovt::ComError& e) {
+    std::cerr << "error " << e.number() << " " << e.source() << ": " << e.description() << "\n";
+    return 1;
+  }
+  return ok ? 0 : 1;
+}
