@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dialect/ast.h"
 
@@ -64,6 +65,55 @@ struct TableTarget {
   std::string table;
 };
 TableTarget resolveTable(std::string_view name, std::string_view linkSchema);
+
+// ---- PostgreSQL ----
+
+// What the PostgreSQL rendering asks about the database: the stored names and types.
+class PgSchemaInfo {
+ public:
+  virtual ~PgSchemaInfo() = default;
+  // The stored table (or view) a table name of the statement stands for, matched
+  // case-insensitively, the link prefix already applied by the caller's rule: {schema, table}.
+  // The renderer passes the name as the statement writes it (ORULINK_X included).
+  virtual std::optional<TableTarget> table(std::string_view name) const = 0;
+  // The stored name of a column of that table, matched case-insensitively, or nullopt.
+  virtual std::optional<std::string> column(const TableTarget& table, std::string_view column) const = 0;
+  // The type of that column as format_type() prints it ("integer", "character varying(50)",
+  // "ovt.yesno", ...), or nullopt.
+  virtual std::optional<std::string> columnType(const TableTarget& table, std::string_view column) const = 0;
+};
+
+struct PgRenderOptions {
+  bool caseInsensitive = true;      // text compares case-insensitively; false = binary
+  std::string mainSchema = "public"; // schema of the connection's own tables
+  std::string linkSchema;           // schema of the ORULINK_ tables; "" = none
+  const PgSchemaInfo* schema = nullptr;  // null = nothing known (names quoted as written)
+  bool addRowId = false;            // single-table SELECT: add ctid first, named kRowIdColumn
+};
+
+struct PgRendering {
+  std::string sql;         // for select-into: the SELECT alone
+  std::string intoTable;   // select-into: "schema"."Name" of the table to make
+  bool rowIdAdded = false;
+  std::string baseTable;   // with rowIdAdded: "schema"."Table"
+};
+
+// Writes the statement for PostgreSQL; refusals raise ComError(kSyntaxError) as parse() does.
+PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& options);
+
+// Statements (each one statement) a session runs once after connecting, before any rendered
+// statement: they create, idempotently and safely when two sessions do it at once (take
+// pg_advisory_xact_lock inside one DO block, or equivalent), the schema "ovt" with the
+// functions, collation and the domain ovt.yesno that rendered statements use.
+std::vector<std::string> postgresSessionSetup();
+
+// The anchored regular expression (PostgreSQL's advanced syntax) that a LIKE pattern with the
+// dialect's wildcards (* ? # [abc] [a-z] [!abc]) renders as; an unclosed '[' raises kSyntaxError.
+std::string likePatternRegex(std::string_view pattern);
+
+// The schema and the objects of it that rendered statements name.
+inline constexpr const char* kPgSchema = "ovt";
+inline constexpr const char* kPgYesNoType = "ovt.yesno";
 
 // ADO DataTypeEnum code of a declared column type in the dialect's names (LONG, TEXT(50),
 // MEMO, ...), case-insensitive, size ignored; 0 when the name is not one of the dialect's.
