@@ -1,0 +1,304 @@
+// Values read by the type code of their column: adDate from text (ISO) or a day number,
+// adBoolean from a number (non-zero is True), adSmallInt / adUnsignedTinyInt / adCurrency /
+// adSingle / adDouble from numbers in range; anything else, and columns read by the stored
+// value, as stored: integers as Long (Double beyond 32 bits), reals as Double, text as String.
+#include "dbcomp/stored_recordset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "ovtbldiff/runtime/error.h"
+#include "ovtbldiff/runtime/text.h"
+
+namespace ovt::db::stored {
+namespace {
+
+enum Tag : uint8_t { kNull = 0, kInt = 1, kReal = 2, kText = 3, kBlob = 4, kInt8 = 5, kInt32 = 6, kShortText = 7 };
+
+// Rows are appended to blocks of this size (a longer row gets a block of its own).
+constexpr size_t kBlockSize = size_t{1} << 20;
+
+constexpr const char* kSource = "OVDB";
+
+std::string foldName(std::string_view s) {
+  bool ascii = true;
+  for (unsigned char c : s) ascii &= c < 0x80;
+  if (!ascii) return foldCase(s);
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+Variant byStorage(const RowStore::Cell& c) {
+  switch (c.kind) {
+    case RowStore::Cell::Null: return Variant(Null{});
+    case RowStore::Cell::Int:
+      if (c.i >= INT32_MIN && c.i <= INT32_MAX) return Variant(static_cast<int32_t>(c.i));
+      return Variant(static_cast<double>(c.i));
+    case RowStore::Cell::Real: return Variant(c.d);
+    default: return Variant(std::string(c.bytes));
+  }
+}
+
+class Fields : public cRecordsetFields {
+ public:
+  explicit Fields(std::vector<std::pair<std::string, int32_t>> f) : f_(std::move(f)) {}
+  int32_t Count() const override { return static_cast<int32_t>(f_.size()); }
+  std::string Name(int32_t p) const override { return at(p).first; }
+  int32_t Type(int32_t p) const override { return at(p).second; }
+
+ private:
+  const std::pair<std::string, int32_t>& at(int32_t p) const {
+    if (p < 0 || p >= Count()) raiseRuntime(RuntimeError::SubscriptOutOfRange);
+    return f_[static_cast<size_t>(p)];
+  }
+  std::vector<std::pair<std::string, int32_t>> f_;
+};
+
+class StoredRecordset : public cRecordset {
+ public:
+  StoredRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer)
+      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {
+    for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
+  }
+
+  VariantArray GetRows() override {
+    VariantArray a;
+    a.redim(0, static_cast<int32_t>(columns_.size()) - 1, 0, static_cast<int32_t>(count_) - 1);
+    for (size_t r = 0; r < count_; ++r)
+      for (size_t c = 0; c < columns_.size(); ++c)
+        a.at(static_cast<int32_t>(c), static_cast<int32_t>(r)) = value(r, c);
+    return a;
+  }
+
+  void SetFieldValue(const std::string& field, const Variant& v) override {
+    const size_t c = column(field);
+    current();
+    if (!writer_) raiseError(kDbErrReadOnly, kSource, "Cannot update: the recordset does not hold the rows of a single table");
+    if (columns_[c].origin.empty())
+      raiseError(kDbErrReadOnly, kSource, "Cannot update: the field '" + field + "' is not a column of the table");
+    if (v.isObject() || v.isArray()) raiseRuntime(RuntimeError::TypeMismatch);
+    for (auto& p : pending_)
+      if (p.first == c) {
+        p.second = v;
+        return;
+      }
+    pending_.emplace_back(c, v);
+  }
+
+  Variant FieldValue(const std::string& field) override {
+    const size_t c = column(field);
+    current();
+    for (const auto& p : pending_)
+      if (p.first == c) return p.second;
+    return value(pos_, c);
+  }
+
+  bool IsBOF() const override { return count_ == 0; }
+  bool IsEOF() const override { return pos_ >= count_; }
+  int32_t RecordCount() const override { return static_cast<int32_t>(count_); }
+
+  std::shared_ptr<cRecordsetFields> Recordset() override {
+    std::vector<std::pair<std::string, int32_t>> f;
+    for (const auto& c : columns_) f.emplace_back(c.name, c.code);
+    return std::make_shared<Fields>(std::move(f));
+  }
+
+  void Update() override {
+    if (pending_.empty()) return;
+    current();
+    std::vector<std::pair<std::string, Variant>> changes;
+    for (const auto& p : pending_) changes.emplace_back(columns_[p.first].origin, p.second);
+    writer_->write(pos_, changes);
+    for (auto& p : pending_) overrides_[pos_ * columns_.size() + p.first] = std::move(p.second);
+    pending_.clear();
+  }
+
+  void MoveNext() override {
+    if (pos_ >= count_) raiseError(kDbErrNoCurrentRecord, kSource, "No current record.");
+    pending_.clear();
+    ++pos_;
+  }
+
+  void MoveFirst() override {
+    pending_.clear();
+    pos_ = 0;
+  }
+
+ private:
+  Variant value(size_t row, size_t col) const {
+    if (!overrides_.empty()) {
+      auto it = overrides_.find(row * columns_.size() + col);
+      if (it != overrides_.end()) return it->second;
+    }
+    return toVariant(rows_.cell(row, col), columns_[col]);
+  }
+
+  size_t column(const std::string& field) const {
+    auto it = byName_.find(foldName(field));
+    if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
+    return it->second;
+  }
+
+  void current() const {
+    if (pos_ >= count_) raiseError(kDbErrNoCurrentRecord, kSource, "No current record.");
+  }
+
+  std::vector<ResultColumn> columns_;
+  RowStore rows_;
+  std::unique_ptr<RowWriter> writer_;
+  std::unordered_map<std::string, size_t> byName_;
+  size_t count_ = 0;
+  size_t pos_ = 0;
+  std::vector<std::pair<size_t, Variant>> pending_;
+  std::unordered_map<size_t, Variant> overrides_;
+};
+
+}  // namespace
+
+void RowStore::append(const void* p, size_t n) {
+  const auto* b = static_cast<const uint8_t*>(p);
+  row_.insert(row_.end(), b, b + n);
+}
+
+void RowStore::addNull() { row_.push_back(kNull); }
+
+void RowStore::addInt(int64_t v) {
+  if (v >= INT8_MIN && v <= INT8_MAX) {
+    row_.push_back(kInt8);
+    row_.push_back(static_cast<uint8_t>(static_cast<int8_t>(v)));
+  } else if (v >= INT32_MIN && v <= INT32_MAX) {
+    row_.push_back(kInt32);
+    int32_t w = static_cast<int32_t>(v);
+    append(&w, sizeof w);
+  } else {
+    row_.push_back(kInt);
+    append(&v, sizeof v);
+  }
+}
+
+void RowStore::addReal(double v) {
+  row_.push_back(kReal);
+  append(&v, sizeof v);
+}
+
+void RowStore::addText(std::string_view v) {
+  const uint32_t len = static_cast<uint32_t>(v.size());
+  if (len < 256) {
+    row_.push_back(kShortText);
+    row_.push_back(static_cast<uint8_t>(len));
+  } else {
+    row_.push_back(kText);
+    append(&len, sizeof len);
+  }
+  if (len) append(v.data(), len);
+}
+
+void RowStore::addBlob(std::string_view v) {
+  const uint32_t len = static_cast<uint32_t>(v.size());
+  row_.push_back(kBlob);
+  append(&len, sizeof len);
+  if (len) append(v.data(), len);
+}
+
+// Moves the row just built into the blocks, so the storage never doubles while it grows.
+void RowStore::endRow() {
+  if (blocks_.empty() || blockUsed_ + row_.size() > blockSizes_.back()) {
+    const size_t size = std::max(kBlockSize, row_.size());
+    blocks_.push_back(std::make_unique<uint8_t[]>(size));
+    blockSizes_.push_back(size);
+    blockUsed_ = 0;
+  }
+  if (!row_.empty()) std::memcpy(blocks_.back().get() + blockUsed_, row_.data(), row_.size());
+  rowStart_.push_back(blocks_.back().get() + blockUsed_);
+  blockUsed_ += row_.size();
+  row_.clear();
+}
+
+RowStore::Cell RowStore::cell(size_t row, size_t col) const {
+  const uint8_t* at = rowStart_[row];
+  Cell c;
+  for (size_t k = 0;; ++k) {
+    const Tag tag = static_cast<Tag>(*at++);
+    size_t size = 0;
+    uint32_t len = 0;
+    switch (tag) {
+      case kInt8: size = 1; break;
+      case kInt32: size = 4; break;
+      case kInt: case kReal: size = 8; break;
+      case kShortText: len = *at++; size = len; break;
+      case kText: case kBlob:
+        std::memcpy(&len, at, sizeof len);
+        at += sizeof len;
+        size = len;
+        break;
+      default: break;
+    }
+    if (k == col) {
+      switch (tag) {
+        case kNull: c.kind = Cell::Null; break;
+        case kInt8: c.i = static_cast<int8_t>(*at); c.kind = Cell::Int; break;
+        case kInt32: {
+          int32_t w;
+          std::memcpy(&w, at, 4);
+          c.i = w;
+          c.kind = Cell::Int;
+          break;
+        }
+        case kInt: std::memcpy(&c.i, at, 8); c.kind = Cell::Int; break;
+        case kReal: std::memcpy(&c.d, at, 8); c.kind = Cell::Real; break;
+        case kShortText: case kText:
+          c.kind = Cell::Text;
+          c.bytes = std::string_view(reinterpret_cast<const char*>(at), len);
+          break;
+        case kBlob:
+          c.kind = Cell::Blob;
+          c.bytes = std::string_view(reinterpret_cast<const char*>(at), len);
+          break;
+      }
+      return c;
+    }
+    at += size;
+  }
+}
+
+Variant toVariant(const RowStore::Cell& c, const ResultColumn& col) {
+  if (c.kind == RowStore::Cell::Null) return Variant(Null{});
+  if (!col.declared) return byStorage(c);
+  const bool isNum = c.kind == RowStore::Cell::Int || c.kind == RowStore::Cell::Real;
+  const double num = c.kind == RowStore::Cell::Int ? static_cast<double>(c.i) : c.d;
+  switch (col.code) {
+    case adDate: {
+      if (isNum) return Variant(Date{num});
+      Date d;
+      if (parseDate(std::string(c.bytes), d)) return Variant(d);
+      return byStorage(c);
+    }
+    case adBoolean:
+      if (isNum) return Variant(num != 0);
+      return byStorage(c);
+    case adSmallInt:
+      if (c.kind == RowStore::Cell::Int && c.i >= INT16_MIN && c.i <= INT16_MAX) return Variant(static_cast<int16_t>(c.i));
+      return byStorage(c);
+    case adUnsignedTinyInt:
+      if (c.kind == RowStore::Cell::Int && c.i >= 0 && c.i <= 255) return Variant(static_cast<uint8_t>(c.i));
+      return byStorage(c);
+    case adCurrency:
+      if (isNum) return Variant(Currency{static_cast<int64_t>(std::llround(num * 10000.0))});
+      return byStorage(c);
+    case adSingle: case adDouble:
+      if (isNum) return Variant(num);
+      return byStorage(c);
+    default:
+      return byStorage(c);
+  }
+}
+
+RecordsetRef makeRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer) {
+  return std::make_shared<StoredRecordset>(std::move(columns), std::move(rows), std::move(writer));
+}
+
+}  // namespace ovt::db::stored

@@ -1,0 +1,68 @@
+// The recordset every engine of the component hands out: the whole result read into compact
+// byte blocks when it opens (exact RecordCount, any number of passes, memory near the size of
+// the data), values turned into variants only when read, by the type code of their column.
+// An engine fills a RowStore while it streams the rows, and passes a RowWriter when the
+// result is the rows of one table, so that Update can write changed fields back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "ovtbldiff/dbcomp/database.h"
+
+namespace ovt::db::stored {
+
+struct ResultColumn {
+  std::string name;
+  int32_t code = adVarWChar;  // eDbDataType the values are read as
+  bool declared = false;      // false: read by the stored value (integers as Long, ...)
+  std::string origin;         // column of the base table it comes from ("" = not writable)
+};
+
+// Rows appended cell by cell; each row is contiguous in a block.
+class RowStore {
+ public:
+  void addNull();
+  void addInt(int64_t v);
+  void addReal(double v);
+  void addText(std::string_view v);
+  void addBlob(std::string_view v);
+  // Closes the row whose cells were just added.
+  void endRow();
+  size_t rows() const { return rowStart_.size(); }
+
+  struct Cell {
+    enum Kind : uint8_t { Null, Int, Real, Text, Blob } kind = Null;
+    int64_t i = 0;
+    double d = 0;
+    std::string_view bytes;
+  };
+  Cell cell(size_t row, size_t col) const;
+
+ private:
+  void append(const void* p, size_t n);
+  std::vector<uint8_t> row_;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  std::vector<size_t> blockSizes_;
+  size_t blockUsed_ = 0;
+  std::vector<const uint8_t*> rowStart_;
+};
+
+// Writes the changed fields (base-table column, new value) of one record back to its table.
+class RowWriter {
+ public:
+  virtual ~RowWriter() = default;
+  virtual void write(size_t row, const std::vector<std::pair<std::string, Variant>>& changes) = 0;
+};
+
+// The value of a stored cell read as a column of that type code (the rules in the .cpp).
+Variant toVariant(const RowStore::Cell& cell, const ResultColumn& column);
+
+// A recordset over the rows; without a writer it is read-only (writes raise kDbErrReadOnly).
+RecordsetRef makeRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer);
+
+}  // namespace ovt::db::stored
