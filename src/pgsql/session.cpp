@@ -36,10 +36,23 @@ int32_t numberFor(const PGresult* r) {
   raiseError(r ? numberFor(r) : kErrFailure, kSource, message + " in: " + sql);
 }
 
+// The parameters as libpq takes them: pointers into the cells, null for Null.
+std::vector<const char*> values(const std::vector<Cell>& params) {
+  std::vector<const char*> out;
+  for (const Cell& p : params) out.push_back(p ? p->c_str() : nullptr);
+  return out;
+}
+
 }  // namespace
 
 struct Session::Impl {
   std::unique_ptr<PGconn, ConnCloser> conn;
+  bool streaming = false;  // a query's rows are being handed out
+  PGconn* ready(const std::string& sql) const {
+    if (streaming)
+      raiseError(kErrFailure, kSource, "The session is still reading the rows of another query; not sent: " + sql);
+    return conn.get();
+  }
 };
 
 Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) {
@@ -54,20 +67,24 @@ Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) 
 
 Session::~Session() = default;
 
-int64_t Session::execute(const std::string& sql) {
-  PGconn* c = impl_->conn.get();
+int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params) {
+  PGconn* c = impl_->ready(sql);
   // PQexecParams always uses the extended protocol, whose Parse message takes one statement.
-  ResultHandle r(PQexecParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  const std::vector<const char*> v = values(params);
+  ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
   if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
   const char* n = PQcmdTuples(r.get());
   return n && *n ? std::stoll(n) : 0;
 }
 
-void Session::query(const std::string& sql, const std::function<void(const std::vector<Column>&)>& columns,
+void Session::query(const std::string& sql, const std::vector<Cell>& params,
+                    const std::function<void(const std::vector<Column>&)>& columns,
                     const std::function<void(const std::vector<Cell>&)>& row) {
-  PGconn* c = impl_->conn.get();
-  if (!PQsendQueryParams(c, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0)) raiseFrom(nullptr, c, sql);
+  PGconn* c = impl_->ready(sql);
+  const std::vector<const char*> v = values(params);
+  if (!PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0))
+    raiseFrom(nullptr, c, sql);
   PQsetSingleRowMode(c);
   bool described = false;
   std::vector<Cell> cells;
@@ -77,6 +94,11 @@ void Session::query(const std::string& sql, const std::function<void(const std::
   auto drain = [&] {
     while (PGresult* rest = PQgetResult(c)) PQclear(rest);
   };
+  struct Streaming {
+    bool& flag;
+    explicit Streaming(bool& f) : flag(f) { flag = true; }
+    ~Streaming() { flag = false; }
+  } streaming(impl_->streaming);
   try {
     while (PGresult* raw = PQgetResult(c)) {
       ResultHandle r(raw);
@@ -84,7 +106,8 @@ void Session::query(const std::string& sql, const std::function<void(const std::
       if (st == PGRES_SINGLE_TUPLE || (st == PGRES_TUPLES_OK && !described)) {
         if (!described) {
           std::vector<Column> cols(PQnfields(raw));
-          for (int i = 0; i < PQnfields(raw); ++i) cols[i] = {PQfname(raw, i), PQftype(raw, i)};
+          for (int i = 0; i < PQnfields(raw); ++i)
+            cols[i] = {PQfname(raw, i), PQftype(raw, i), PQfmod(raw, i), PQftable(raw, i), PQftablecol(raw, i)};
           columns(cols);
           described = true;
         }
@@ -103,6 +126,30 @@ void Session::query(const std::string& sql, const std::function<void(const std::
     throw;
   }
   if (failure) raiseFrom(failure.get(), c, sql);
+}
+
+std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::vector<Cell>& params) {
+  PGconn* c = impl_->ready(sql);
+  const std::vector<const char*> v = values(params);
+  ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+  if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
+  std::vector<std::vector<Cell>> out(PQntuples(r.get()));
+  for (int t = 0; t < PQntuples(r.get()); ++t)
+    for (int i = 0; i < PQnfields(r.get()); ++i)
+      out[t].push_back(PQgetisnull(r.get(), t, i) ? Cell() : Cell(std::string(PQgetvalue(r.get(), t, i), PQgetlength(r.get(), t, i))));
+  return out;
+}
+
+std::vector<Column> Session::describe(const std::string& sql) {
+  PGconn* c = impl_->ready(sql);
+  ResultHandle prepared(PQprepare(c, "", sql.c_str(), 0, nullptr));
+  if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) raiseFrom(prepared.get(), c, sql);
+  ResultHandle r(PQdescribePrepared(c, ""));
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) raiseFrom(r.get(), c, sql);
+  std::vector<Column> cols(PQnfields(r.get()));
+  for (int i = 0; i < PQnfields(r.get()); ++i)
+    cols[i] = {PQfname(r.get(), i), PQftype(r.get(), i), PQfmod(r.get(), i), PQftable(r.get(), i), PQftablecol(r.get(), i)};
+  return cols;
 }
 
 int Session::serverVersion() const { return PQserverVersion(impl_->conn.get()); }

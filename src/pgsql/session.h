@@ -22,7 +22,10 @@ using Cell = std::optional<std::string>;
 
 struct Column {
   std::string name;
-  uint32_t typeOid = 0;  // the server's type of the column
+  uint32_t typeOid = 0;   // the server's type of the column
+  int typeMod = -1;       // its modifier (length, precision and scale), -1 when none
+  uint32_t tableOid = 0;  // the table the column is read from directly, 0 when none
+  int tableColumn = 0;    // its number in that table
 };
 
 class Session {
@@ -37,11 +40,19 @@ class Session {
   // Runs one statement through the extended protocol, which refuses a text holding two
   // statements; returns the number of rows it changed (0 for other statements). Failures
   // raise: kErrSyntax for statements the server cannot parse or resolve, else kErrFailure.
-  int64_t execute(const std::string& sql);
+  int64_t execute(const std::string& sql, const std::vector<Cell>& params = {});
   // Runs one query and hands each row to `row` as it arrives (single-row mode), so that a
   // result is never held whole in memory; `columns` is called once before the first row.
-  void query(const std::string& sql, const std::function<void(const std::vector<Column>&)>& columns,
+  // Parameters ($1, $2, ...) are sent apart from the text, in their text form. The callbacks
+  // must not use the session: a statement sent while rows stream in would discard the rest of
+  // them, so any call on the session from a callback raises kErrFailure.
+  void query(const std::string& sql, const std::vector<Cell>& params,
+             const std::function<void(const std::vector<Column>&)>& columns,
              const std::function<void(const std::vector<Cell>&)>& row);
+  // All rows of a small query (catalogue look-ups), read in one go.
+  std::vector<std::vector<Cell>> rows(const std::string& sql, const std::vector<Cell>& params = {});
+  // The result columns a query would give, without running it (origins included).
+  std::vector<Column> describe(const std::string& sql);
   // The server's version number (e.g. 150018).
   int serverVersion() const;
 

@@ -364,7 +364,7 @@ class CatalogSchema : public PgSchemaInfo {
   }
   std::optional<std::string> one(const std::string& sql) const {
     std::optional<std::string> out;
-    s_.query(sql, [](const auto&) {}, [&](const std::vector<Cell>& row) { out = row[0]; });
+    s_.query(sql, {}, [](const auto&) {}, [&](const std::vector<Cell>& row) { out = row[0]; });
     return out;
   }
   Session& s_;
@@ -401,7 +401,7 @@ class PgMeaning : public ::testing::Test {
   std::string rows(const std::string& jet) { return sqlRows(render(jet).sql); }
   std::string sqlRows(const std::string& sql) {
     std::string out;
-    session_->query(sql, [](const auto&) {}, [&](const std::vector<Cell>& row) {
+    session_->query(sql, {}, [](const auto&) {}, [&](const std::vector<Cell>& row) {
       if (!out.empty()) out += ";";
       for (size_t i = 0; i < row.size(); ++i) out += (i ? "|" : "") + row[i].value_or("<null>");
     });

@@ -22,7 +22,7 @@ using db::pgsql::Session;
 std::vector<std::vector<Cell>> rowsOf(Session& s, const std::string& sql, std::vector<Column>* cols = nullptr) {
   std::vector<std::vector<Cell>> rows;
   s.query(
-      sql, [&](const std::vector<Column>& c) { if (cols) *cols = c; },
+      sql, {}, [&](const std::vector<Column>& c) { if (cols) *cols = c; },
       [&](const std::vector<Cell>& r) { rows.push_back(r); });
   return rows;
 }
@@ -84,10 +84,25 @@ TEST(PgSession, ErrorsCarryNumberSourceAndStatement) {
   EXPECT_EQ(late.number(), db::pgsql::kErrFailure);
   EXPECT_EQ(rowsOf(s, "select 42"), (std::vector<std::vector<Cell>>{{"42"}}));
   // An exception thrown while reading rows leaves the session usable too.
-  EXPECT_THROW(s.query("select g from generate_series(1, 1000) g", [](const std::vector<Column>&) {},
+  EXPECT_THROW(s.query("select g from generate_series(1, 1000) g", {}, [](const std::vector<Column>&) {},
                        [](const std::vector<Cell>&) { throw std::runtime_error("stop"); }),
                std::runtime_error);
   EXPECT_EQ(rowsOf(s, "select 7"), (std::vector<std::vector<Cell>>{{"7"}}));
+}
+
+TEST(PgSession, AStatementSentWhileRowsStreamInIsRefusedAndNoRowIsLost) {
+  OVT_NEED_PG();
+  Session s(test::PgCluster::instance().connectionString());
+  int rows = 0;
+  std::string refused;
+  s.query("select g from generate_series(1, 50) g", {}, [](const std::vector<Column>&) {},
+          [&](const std::vector<Cell>&) {
+            ++rows;
+            if (rows == 1) refused = raisedBy([&] { s.rows("select 1"); }).description();
+          });
+  EXPECT_EQ(rows, 50);
+  EXPECT_EQ(refused, "The session is still reading the rows of another query; not sent: select 1");
+  EXPECT_EQ(s.rows("select 2").size(), 1u);
 }
 
 TEST(PgSession, ARefusedConnectionRaises) {

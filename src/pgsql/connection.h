@@ -1,0 +1,128 @@
+// The PostgreSQL connection behind cDatabase, and what its recordsets and tables share with it.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialect/dialect.h"
+#include "ovtbldiff/dbcomp/database.h"
+#include "ovtbldiff/dbcomp/postgres.h"
+#include "pgsql/session.h"
+
+namespace ovt::db::pgsql {
+
+// A location split into what libpq takes and the schema of the entry's tables.
+struct Location {
+  std::string conninfo;
+  std::string schema = "public";
+};
+Location parseLocation(const std::string& text);
+
+// eDbDataType code of a column type as format_type() prints it.
+int32_t typeCodeOf(std::string_view formatted);
+// format_type()'s text for a result column's type, from its type OID and modifier.
+std::string typeNameOf(uint32_t oid, int typeMod);
+
+// A table as the connection names it: the name the caller uses and where it really lives.
+struct TableLocation {
+  std::string exposed;  // "ORULINK_X" for a link table
+  std::string schema;
+  std::string table;
+  std::string qualified() const;
+};
+
+struct ColumnInfo {
+  std::string name;
+  std::string type;  // format_type()
+  bool notNull = false;
+  bool automatic = false;  // identity or sequence default: the engine fills it
+};
+
+// `"name"` with inner quotes doubled.
+std::string quoted(std::string_view name);
+
+class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatabase> {
+ public:
+  PgDatabase(const std::string& location, const PostgresOptions& options);
+
+  RecordsetRef OpenRecordset(const std::string& sql, int32_t option, const std::string& text) override;
+  void CommitTrans() override;
+  void RollbackTrans() override;
+  void BeginTrans() override;
+  bool DropView(const std::string& viewName) override;
+  bool CreateView(const std::string& viewName, const std::string& sql) override;
+  bool TableExists(const std::string& tableName) override;
+  int32_t GetTableType(std::string& tableName) override;
+  std::vector<TableRef> Tables() override;
+  bool Execute(const std::string& sql) override;
+  bool DropTable(const std::string& tableName) override;
+  void SetViewName(const std::string& viewName) override { viewName_ = viewName; }
+  std::string ViewName() const override { return viewName_; }
+  std::string LastFailure() const override { return lastFailure_; }
+  std::string Describe() const override;
+  std::string Location() const override { return location_; }
+
+  // ---- shared with recordsets, tables and the statement runner ----
+  Session& session() { return *session_; }
+  // The existing table (not view) of that name, case-insensitively; nullopt when none.
+  std::optional<TableLocation> findTable(const std::string& name);
+  std::vector<ColumnInfo> columns(const std::string& schema, const std::string& table);
+  // The declared type of a table's column by the table's OID and the column's number.
+  std::optional<ColumnInfo> columnAt(uint32_t tableOid, int column);
+  void trace(const std::string& operation, const std::string& received, const std::string& run,
+             const std::string& outcome);
+  const std::string& schema() const { return schema_; }
+  // Runs `work` as one unit: in its own savepoint inside a transaction (a failure undoes only
+  // it), or in a transaction of its own when `several` statements must go together.
+  template <class F>
+  void unit(bool several, F&& work);
+
+ private:
+  class Schema;
+  dialect::PgRenderOptions renderOptions(const Schema& schema) const;
+
+  std::unique_ptr<Session> session_;
+  std::string location_;
+  std::string schema_;
+  std::string linkSchema_;
+  bool binary_ = false;
+  std::unique_ptr<std::ofstream> trace_;
+  std::string viewName_;
+  std::string lastFailure_;
+  int transactionDepth_ = 0;
+  std::map<std::pair<uint32_t, int>, std::optional<ColumnInfo>> columnCache_;
+};
+
+RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,
+                           const std::string& baseTable, std::string& outcome);
+
+TableRef newTable(std::shared_ptr<PgDatabase> db, TableLocation where);
+
+template <class F>
+void PgDatabase::unit(bool several, F&& work) {
+  if (transactionDepth_ == 0 && !several) return work();
+  const bool own = transactionDepth_ == 0;
+  session_->execute(own ? "BEGIN" : "SAVEPOINT ovt_statement");
+  try {
+    work();
+  } catch (...) {
+    try {
+      if (own) session_->execute("ROLLBACK");
+      else {
+        session_->execute("ROLLBACK TO SAVEPOINT ovt_statement");
+        session_->execute("RELEASE SAVEPOINT ovt_statement");
+      }
+    } catch (const ComError&) {
+      // The statement's own failure is the one to report.
+    }
+    throw;
+  }
+  session_->execute(own ? "COMMIT" : "RELEASE SAVEPOINT ovt_statement");
+}
+
+}  // namespace ovt::db::pgsql

@@ -1,0 +1,378 @@
+// cDatabase on PostgreSQL. Every statement is parsed in the Jet dialect and rendered for
+// PostgreSQL from the same parse as on SQLite (src/dialect); the session sends one statement
+// per call through the extended protocol, so text after a first statement never runs. Decisions:
+// - An entry's tables live in one schema of the database (the location's `schema`, "public"
+//   by default); the link tables are the tables of a second schema of the same database, so a
+//   statement can join both. Both schemas are created when missing.
+// - Names resolve to stored tables and columns case-insensitively (the rendering asks this
+//   connection); tables made through the component keep the case the statement wrote.
+// - Transactions: the outermost BeginTrans starts a SERIALIZABLE transaction, so two
+//   supervisors writing the same records cannot interleave a record's parent and grid writes:
+//   one of them fails that record instead; inner levels are savepoints. Inside a transaction
+//   every statement runs in a savepoint of its own, so that a failing statement undoes only
+//   itself and the transaction goes on, as on SQLite.
+// - Stored views (CreateView) are temporary views of the session; they shadow tables of the
+//   same name, as on SQLite.
+// - `select ... into T` is CREATE TABLE AS (the source columns' types), then NOT NULL for the
+//   columns copied from NOT NULL columns, in one transaction or savepoint.
+// - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
+//   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
+#include <cstdlib>
+
+#include "ovtbldiff/runtime/error.h"
+#include "ovtbldiff/runtime/text.h"
+#include "pgsql/connection.h"
+
+namespace ovt::db::pgsql {
+namespace {
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+bool truth(const Cell& c) { return c && (*c == "t" || *c == "true"); }
+
+}  // namespace
+
+// Stored names and types for the renderer, read from the catalogue on demand and kept for one
+// statement.
+class PgDatabase::Schema : public dialect::PgSchemaInfo {
+ public:
+  explicit Schema(PgDatabase& db) : db_(db) {}
+
+  std::optional<dialect::TableTarget> table(std::string_view name) const override {
+    const std::string key = lowered(name);
+    auto it = tables_.find(key);
+    if (it != tables_.end()) return it->second;
+    dialect::TableTarget t = dialect::resolveTable(name, db_.linkSchema_);
+    const bool link = !t.schema.empty();
+    // Session views first (they shadow tables), then the entry's own schema.
+    auto rows = db_.session().rows(
+        "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND lower(c.relname) = lower($1) AND "
+        "(n.nspname = $2 OR ($3 = 'temp' AND n.oid = pg_my_temp_schema())) "
+        "ORDER BY (n.oid = pg_my_temp_schema()) DESC, (c.relname = $1) DESC LIMIT 1",
+        {t.table, link ? t.schema : db_.schema_, std::string(link ? "link" : "temp")});
+    std::optional<dialect::TableTarget> found;
+    if (!rows.empty()) found = dialect::TableTarget{*rows[0][0], *rows[0][1]};
+    tables_.emplace(key, found);
+    return found;
+  }
+
+  std::optional<std::string> column(const dialect::TableTarget& t, std::string_view column) const override {
+    for (const ColumnInfo& c : columns(t))
+      if (textEqual(c.name, column)) return c.name;
+    return std::nullopt;
+  }
+
+  std::optional<std::string> columnType(const dialect::TableTarget& t, std::string_view column) const override {
+    for (const ColumnInfo& c : columns(t))
+      if (textEqual(c.name, column)) return c.type;
+    return std::nullopt;
+  }
+
+ private:
+  const std::vector<ColumnInfo>& columns(const dialect::TableTarget& t) const {
+    const std::string key = t.schema + "\x1f" + t.table;
+    auto it = columns_.find(key);
+    if (it == columns_.end()) it = columns_.emplace(key, db_.columns(t.schema, t.table)).first;
+    return it->second;
+  }
+
+  PgDatabase& db_;
+  mutable std::map<std::string, std::optional<dialect::TableTarget>> tables_;
+  mutable std::map<std::string, std::vector<ColumnInfo>> columns_;
+};
+
+PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& options)
+    : location_(location), binary_(options.binaryCompare) {
+  const pgsql::Location loc = parseLocation(location);
+  schema_ = loc.schema;
+  if (!options.link.empty()) {
+    const pgsql::Location link = IsPostgresLocation(options.link) ? parseLocation(options.link) : pgsql::Location{};
+    if (!IsPostgresLocation(options.link) || link.conninfo != loc.conninfo)
+      raiseError(kErrFailure, kSource,
+                 "The link tables must be another schema of the same PostgreSQL database: " + options.link);
+    if (link.schema == schema_)
+      raiseError(kErrFailure, kSource, "The link tables must be another schema than the entry's own: " + link.schema);
+    linkSchema_ = link.schema;
+  }
+  session_ = std::make_unique<Session>(loc.conninfo);
+  for (const std::string& statement : dialect::postgresSessionSetup()) session_->execute(statement);
+  for (const std::string& s : {schema_, linkSchema_}) {
+    if (s.empty()) continue;
+    try {
+      session_->execute("CREATE SCHEMA IF NOT EXISTS " + quoted(s));
+    } catch (const ComError&) {
+      // Another session may have created it at the same moment; only a schema that is still
+      // missing is an error.
+      if (session_->rows("SELECT 1 FROM pg_namespace WHERE nspname = $1", {s}).empty()) throw;
+    }
+  }
+  session_->execute("SET search_path TO " + quoted(schema_));
+  // The missing-record statements are "key not in (select ...)": the server runs them as one
+  // hashed lookup only when the keys' hash table fits in work_mem, else it rescans the
+  // subquery for every record. A million keys need some tens of MiB.
+  session_->execute("SET work_mem = '256MB'");
+  std::string tracePath = options.traceFile;
+  if (tracePath.empty())
+    if (const char* env = std::getenv("OVDB_TRACE")) tracePath = env;
+  if (!tracePath.empty()) {
+    trace_ = std::make_unique<std::ofstream>(tracePath, std::ios::app);
+    if (!*trace_) raiseError(kErrFailure, kSource, "Cannot open the trace file '" + tracePath + "'");
+  }
+}
+
+std::string PgDatabase::Describe() const {
+  return "PostgreSQL database " + location_ + (linkSchema_.empty() ? "" : " linked to schema " + linkSchema_);
+}
+
+void PgDatabase::trace(const std::string& operation, const std::string& received, const std::string& run,
+                       const std::string& outcome) {
+  if (!trace_) return;
+  *trace_ << "-- " << operation << "\njet: " << received << "\nsql: " << run << "\n=> " << outcome << "\n";
+  trace_->flush();
+}
+
+dialect::PgRenderOptions PgDatabase::renderOptions(const Schema& schema) const {
+  dialect::PgRenderOptions o;
+  o.caseInsensitive = !binary_;
+  o.mainSchema = schema_;
+  o.linkSchema = linkSchema_;
+  o.schema = &schema;
+  return o;
+}
+
+std::optional<TableLocation> PgDatabase::findTable(const std::string& name) {
+  dialect::TableTarget t = dialect::resolveTable(name, linkSchema_);
+  const std::string schema = t.schema.empty() ? schema_ : t.schema;
+  auto rows = session_->rows(
+      "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "WHERE c.relkind IN ('r', 'p') AND n.nspname = $1 AND lower(c.relname) = lower($2) "
+      "ORDER BY (c.relname = $2) DESC LIMIT 1",
+      {schema, t.table});
+  if (rows.empty()) return std::nullopt;
+  return TableLocation{name, schema, *rows[0][0]};
+}
+
+std::vector<ColumnInfo> PgDatabase::columns(const std::string& schema, const std::string& table) {
+  std::vector<ColumnInfo> out;
+  auto rows = session_->rows(
+      "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
+      "a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid), '') LIKE 'nextval(%' "
+      "FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+      "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+      "WHERE n.nspname = $1 AND c.relname = $2 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+      {schema, table});
+  for (const auto& r : rows) out.push_back(ColumnInfo{*r[0], *r[1], truth(r[2]), truth(r[3])});
+  return out;
+}
+
+std::optional<ColumnInfo> PgDatabase::columnAt(uint32_t tableOid, int column) {
+  const auto key = std::make_pair(tableOid, column);
+  auto it = columnCache_.find(key);
+  if (it != columnCache_.end()) return it->second;
+  auto rows = session_->rows(
+      "SELECT attname, format_type(atttypid, atttypmod), attnotnull FROM pg_attribute "
+      "WHERE attrelid = $1 AND attnum = $2 AND NOT attisdropped",
+      {std::to_string(tableOid), std::to_string(column)});
+  std::optional<ColumnInfo> found;
+  if (!rows.empty()) found = ColumnInfo{*rows[0][0], *rows[0][1], truth(rows[0][2]), false};
+  return columnCache_.emplace(key, found).first->second;
+}
+
+RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, const std::string&) {
+  // The four options of the interface all give the same kind of recordset: fully read, with
+  // an exact count, updatable when the statement reads a single table.
+  if (option < 0 || option > 3) raiseError(kErrFailure, kSource, "Invalid recordset option " + std::to_string(option));
+  std::string rendered;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (!st.isSelect()) raiseError(kErrSyntax, kSource, "OpenRecordset needs a SELECT statement: " + sql);
+    Schema schema(*this);
+    dialect::PgRenderOptions o = renderOptions(schema);
+    const auto& select = std::get<dialect::Select>(st.body);
+    if (select.from.size() == 1 && select.from[0]->kind == dialect::Source::Kind::Table &&
+        findTable(select.from[0]->table.text))
+      o.addRowId = true;
+    dialect::PgRendering r = dialect::renderPostgres(st, o);
+    rendered = r.sql;
+    std::string outcome;
+    RecordsetRef rs;
+    unit(false, [&] { rs = makeRecordset(shared_from_this(), r.sql, r.rowIdAdded, r.baseTable, outcome); });
+    trace("OpenRecordset", sql, rendered, outcome);
+    return rs;
+  } catch (const ComError& e) {
+    trace("OpenRecordset", sql, rendered, "error: " + e.description());
+    throw;
+  }
+}
+
+bool PgDatabase::Execute(const std::string& sql) {
+  lastFailure_.clear();
+  std::string rendered, outcome;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (st.isSelect()) raiseError(kErrSyntax, kSource, "Execute cannot run a SELECT statement; use OpenRecordset");
+    Schema schema(*this);
+    dialect::PgRendering r = dialect::renderPostgres(st, renderOptions(schema));
+    if (st.isSelectInto()) {
+      rendered = "CREATE TABLE " + r.intoTable + " AS " + r.sql;
+      unit(true, [&] {
+        std::vector<Column> source = session_->describe(r.sql);
+        const int64_t n = session_->execute(rendered);
+        for (const Column& c : source) {
+          if (!c.tableOid) continue;
+          std::optional<ColumnInfo> from = columnAt(c.tableOid, c.tableColumn);
+          if (from && from->notNull)
+            session_->execute("ALTER TABLE " + r.intoTable + " ALTER COLUMN " + quoted(c.name) + " SET NOT NULL");
+        }
+        outcome = std::to_string(n) + " rows copied";
+      });
+    } else {
+      rendered = r.sql;
+      unit(false, [&] { outcome = std::to_string(session_->execute(r.sql)) + " rows changed"; });
+    }
+    trace("Execute", sql, rendered, outcome);
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("Execute", sql, rendered, "error: " + e.description());
+    return false;
+  }
+}
+
+bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql) {
+  lastFailure_.clear();
+  std::string rendered;
+  try {
+    dialect::Statement st = dialect::parse(sql);
+    if (!st.isSelect()) raiseError(kErrSyntax, kSource, "A view needs a SELECT statement");
+    Schema schema(*this);
+    dialect::PgRendering r = dialect::renderPostgres(st, renderOptions(schema));
+    rendered = r.sql;
+    unit(false, [&] { session_->execute("CREATE TEMP VIEW " + quoted(viewName) + " AS " + r.sql); });
+    trace("CreateView " + viewName, sql, rendered, "view stored");
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("CreateView " + viewName, sql, rendered, "error: " + e.description());
+    return false;
+  }
+}
+
+bool PgDatabase::DropView(const std::string& viewName) {
+  try {
+    auto views = session_->rows(
+        "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind = 'v' AND lower(c.relname) = lower($1) AND (n.nspname = $2 OR n.oid = pg_my_temp_schema())",
+        {viewName, schema_});
+    for (const auto& v : views)
+      unit(false, [&] { session_->execute("DROP VIEW " + quoted(*v[0]) + "." + quoted(*v[1])); });
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    return false;
+  }
+}
+
+bool PgDatabase::DropTable(const std::string& tableName) {
+  lastFailure_.clear();
+  try {
+    auto t = findTable(tableName);
+    if (!t) raiseError(kErrSyntax, kSource, "Table '" + tableName + "' does not exist");
+    unit(false, [&] { session_->execute("DROP TABLE " + t->qualified()); });
+    trace("DropTable", tableName, "DROP TABLE " + t->qualified(), "dropped");
+    return true;
+  } catch (const ComError& e) {
+    lastFailure_ = e.description();
+    trace("DropTable", tableName, "", "error: " + e.description());
+    return false;
+  }
+}
+
+bool PgDatabase::TableExists(const std::string& tableName) { return findTable(tableName).has_value(); }
+
+int32_t PgDatabase::GetTableType(std::string& tableName) {
+  auto t = findTable(tableName);
+  if (!t) raiseError(kDbErrNoTable, kSource, "Table '" + tableName + "' does not exist");
+  auto cols = columns(t->schema, t->table);
+  auto has = [&](std::string_view n) {
+    for (const auto& c : cols)
+      if (textEqual(c.name, n)) return true;
+    return false;
+  };
+  if (has("UniqueKey") && has("RecStatus")) return kTableTypeOru;
+  if (has("Name") && has("Type") && has("PageNumber") && has("DataTable")) return kTableTypeView;
+  return kTableTypeOther;
+}
+
+std::vector<TableRef> PgDatabase::Tables() {
+  std::vector<TableRef> out;
+  auto list = [&](const std::string& schema, const std::string& prefix) {
+    auto rows = session_->rows(
+        "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p') AND n.nspname = $1 ORDER BY c.oid",
+        {schema});
+    for (const auto& r : rows) out.push_back(newTable(shared_from_this(), TableLocation{prefix + *r[0], schema, *r[0]}));
+  };
+  list(schema_, "");
+  if (!linkSchema_.empty()) list(linkSchema_, std::string(dialect::kLinkPrefix));
+  return out;
+}
+
+void PgDatabase::BeginTrans() {
+  const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
+                                                 : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
+  session_->execute(sql);
+  ++transactionDepth_;
+  trace("BeginTrans", "", sql, "level " + std::to_string(transactionDepth_));
+}
+
+void PgDatabase::CommitTrans() {
+  if (transactionDepth_ == 0) raiseError(kDbErrNoTransaction, kSource, "Commit without an open transaction");
+  --transactionDepth_;
+  const std::string sql =
+      transactionDepth_ == 0 ? std::string("COMMIT") : "RELEASE SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
+  try {
+    session_->execute(sql);
+  } catch (const ComError& e) {
+    trace("CommitTrans", "", sql, "error: " + e.description());
+    throw;
+  }
+  trace("CommitTrans", "", sql, "level " + std::to_string(transactionDepth_));
+}
+
+void PgDatabase::RollbackTrans() {
+  if (transactionDepth_ == 0) raiseError(kDbErrNoTransaction, kSource, "Rollback without an open transaction");
+  --transactionDepth_;
+  if (transactionDepth_ == 0) {
+    session_->execute("ROLLBACK");
+    trace("RollbackTrans", "", "ROLLBACK", "level 0");
+    return;
+  }
+  const std::string name = "ovt_trans_" + std::to_string(transactionDepth_);
+  session_->execute("ROLLBACK TO SAVEPOINT " + name);
+  session_->execute("RELEASE SAVEPOINT " + name);
+  trace("RollbackTrans", "", "ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name,
+        "level " + std::to_string(transactionDepth_));
+}
+
+}  // namespace ovt::db::pgsql
+
+namespace ovt::db {
+
+DatabaseRef OpenPostgres(const std::string& location, const PostgresOptions& options) {
+  return std::make_shared<pgsql::PgDatabase>(location, options);
+}
+
+void RunPostgresStatement(const DatabaseRef& db, const std::string& sql) {
+  auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
+  if (!conn) raiseError(pgsql::kErrFailure, pgsql::kSource, "RunPostgresStatement needs a connection made by OpenPostgres");
+  conn->unit(false, [&] { conn->session().execute(sql); });
+}
+
+}  // namespace ovt::db

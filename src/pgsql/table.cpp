@@ -1,0 +1,72 @@
+// cTable, cFields and cField on PostgreSQL, read from the catalogue when asked. IsAutoField is
+// True for a column the engine fills (identity, or a sequence default as serial gives) and, in
+// a data table of a form (one with UniqueKey and RecStatus), for the system columns UniqueKey,
+// RecStatus and FKey that the data-entry system fills itself. Nullable is False only for a
+// column declared NOT NULL.
+#include "ovtbldiff/runtime/text.h"
+#include "pgsql/connection.h"
+
+namespace ovt::db::pgsql {
+namespace {
+
+class Field : public cField {
+ public:
+  explicit Field(ColumnInfo c) : c_(std::move(c)) {}
+  bool Nullable() const override { return !c_.notNull; }
+  int32_t DataType() const override { return typeCodeOf(c_.type); }
+  std::string Name() const override { return c_.name; }
+
+ private:
+  ColumnInfo c_;
+};
+
+class FieldList : public cFields {
+ public:
+  explicit FieldList(std::vector<FieldRef> f) : f_(std::move(f)) {}
+  int32_t Count() const override { return static_cast<int32_t>(f_.size()); }
+  std::vector<FieldRef> Items() const override { return f_; }
+
+ private:
+  std::vector<FieldRef> f_;
+};
+
+class Table : public cTable {
+ public:
+  Table(std::shared_ptr<PgDatabase> db, TableLocation where) : db_(std::move(db)), where_(std::move(where)) {}
+
+  FieldsRef Fields() override {
+    std::vector<FieldRef> f;
+    for (auto& c : db_->columns(where_.schema, where_.table)) f.push_back(std::make_shared<Field>(std::move(c)));
+    return std::make_shared<FieldList>(std::move(f));
+  }
+
+  std::string Name() const override { return where_.exposed; }
+
+  bool IsAutoField(std::string& fieldName) override {
+    const auto cols = db_->columns(where_.schema, where_.table);
+    bool hasUniqueKey = false, hasRecStatus = false;
+    for (const auto& c : cols) {
+      hasUniqueKey |= textEqual(c.name, "UniqueKey");
+      hasRecStatus |= textEqual(c.name, "RecStatus");
+    }
+    for (const auto& c : cols) {
+      if (!textEqual(c.name, fieldName)) continue;
+      if (c.automatic) return true;
+      return hasUniqueKey && hasRecStatus &&
+             (textEqual(c.name, "UniqueKey") || textEqual(c.name, "RecStatus") || textEqual(c.name, "FKey"));
+    }
+    return false;
+  }
+
+ private:
+  std::shared_ptr<PgDatabase> db_;
+  TableLocation where_;
+};
+
+}  // namespace
+
+TableRef newTable(std::shared_ptr<PgDatabase> db, TableLocation where) {
+  return std::make_shared<Table>(std::move(db), std::move(where));
+}
+
+}  // namespace ovt::db::pgsql
