@@ -107,7 +107,7 @@ Json errorJson(const ComError& e) {
 
 Variant CallRunner::connection(const Json& j) {
   if (!j.is_object() || !j.contains("database"))
-    throw UsageError("a connection must be {\"database\": FILE} or {\"database\": null}");
+    throw UsageError("a connection must be {\"database\": FILE or PostgreSQL location} or {\"database\": null}");
   for (auto it = j.begin(); it != j.end(); ++it)
     if (it.key() != "database" && it.key() != "link" && it.key() != "same" && it.key() != "view")
       throw UsageError("unknown key \"" + it.key() + "\" in a connection");

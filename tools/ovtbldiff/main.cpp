@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   Globals g;
   app.add_option("--lang", g.session.lang, "Phrase language of error texts (e.g. English, German)");
   app.add_option("--trace", g.session.traceFile, "Write every statement sent to the database into FILE");
-  app.add_option("--link", g.session.linkFile, "Attach FILE as the link tables (prefix ORULINK_)");
+  app.add_option("--link", g.session.linkFile, "Attach FILE (or, for a PostgreSQL database, another schema of it) as the link tables (prefix ORULINK_)");
   app.add_option("--format", g.format, "Output format of results")
       ->check(CLI::IsMember({"table", "csv", "json", "html"}));
   std::function<int()> run;

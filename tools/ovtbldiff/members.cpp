@@ -81,7 +81,7 @@ std::string viewOf(const std::string& table) {
 void addCommonOptions(CLI::App* cmd, Globals& g) {
   cmd->add_option("--lang", g.session.lang, "Phrase language of error texts (e.g. English, German)");
   cmd->add_option("--trace", g.session.traceFile, "Write every statement sent to the database into FILE");
-  cmd->add_option("--link", g.session.linkFile, "Attach FILE as the link tables (prefix ORULINK_)");
+  cmd->add_option("--link", g.session.linkFile, "Attach FILE (or, for a PostgreSQL database, another schema of it) as the link tables (prefix ORULINK_)");
   cmd->add_option("--format", g.format, "Output format: table (default), csv, json or html")
       ->check(CLI::IsMember({"table", "csv", "json", "html"}));
 }

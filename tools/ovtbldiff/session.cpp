@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/text.h"
 
@@ -32,8 +33,21 @@ com::AutomationObject& Session::gateway() {
 }
 
 db::DatabaseRef Session::open(const std::string& file, const std::string& linkFile) {
+  const std::string link = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
+  // A PostgreSQL location names a schema of a server database; its link tables are another
+  // schema of the same database.
+  if (db::IsPostgresLocation(file)) {
+    if (!link.empty() && !db::IsPostgresLocation(link))
+      throw UsageError("the link tables of a PostgreSQL database must be another schema of it, not " + link);
+    db::PostgresOptions o;
+    o.link = link;
+    o.traceFile = options_.traceFile;
+    return db::OpenPostgres(file, o);
+  }
+  if (db::IsPostgresLocation(link))
+    throw UsageError("a SQLite database file cannot take PostgreSQL link tables: " + link);
   db::SqliteOptions o;
-  o.linkFile = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
+  o.linkFile = link;
   o.traceFile = options_.traceFile;
   if (!std::filesystem::exists(file)) throw UsageError("database file not found: " + file);
   return db::OpenSqlite(file, o);

@@ -1,16 +1,15 @@
-// The view and grid catalogue members on real SQLite files: a form entered into two files, its
-// catalogue tables as the data-entry system writes them, the second file also reachable as the
-// link tables of the first.
+// The view and grid catalogue members on real databases of every engine: a form entered into
+// two entries, its catalogue tables as the data-entry system writes them, the second entry also
+// reachable as the link tables of the first.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/runtime/error.h"
-#include "support/temp_dir.h"
+#include "support/engines.h"
 
 namespace ovt {
 namespace {
@@ -49,23 +48,22 @@ StringArray list2(const std::vector<std::pair<std::string, std::string>>& rows) 
   return StringArray::of2(r);
 }
 
-class GridCatalogueOnFiles : public ::testing::Test {
+class GridCatalogueOnFiles : public test::EngineTest {
  protected:
   void SetUp() override {
-    ext_ = db::OpenSqlite(dir_.file("entry2.db"));
+    test::EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ext_ = entries().second();
     householdForm(ext_, "TEXT", true);
-    db::SqliteOptions o;
-    o.linkFile = dir_.file("entry2.db");
-    db_ = db::OpenSqlite(dir_.file("entry1.db"), o);
+    db_ = entries().first();
     householdForm(db_, "NUMBER", true);
     gateway_.SetDB(db_);
   }
-  test::TempDir dir_;
   db::DatabaseRef db_, ext_;
   cDataGetway gateway_;
 };
 
-TEST_F(GridCatalogueOnFiles, GridListSkipsAGridWithoutItsDataSourceRow) {
+TEST_P(GridCatalogueOnFiles, GridListSkipsAGridWithoutItsDataSourceRow) {
   StringArray grids{"old"};
   EXPECT_TRUE(gateway_.GetOruGridList("viewHouse", grids));
   EXPECT_EQ(grids, list2({{"Members", "gvMembers"}, {"Pets", "gvPets"}, {"Rooms", "gvRooms"}}));
@@ -79,7 +77,7 @@ TEST_F(GridCatalogueOnFiles, GridListSkipsAGridWithoutItsDataSourceRow) {
   EXPECT_EQ(none, list2({{"", ""}}));
 }
 
-TEST_F(GridCatalogueOnFiles, DataTableAndItsErrors) {
+TEST_P(GridCatalogueOnFiles, DataTableAndItsErrors) {
   EXPECT_EQ(gateway_.GetOruDataTable("viewHouse"), "House");
   EXPECT_EQ(gateway_.GetOruDataTable("ORULINK_gvPets"), "Pet");
   EXPECT_EQ(gateway_.GetOruDataTable("gvRooms"), "");
@@ -98,7 +96,7 @@ TEST_F(GridCatalogueOnFiles, DataTableAndItsErrors) {
   }
 }
 
-TEST_F(GridCatalogueOnFiles, ComparableGridsOfTwoFiles) {
+TEST_P(GridCatalogueOnFiles, ComparableGridsOfTwoFiles) {
   db_->SetViewName("viewHouse");
   ext_->SetViewName("viewHouse");
   db::DatabaseRef ext = ext_;
@@ -111,7 +109,7 @@ TEST_F(GridCatalogueOnFiles, ComparableGridsOfTwoFiles) {
   EXPECT_EQ(ext_->ViewName(), "gvRooms");
 }
 
-TEST_F(GridCatalogueOnFiles, AComparableGridViewThatIsNotACatalogueTable) {
+TEST_P(GridCatalogueOnFiles, AComparableGridViewThatIsNotACatalogueTable) {
   // gvPets of the first entry lacks the DataTable column, so the component does not take it
   // for a catalogue table; its variables can still be read and compared.
   run(db_, "drop table gvPets");
@@ -133,6 +131,8 @@ TEST_F(GridCatalogueOnFiles, AComparableGridViewThatIsNotACatalogueTable) {
   EXPECT_EQ(db_->ViewName(), "gvPets");
   EXPECT_EQ(ext_->ViewName(), "gvPets");
 }
+
+OVT_ON_EVERY_ENGINE(GridCatalogueOnFiles);
 
 }  // namespace
 }  // namespace ovt

@@ -1,12 +1,13 @@
-// The reconciliation members on real SQLite databases: a form Survey with its catalogue and
-// two grids (Kids, Pets) in the main file, and the same form in a linked second file, reached
-// under the "ORULINK_" prefix.
+// The reconciliation members on real databases of every engine: a form Survey with its
+// catalogue and two grids (Kids, Pets) in the first entry, and the same form in the second
+// entry, reached under the "ORULINK_" prefix.
 #include <gtest/gtest.h>
 
-#include "ovtbldiff/dbcomp/sqlite.h"
+#include <thread>
+
 #include "ovtbldiff/gateway.h"
 #include "reconcile/scripted.h"
-#include "support/temp_dir.h"
+#include "support/engines.h"
 
 namespace ovt::test {
 namespace {
@@ -45,18 +46,17 @@ const char* kForm[] = {
     "insert into gvPets values ('PetName', 'TEXT', 1, '')",
 };
 
-struct SqliteCase : ::testing::Test {
-  TempDir dir;
+struct Reconcile : EngineTest {
   db::DatabaseRef main, link;
   cDataGetway gw;
 
   void SetUp() override {
-    link = db::OpenSqlite(dir.file("second.db"));
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    link = entries().second();
     for (const char* s : kForm) ASSERT_TRUE(link->Execute(s)) << s << ": " << link->LastFailure();
     link.reset();
-    db::SqliteOptions o;
-    o.linkFile = dir.file("second.db");
-    main = db::OpenSqlite(dir.file("first.db"), o);
+    main = entries().first();
     for (const char* s : kForm) ASSERT_TRUE(main->Execute(s)) << s << ": " << main->LastFailure();
     gw.SetDB(main);
   }
@@ -89,7 +89,7 @@ struct SqliteCase : ::testing::Test {
 StringArray idKey() { return keys({{"ID", "3"}}); }
 StringArray bothGrids() { return StringArray::of2({{"gvKids", "Kids"}, {"gvPets", "Pets"}}); }
 
-TEST_F(SqliteCase, CopyRecUpdatesOrInsertsAndReplacesChildren) {
+TEST_P(Reconcile, CopyRecUpdatesOrInsertsAndReplacesChildren) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
@@ -118,7 +118,7 @@ TEST_F(SqliteCase, CopyRecUpdatesOrInsertsAndReplacesChildren) {
   EXPECT_EQ(column("select PetName from ORULINK_Pets where FKey = " + d6), (std::vector<std::string>{"p1"}));
 }
 
-TEST_F(SqliteCase, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
+TEST_P(Reconcile, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
@@ -140,7 +140,7 @@ TEST_F(SqliteCase, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
   EXPECT_EQ(gw.DB(), ref);
 }
 
-TEST_F(SqliteCase, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
+TEST_P(Reconcile, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 0, 6, 'Bob', 50)");
   run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
@@ -157,7 +157,7 @@ TEST_F(SqliteCase, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
   EXPECT_EQ(err.at(0), "untouched");
 }
 
-TEST_F(SqliteCase, CopyRecFailureInsideARecordRollsItBackWhole) {
+TEST_P(Reconcile, CopyRecFailureInsideARecordRollsItBackWhole) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
@@ -179,7 +179,7 @@ TEST_F(SqliteCase, CopyRecFailureInsideARecordRollsItBackWhole) {
   EXPECT_EQ(gw.DB(), ref);
 }
 
-TEST_F(SqliteCase, CopyRecPlainModeDeletesAndReinserts) {
+TEST_P(Reconcile, CopyRecPlainModeDeletesAndReinserts) {
   run("create table P (ID long, Name text(50))");
   run("create table ORULINK_P (ID long, Name text(50))");
   run("insert into P values (5, 'new')");
@@ -192,7 +192,7 @@ TEST_F(SqliteCase, CopyRecPlainModeDeletesAndReinserts) {
   EXPECT_EQ(column("select Name from ORULINK_P"), (std::vector<std::string>{"new"}));
 }
 
-TEST_F(SqliteCase, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt) {
+TEST_P(Reconcile, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
@@ -221,7 +221,7 @@ TEST_F(SqliteCase, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt)
   EXPECT_EQ(column("select RecStatus from ORULINK_Kids order by KidName"), (std::vector<std::string>{"1", "0"}));
 }
 
-TEST_F(SqliteCase, CopyChildReportsMissingParents) {
+TEST_P(Reconcile, CopyChildReportsMissingParents) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
@@ -237,7 +237,7 @@ TEST_F(SqliteCase, CopyChildReportsMissingParents) {
   EXPECT_EQ(one("select count(*) from ORULINK_Kids"), "0");
 }
 
-TEST_F(SqliteCase, DeleteRecOnALinkTableMarksItsPrefixedGrids) {
+TEST_P(Reconcile, DeleteRecOnALinkTableMarksItsPrefixedGrids) {
   run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Ann', 40)");
   run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'k')");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 7, 'main k')");
@@ -250,7 +250,7 @@ TEST_F(SqliteCase, DeleteRecOnALinkTableMarksItsPrefixedGrids) {
   EXPECT_EQ(one("select RecStatus from Kids"), "1");
 }
 
-TEST_F(SqliteCase, DeleteRecFailingGridRollsBackTheMark) {
+TEST_P(Reconcile, DeleteRecFailingGridRollsBackTheMark) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1')");
   auto faulty = std::make_shared<FailOne>(main);
@@ -265,7 +265,7 @@ TEST_F(SqliteCase, DeleteRecFailingGridRollsBackTheMark) {
   EXPECT_EQ(one("select RecStatus from Kids"), "1");
 }
 
-TEST_F(SqliteCase, RaisedCheckLeavesTheDatabaseUnchanged) {
+TEST_P(Reconcile, RaisedCheckLeavesTheDatabaseUnchanged) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("create table Plain (ID long, Name text(50))");
   StringArray mf = idKey(), err = messages(1);
@@ -282,7 +282,7 @@ TEST_F(SqliteCase, RaisedCheckLeavesTheDatabaseUnchanged) {
   EXPECT_EQ(err.at(0), "untouched");
 }
 
-TEST_F(SqliteCase, DeleteRecMarksRecordAndChildrenPhysicalDeleteLeavesGrids) {
+TEST_P(Reconcile, DeleteRecMarksRecordAndChildrenPhysicalDeleteLeavesGrids) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
@@ -304,7 +304,7 @@ TEST_F(SqliteCase, DeleteRecMarksRecordAndChildrenPhysicalDeleteLeavesGrids) {
   EXPECT_EQ(one("select count(*) from Kids where FKey = 101"), "1");
 }
 
-TEST_F(SqliteCase, BackupIsReplacedFromCurrentContents) {
+TEST_P(Reconcile, BackupIsReplacedFromCurrentContents) {
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40)");
   EXPECT_TRUE(gw.BackupTable("Survey"));
   run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
@@ -319,6 +319,60 @@ TEST_F(SqliteCase, BackupIsReplacedFromCurrentContents) {
   StringArray fields;
   EXPECT_EQ(gw.CompareTablesStructure(a, b, fields), "");
 }
+
+// Two supervisors copy the same records into the same destination at the same time, each on
+// a connection of its own. Every record ends up there once, whole: its parent and all its grid
+// records from one copy, never a mix; a record a supervisor could not write is reported failed.
+TEST_P(Reconcile, TwoSupervisorsCopyingTheSameRecordsAtOnceNeverInterleaveThem) {
+  constexpr int kRecords = 12;
+  for (int id = 1; id <= kRecords; ++id) {
+    const std::string key = std::to_string(100 + id);
+    run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (" + key + ", 1, " + std::to_string(id) +
+        ", 'n" + std::to_string(id) + "', " + std::to_string(20 + id) + ")");
+    run("insert into Kids (RecStatus, FKey, KidName) values (1, " + key + ", 'a" + std::to_string(id) + "'), (1, " + key +
+        ", 'b" + std::to_string(id) + "'), (1, " + key + ", 'c" + std::to_string(id) + "')");
+  }
+  std::vector<std::vector<Variant>> ids;
+  for (int id = 1; id <= kRecords; ++id) ids.push_back({Variant(int32_t{id})});
+  std::vector<std::string> outcome[2];
+  std::string trouble[2];
+  auto supervisor = [&](int who) {
+    try {
+      cDataGetway own;
+      own.SetDB(entries().first());
+      StringArray mf = idKey(), common{"Name", "Age"}, grids = StringArray::of2({{"gvKids", "Kids"}});
+      StringArray err = messages(kRecords);
+      VariantArray vals = values(ids);
+      bool oru = true;
+      own.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err);
+      for (int i = 0; i < kRecords; ++i) outcome[who].push_back(err.at(i));
+    } catch (const ComError& e) {
+      trouble[who] = e.description();
+    }
+  };
+  std::thread first(supervisor, 0), second(supervisor, 1);
+  first.join();
+  second.join();
+  ASSERT_EQ(trouble[0], "");
+  ASSERT_EQ(trouble[1], "");
+  for (int id = 1; id <= kRecords; ++id) {
+    const std::string where = " from ORULINK_Survey where ID = " + std::to_string(id);
+    ASSERT_EQ(column("select UniqueKey" + where), std::vector<std::string>{one("select UniqueKey" + where)})
+        << "record " << id << " is in the destination more than once";
+    const bool copied = outcome[0][id - 1] == "untouched" || outcome[1][id - 1] == "untouched";
+    if (!copied) continue;
+    const std::string key = one("select UniqueKey" + where);
+    ASSERT_NE(key, "<none>") << "record " << id << " was reported copied but is not there";
+    EXPECT_EQ(column("select KidName from ORULINK_Kids where RecStatus = 1 and FKey = " + key + " order by KidName"),
+              (std::vector<std::string>{"a" + std::to_string(id), "b" + std::to_string(id), "c" + std::to_string(id)}))
+        << "record " << id;
+  }
+  // No grid record is left without its parent, and each parent has one set of grid records.
+  EXPECT_EQ(one("select count(*) from ORULINK_Kids where FKey not in (select UniqueKey from ORULINK_Survey)"), "0");
+  EXPECT_EQ(one("select count(*) from ORULINK_Kids"), std::to_string(3 * std::stoi(one("select count(*) from ORULINK_Survey"))));
+}
+
+OVT_ON_EVERY_ENGINE(Reconcile);
 
 }  // namespace
 }  // namespace ovt::test

@@ -1,24 +1,25 @@
-// Structure comparison on real SQLite files: table objects and view catalogues as the SQLite
-// database component reports them, the worked reports among them.
+// Structure comparison on real databases of every engine: table objects and view catalogues as
+// the database component reports them, the worked reports among them.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/runtime/error.h"
-#include "support/temp_dir.h"
+#include "support/engines.h"
 
 namespace ovt {
 namespace {
 
 const char* kCatalogue = "(Name TEXT(50), Type TEXT(20), PageNumber SHORT, DataTable TEXT(50))";
 
-class StructureOnFiles : public ::testing::Test {
+class StructureOnFiles : public test::EngineTest {
  protected:
   void SetUp() override {
-    db_ = db::OpenSqlite(dir_.file("entry1.db"));
+    test::EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db_ = entries().first(false);
     gateway_.SetDB(db_);
   }
   void run(const db::DatabaseRef& db, const std::string& sql) {
@@ -52,12 +53,11 @@ class StructureOnFiles : public ::testing::Test {
     return gateway_.CompareViewsStructure(e, common);
   }
 
-  test::TempDir dir_;
   db::DatabaseRef db_;
   cDataGetway gateway_;
 };
 
-TEST_F(StructureOnFiles, SurveyWorkedReport) {
+TEST_P(StructureOnFiles, SurveyWorkedReport) {
   run(db_, "create table Survey1 (UniqueKey LONG, Name TEXT(50), Age SHORT)");
   run(db_, "create table Survey2 (UNIQUEKEY LONG, Name MEMO, Pulse DOUBLE, Length DOUBLE)");
   StringArray common{"old"};
@@ -67,7 +67,7 @@ TEST_F(StructureOnFiles, SurveyWorkedReport) {
   EXPECT_EQ(common, StringArray{"UniqueKey"});
 }
 
-TEST_F(StructureOnFiles, TableReportsByCase) {
+TEST_P(StructureOnFiles, TableReportsByCase) {
   struct Case {
     const char* what;
     const char* t1;
@@ -99,7 +99,7 @@ TEST_F(StructureOnFiles, TableReportsByCase) {
   }
 }
 
-TEST_F(StructureOnFiles, AutoFieldsLeftOutOnlyWhenAsked) {
+TEST_P(StructureOnFiles, AutoFieldsLeftOutOnlyWhenAsked) {
   const std::string form = "(UniqueKey COUNTER, RecStatus LONG, FKey LONG, ID LONG, Name TEXT(50))";
   run(db_, "create table Kids1 " + form);
   run(db_, "create table Kids2 " + form);
@@ -110,15 +110,12 @@ TEST_F(StructureOnFiles, AutoFieldsLeftOutOnlyWhenAsked) {
   EXPECT_EQ(noAuto, StringArray::of({"ID", "Name"}));
 }
 
-TEST_F(StructureOnFiles, LinkTablesAreComparedUnderTheirPrefixedNames) {
-  const std::string second = dir_.file("entry2.db");
+TEST_P(StructureOnFiles, LinkTablesAreComparedUnderTheirPrefixedNames) {
   {
-    auto other = db::OpenSqlite(second);
+    auto other = entries().second();
     run(other, "create table House (HouseNo LONG, Village TEXT(50), Rooms SHORT)");
   }
-  db::SqliteOptions o;
-  o.linkFile = second;
-  db_ = db::OpenSqlite(dir_.file("entry1.db"), o);
+  db_ = entries().first();
   run(db_, "create table House (HouseNo LONG, Village TEXT(50))");
   StringArray common;
   EXPECT_EQ(compareTables("House", "ORULINK_House", common),
@@ -126,8 +123,8 @@ TEST_F(StructureOnFiles, LinkTablesAreComparedUnderTheirPrefixedNames) {
   EXPECT_EQ(common, StringArray::of({"HouseNo", "Village"}));
 }
 
-TEST_F(StructureOnFiles, VisitWorkedReportAcrossTwoFiles) {
-  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+TEST_P(StructureOnFiles, VisitWorkedReportAcrossTwoFiles) {
+  db::DatabaseRef ext = entries().second();
   catalogue(db_, "Visit1",
             {{"DATA1", "SOURCE", 0}, {"AGE", "NUMBER", 1}, {"NAME", "TEXT", 1}, {"Drugs", "GRID", 2},
              {"SEX", "TEXT", 2}, {"Heading", "TEXTONLY", 1}});
@@ -141,8 +138,8 @@ TEST_F(StructureOnFiles, VisitWorkedReportAcrossTwoFiles) {
   EXPECT_EQ(common, StringArray{"NAME"});
 }
 
-TEST_F(StructureOnFiles, ViewReportsByCase) {
-  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+TEST_P(StructureOnFiles, ViewReportsByCase) {
+  db::DatabaseRef ext = entries().second();
   // Same variables up to case, same grids: nothing to report.
   catalogue(db_, "vA", {{"Age", "NUMBER", 1}, {"Name", "TEXT", 1}, {"G", "GRID", 1}});
   catalogue(ext, "vB", {{"NAME", "text", 3}, {"AGE", "number", 1}, {"H", "GRID", 2}});
@@ -166,8 +163,8 @@ TEST_F(StructureOnFiles, ViewReportsByCase) {
   EXPECT_EQ(kept, StringArray{"kept"});
 }
 
-TEST_F(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
-  db::DatabaseRef ext = db::OpenSqlite(dir_.file("entry2.db"));
+TEST_P(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
+  db::DatabaseRef ext = entries().second();
   catalogue(db_, "vA", {{"Age", "NUMBER", 1}});
   StringArray common{"kept"};
   try {
@@ -179,6 +176,8 @@ TEST_F(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
   }
   EXPECT_EQ(common, StringArray{"kept"});
 }
+
+OVT_ON_EVERY_ENGINE(StructureOnFiles);
 
 }  // namespace
 }  // namespace ovt

@@ -1,6 +1,6 @@
-// `ovtbldiff call` reaching one member of each family on real SQLite files: a form entered into
-// two files (the second attached as the link tables), with what each member wrote into its
-// by-reference arguments and into the files.
+// `ovtbldiff call` reaching one member of each family on real databases of every engine (SQLite
+// files, or PostgreSQL locations): a form entered into two entries (the second as the link
+// tables), with what each member wrote into its by-reference arguments and into the entries.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +9,7 @@
 #include "cli/tool_run.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/variant.h"
+#include "support/engines.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,11 +35,13 @@ const char* kForm[] = {
     "insert into gvKids values ('KidAge', 'LONG', 1, '')",
 };
 
-class CallMembers : public ::testing::Test {
+class CallMembers : public ovt::test::EngineTest {
  protected:
   void SetUp() override {
-    first_ = dir_.file("first.db");
-    second_ = dir_.file("second.db");
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    first_ = entries().firstLocation();
+    second_ = entries().secondLocation();
     fill(first_, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
                   "insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)",
                   "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 100, 'k1', 3)",
@@ -48,14 +51,14 @@ class CallMembers : public ::testing::Test {
   }
 
   void fill(const std::string& file, const std::vector<std::string>& rows) {
-    auto db = ovt::db::OpenSqlite(file);
+    auto db = ovt::test::openLocation(file);
     for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
     for (const std::string& s : rows) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
   }
 
   // One column of a query on `file`, as text.
   std::vector<std::string> column(const std::string& file, const std::string& sql) {
-    auto db = ovt::db::OpenSqlite(file);
+    auto db = ovt::test::openLocation(file);
     std::vector<std::string> out;
     ovt::VariantArray rows = db->OpenRecordset(sql, 3, "")->GetRows();
     if (!rows.allocated()) return out;
@@ -64,7 +67,7 @@ class CallMembers : public ::testing::Test {
   }
 
   // The connection to both entries, tied to one object for the whole script.
-  std::string entries() const {
+  std::string both() const {
     return R"({"database":")" + first_ + R"(","link":")" + second_ + R"(","same":"entries"})";
   }
   std::string q(const std::string& file) const { return "\"" + file + "\""; }
@@ -73,8 +76,8 @@ class CallMembers : public ::testing::Test {
   std::string first_, second_;
 };
 
-TEST_F(CallMembers, OneMemberOfEachFamilyWithWhatItWroteBack) {
-  const std::string c = entries();
+TEST_P(CallMembers, OneMemberOfEachFamilyWithWhatItWroteBack) {
+  const std::string c = both();
   ToolRun r = runTool(dir_.path(), "call --script -",
       // Record comparison: key check, count (oDB filled in from DB), conflicts, missing, grids, parent.
       R"({"member":"IsQualifiedMatchKey","db":)" + c + R"(,"args":{"ColumnName":"ID","TableName":"Survey","OruType":true}})" "\n"
@@ -119,13 +122,13 @@ TEST_F(CallMembers, OneMemberOfEachFamilyWithWhatItWroteBack) {
   EXPECT_EQ(column(first_, "select RecStatus from Survey order by ID"), (std::vector<std::string>{"1", "1"}));
 }
 
-TEST_F(CallMembers, RecordCopyReplacesTheStoredDatabase) {
+TEST_P(CallMembers, RecordCopyReplacesTheStoredDatabase) {
   const std::string other = dir_.file("other.db");
   ovt::db::OpenSqlite(other);
   ToolRun r = runTool(dir_.path(), "call --script -",
       R"({"member":"DB","db":{"database":")" + other + R"("}})" "\n"
       R"({"member":"CopyRec","args":{"SourceTableName":"Survey","DestTableName":"ORULINK_Survey","MatchFld":[["ID","3"]],"MatchFldValue":[[6]],"CommonFldName":["Name","Age"],"OruType":true,"CommonGridViews":[["gvKids","Kids"]],"ErrMsg":["untouched"],"oDB":)" +
-          entries() + "}}\n"
+          both() + "}}\n"
       R"({"member":"DB"})" "\n");
   ASSERT_EQ(r.code, 0) << r.out << r.err;
   std::vector<std::string> out = r.lines();
@@ -140,7 +143,7 @@ TEST_F(CallMembers, RecordCopyReplacesTheStoredDatabase) {
             (std::vector<std::string>{"k3"}));
 }
 
-TEST_F(CallMembers, ComparableGridsLeaveTheirViewOnBothConnections) {
+TEST_P(CallMembers, ComparableGridsLeaveTheirViewOnBothConnections) {
   const std::string db1 = R"({"database":")" + first_ + R"(","view":"viewSurvey","same":"one"})";
   const std::string db2 = R"({"database":")" + second_ + R"(","view":"viewSurvey","same":"two"})";
   const std::string again2 = R"({"database":")" + second_ + R"(","same":"two"})";
@@ -157,5 +160,23 @@ TEST_F(CallMembers, ComparableGridsLeaveTheirViewOnBothConnections) {
   EXPECT_NE(out[1].find(R"("ComparableGridDataTblList":[["gvKids","Kids"]])"), std::string::npos) << out[1];
   EXPECT_NE(out[2].find(R"("CommonFields":["KidName","KidAge"])"), std::string::npos) << out[2];
 }
+
+// The subcommands take the same locations: the conflicts and the missing records of the two
+// entries, and a record copied from one to the other.
+TEST_P(CallMembers, SubcommandsTakeTheLocationsOfEitherEngine) {
+  const std::string link = " --link '" + second_ + "'";
+  ToolRun diff = runTool(dir_.path(), "diff '" + first_ + "' Survey ORULINK_Survey --keys ID --format csv" + link);
+  EXPECT_EQ(diff.code, 1) << diff.err;
+  EXPECT_EQ(diff.out, "entry,ID,Name,Age\n1,5,Ann,40\n2,5,Anne,40\n");
+  ToolRun missing =
+      runTool(dir_.path(), "diff '" + first_ + "' Survey ORULINK_Survey --keys ID --missing --format csv" + link);
+  EXPECT_EQ(missing.code, 1) << missing.err;
+  EXPECT_EQ(missing.out, "entry,ID,Name,Age\n1,6,Bob,50\n");
+  ToolRun copy = runTool(dir_.path(), "copy '" + first_ + "' Survey ORULINK_Survey --keys ID --value 6" + link);
+  EXPECT_EQ(copy.code, 0) << copy.out << copy.err;
+  EXPECT_EQ(column(second_, "select Name from Survey order by ID"), (std::vector<std::string>{"Anne", "Bob"}));
+}
+
+OVT_ON_EVERY_ENGINE(CallMembers);
 
 }  // namespace

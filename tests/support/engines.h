@@ -1,0 +1,70 @@
+// The database engines the member suites run on, from the same test code: SQLite files in a
+// temporary folder, and schemas of the throwaway PostgreSQL cluster. A suite derives from
+// EngineTest and is instantiated with OVT_ON_EVERY_ENGINE(Suite).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "ovtbldiff/dbcomp/database.h"
+#include "support/pg_cluster.h"
+#include "support/temp_dir.h"
+
+namespace ovt::test {
+
+enum class Engine { Sqlite, Postgres };
+
+std::string engineName(Engine e);
+
+// Two entries of one survey on one engine, empty when made: "first" (the connection's own
+// tables) and "second" (reached as the link tables, or opened on its own). Removed afterwards.
+class EntryPair {
+ public:
+  explicit EntryPair(Engine engine);
+  ~EntryPair();
+  EntryPair(const EntryPair&) = delete;
+  EntryPair& operator=(const EntryPair&) = delete;
+
+  // The first entry, with the second as its link tables when `linked`.
+  db::DatabaseRef first(bool linked = true, const std::string& trace = "");
+  // The second entry on its own.
+  db::DatabaseRef second();
+  // Where each entry is: a file path, or a PostgreSQL location.
+  std::string firstLocation() const;
+  std::string secondLocation() const;
+  Engine engine() const { return engine_; }
+
+ private:
+  Engine engine_;
+  TempDir dir_;
+  std::string schemaA_, schemaB_;
+};
+
+// Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file.
+db::DatabaseRef openLocation(const std::string& location);
+
+// Runs Jet-dialect statements (one per element) and fails the test on the first refused one.
+void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements);
+
+class EngineTest : public ::testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Engine::Postgres) OVT_NEED_PG();
+    pair_ = std::make_unique<EntryPair>(GetParam());
+  }
+  EntryPair& entries() { return *pair_; }
+
+ private:
+  std::unique_ptr<EntryPair> pair_;
+};
+
+}  // namespace ovt::test
+
+#define OVT_ON_EVERY_ENGINE(Suite)                                                            \
+  INSTANTIATE_TEST_SUITE_P(Engines, Suite,                                                    \
+                           ::testing::Values(::ovt::test::Engine::Sqlite, ::ovt::test::Engine::Postgres), \
+                           [](const ::testing::TestParamInfo<::ovt::test::Engine>& i) {       \
+                             return ::ovt::test::engineName(i.param);                         \
+                           })
