@@ -3,6 +3,7 @@
 // entry, reached under the "ORULINK_" prefix.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <thread>
 
 #include "ovtbldiff/gateway.h"
@@ -370,6 +371,42 @@ TEST_P(Reconcile, TwoSupervisorsCopyingTheSameRecordsAtOnceNeverInterleaveThem) 
   // No grid record is left without its parent, and each parent has one set of grid records.
   EXPECT_EQ(one("select count(*) from ORULINK_Kids where FKey not in (select UniqueKey from ORULINK_Survey)"), "0");
   EXPECT_EQ(one("select count(*) from ORULINK_Kids"), std::to_string(3 * std::stoi(one("select count(*) from ORULINK_Survey"))));
+}
+
+// The members send the same statement texts whichever engine holds the entries: the traces'
+// received statements are equal line for line; only the rendering differs.
+TEST(EveryEngine, MembersSendTheSameStatementTexts) {
+  OVT_NEED_PG();
+  std::vector<std::string> received[2];
+  for (Engine engine : {Engine::Sqlite, Engine::Postgres}) {
+    EntryPair pair(engine);
+    TempDir traces;
+    {
+      db::DatabaseRef second = pair.second();
+      for (const char* s : kForm) ASSERT_TRUE(second->Execute(s)) << s;
+    }
+    const std::string trace = traces.file("trace.log");
+    db::DatabaseRef db = pair.first(true, trace);
+    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s;
+    runAll(db, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
+                "insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1')",
+                "insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Anne', 40)"});
+    cDataGetway gw;
+    gw.SetDB(db);
+    StringArray mf = idKey(), keysOnly{"ID"}, common{"Name", "Age"}, grids = StringArray::of2({{"gvKids", "Kids"}});
+    StringArray err = messages(1);
+    ASSERT_EQ(gw.GetTblDiffRecRS("Survey", "ORULINK_Survey", keysOnly, common, 1, true)->RecordCount(), 1);
+    VariantArray vals = values({{int32_t{5}}});
+    bool oru = true;
+    EXPECT_TRUE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err));
+    EXPECT_EQ(err.at(0), "untouched") << engineName(engine);
+    db.reset();
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind("jet: ", 0) == 0) received[engine == Engine::Sqlite ? 0 : 1].push_back(line);
+  }
+  EXPECT_GT(received[0].size(), 10u);
+  EXPECT_EQ(received[0], received[1]);
 }
 
 OVT_ON_EVERY_ENGINE(Reconcile);
