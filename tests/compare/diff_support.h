@@ -14,6 +14,7 @@
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
 #include "support/raised.h"
+#include "support/engines.h"
 #include "support/recording_db.h"
 #include "support/temp_dir.h"
 
@@ -135,11 +136,16 @@ inline std::vector<std::string> columnsOf(const db::RecordsetRef& rs) {
   return names;
 }
 
-// A fresh SQLite file for one test. `rec` records what a member sends and forwards it to
-// the file; members are given `rec` as their connection.
+// A fresh database for one test, on the engine asked for (SQLite by default). `rec` records
+// what a member sends and forwards it to the database; members are given `rec` as their
+// connection. Without a PostgreSQL cluster a PostgreSQL one stays closed (the test skips).
 class DiffFile {
  public:
-  DiffFile() : file(db::OpenSqlite(dir.file("diff.db"))), rec(std::make_shared<TracingDatabase>(file)) {}
+  explicit DiffFile(Engine engine = Engine::Sqlite) : pair(engine) {
+    if (engine == Engine::Postgres && PgCluster::instance().connectionString().empty()) return;
+    file = pair.first(false);
+    rec = std::make_shared<TracingDatabase>(file);
+  }
 
   // Runs Jet-dialect action statements on the file (not recorded).
   void run(const std::vector<std::string>& statements) {
@@ -155,9 +161,15 @@ class DiffFile {
     }
   }
 
-  TempDir dir;
+  EntryPair pair;
   db::DatabaseRef file;
   std::shared_ptr<TracingDatabase> rec;
+};
+
+// A suite of these members on real databases, run on every engine (OVT_ON_EVERY_ENGINE).
+class DiffTest : public EngineTest {
+ protected:
+  DiffFile f{GetParam()};
 };
 
 }  // namespace ovt::test

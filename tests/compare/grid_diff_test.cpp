@@ -206,9 +206,11 @@ TEST(GridDifferenceFailures, ChildWithOnlySystemColumnsFailsAfterDroppingViews) 
 //   7,1 equal   7,2 Age differs   7,3 Null against 5   7,4 Null against Null   7,5 no partner
 //   7,6 partner deleted   8,1 deleted child   9,1 parent deleted in House   8,2 child HouseNo differs
 //   1,23 Age differs, and 12,3 (no partner) has the same key text "123".
-class GridDifferenceOnFile : public ::testing::Test {
+class GridDifferenceOnFile : public test::DiffTest {
  protected:
   void SetUp() override {
+    DiffTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     for (const char* t : {"House", "House2"})
       f.run({std::string("create table [") + t +
              "] ([UniqueKey] counter, [RecStatus] long, [HouseNo] long, [Village] text(20))"});
@@ -244,11 +246,10 @@ class GridDifferenceOnFile : public ::testing::Test {
     StringArray keys{"HouseNo"};
     return g.GetTblDiffGridRS("House", "Member", parent2, child2, childKey, keys, type);
   }
-  DiffFile f;
   cDataGetway g;
 };
 
-TEST_F(GridDifferenceOnFile, WorkedStatementsRunAsSentAndListActiveChildRecords) {
+TEST_P(GridDifferenceOnFile, WorkedStatementsRunAsSentAndListActiveChildRecords) {
   db::RecordsetRef missing = call(2);
   const std::vector<std::string> expected = {
       "Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2",
@@ -274,7 +275,7 @@ TEST_F(GridDifferenceOnFile, WorkedStatementsRunAsSentAndListActiveChildRecords)
   EXPECT_FALSE(f.readable("QryTblDiff2"));
 }
 
-TEST_F(GridDifferenceOnFile, OtherQueryTypeCreatesAndDropsTheViewsOnly) {
+TEST_P(GridDifferenceOnFile, OtherQueryTypeCreatesAndDropsTheViewsOnly) {
   EXPECT_EQ(call(3), nullptr);
   EXPECT_TRUE(f.rec->options.empty());
   EXPECT_EQ(f.rec->calls.size(), 7u);
@@ -282,7 +283,7 @@ TEST_F(GridDifferenceOnFile, OtherQueryTypeCreatesAndDropsTheViewsOnly) {
   EXPECT_FALSE(f.readable("QryTblDiff2"));
 }
 
-TEST_F(GridDifferenceOnFile, FailuresLeaveTheViewsCreatedSoFarForTheNextCallToReplace) {
+TEST_P(GridDifferenceOnFile, FailuresLeaveTheViewsCreatedSoFarForTheNextCallToReplace) {
   struct Case {
     const char* what;
     std::string childKey, child2, parent2;
@@ -327,7 +328,7 @@ TEST_F(GridDifferenceOnFile, FailuresLeaveTheViewsCreatedSoFarForTheNextCallToRe
   }
 }
 
-TEST_F(GridDifferenceOnFile, MissingFirstTablesFailBeforeAnyView) {
+TEST_P(GridDifferenceOnFile, MissingFirstTablesFailBeforeAnyView) {
   StringArray keys{"HouseNo"};
   for (auto [parent, child] : {std::pair<std::string, std::string>{"Nowhere", "Member"}, {"House", "Nowhere"}}) {
     f.rec->calls.clear();
@@ -345,7 +346,7 @@ TEST_F(GridDifferenceOnFile, MissingFirstTablesFailBeforeAnyView) {
   EXPECT_EQ(f.rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
 }
 
-TEST_F(GridDifferenceOnFile, ChildWithNothingToCompareFailsAfterCreatingBothViews) {
+TEST_P(GridDifferenceOnFile, ChildWithNothingToCompareFailsAfterCreatingBothViews) {
   for (const char* t : {"Kid", "Kid2"})
     f.run({std::string("create table [") + t + "] ([UniqueKey] counter, [RecStatus] long, [FKey] long, [LineNo] long)"});
   StringArray keys{"HouseNo"};
@@ -362,4 +363,6 @@ TEST_F(GridDifferenceOnFile, ChildWithNothingToCompareFailsAfterCreatingBothView
 }
 
 }  // namespace
+OVT_ON_EVERY_ENGINE(GridDifferenceOnFile);
+
 }  // namespace ovt

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "compare/diff_support.h"
+#include "ovtbldiff/dbcomp/postgres.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/gateway.h"
 
 namespace ovt {
@@ -154,9 +156,11 @@ TEST(TotalMatchedCalls, ArgumentIsFilledInAndCountAbove32767Overflows) {
 // --- On a real SQLite file ---------------------------------------------------------------
 
 // Oru tables A and B with the key ID and a second key part K.
-class MatchStatsOnFile : public ::testing::Test {
+class MatchStatsOnFile : public test::DiffTest {
  protected:
   void SetUp() override {
+    DiffTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     for (const char* t : {"A", "B"})
       f.run({std::string("create table [") + t +
              "] ([UniqueKey] counter, [RecStatus] long, [ID] long, [K] long, [Name] text(20))"});
@@ -166,11 +170,10 @@ class MatchStatsOnFile : public ::testing::Test {
     for (const std::string& r : rows)
       f.run({"insert into " + table + " (RecStatus, ID, K, Name) values (" + r + ")"});
   }
-  DiffFile f;
   cDataGetway g;
 };
 
-TEST_F(MatchStatsOnFile, QualifiedKeyLooksAtActiveRecordsAndMissingStatus) {
+TEST_P(MatchStatsOnFile, QualifiedKeyLooksAtActiveRecordsAndMissingStatus) {
   struct Case {
     const char* what;
     std::vector<std::string> rows;  // RecStatus, ID, K, Name
@@ -198,7 +201,7 @@ TEST_F(MatchStatsOnFile, QualifiedKeyLooksAtActiveRecordsAndMissingStatus) {
   EXPECT_NE(e.description().find("Nowhere"), std::string::npos) << e.description();
 }
 
-TEST_F(MatchStatsOnFile, UniqueKeyIgnoresDuplicatesAmongInactiveRecordsOfOruTables) {
+TEST_P(MatchStatsOnFile, UniqueKeyIgnoresDuplicatesAmongInactiveRecordsOfOruTables) {
   struct Case {
     const char* what;
     std::vector<std::string> rows;
@@ -230,7 +233,7 @@ TEST_F(MatchStatsOnFile, UniqueKeyIgnoresDuplicatesAmongInactiveRecordsOfOruTabl
   EXPECT_EQ(f.rec->statements.back(), "select [ID] from [A] group by [ID] having count(*)>1");
 }
 
-TEST_F(MatchStatsOnFile, MatchedCountPairsOnKeyTextAndStatus) {
+TEST_P(MatchStatsOnFile, MatchedCountPairsOnKeyTextAndStatus) {
   struct Case {
     const char* what;
     std::vector<std::string> a, b;
@@ -262,12 +265,16 @@ TEST_F(MatchStatsOnFile, MatchedCountPairsOnKeyTextAndStatus) {
   EXPECT_EQ(f.rec->options.back(), 3);
 }
 
-TEST_F(MatchStatsOnFile, MatchedCountAbove32767OverflowsTheWholeNumber) {
+TEST_P(MatchStatsOnFile, MatchedCountAbove32767OverflowsTheWholeNumber) {
   // 32767 records pair, then one more.
-  db::RunSqliteScript(f.file,
-                      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 32768) "
-                      "insert into A (RecStatus, ID, K) select 1, i, 0 from n where i < 32768;"
-                      "insert into B (RecStatus, ID, K) select RecStatus, ID, K from A;");
+  if (GetParam() == test::Engine::Sqlite)
+    db::RunSqliteScript(f.file,
+                        "with recursive n(i) as (select 1 union all select i + 1 from n where i < 32768) "
+                        "insert into A (RecStatus, ID, K) select 1, i, 0 from n where i < 32768");
+  else
+    db::RunPostgresStatement(f.file, "insert into \"A\" (\"RecStatus\", \"ID\", \"K\") "
+                                     "select 1, i, 0 from generate_series(1, 32767) i");
+  f.run({"insert into B (RecStatus, ID, K) select RecStatus, ID, K from A"});
   StringArray keys{"ID"};
   EXPECT_EQ(g.TotalMatchedRec("A", "B", keys, true), 32767);
   insert("A", {"1, 32768, 0, null"});
@@ -286,4 +293,6 @@ TEST_F(MatchStatsOnFile, MatchedCountAbove32767OverflowsTheWholeNumber) {
 }
 
 }  // namespace
+OVT_ON_EVERY_ENGINE(MatchStatsOnFile);
+
 }  // namespace ovt

@@ -87,8 +87,9 @@ TEST(ShowParentCalls, OtherFailuresCarryTheMemberSource) {
 
 // --- On a real SQLite file ---------------------------------------------------------------
 
-TEST(ShowParentOnFile, ValuesOfTheParentRecordAsText) {
-  DiffFile f;
+class ShowParentOnFile : public test::DiffTest {};
+
+TEST_P(ShowParentOnFile, ValuesOfTheParentRecordAsText) {
   f.run({"create table [House] ([UniqueKey] long, [RecStatus] long, [HouseNo] long, [Village] text(20), "
          "[Head] text(20), [Rooms] short)",
          "insert into House values (17, 1, 12, null, 'Ann', 3)",
@@ -120,8 +121,7 @@ TEST(ShowParentOnFile, ValuesOfTheParentRecordAsText) {
   EXPECT_EQ(f.rec->statements.at(0), "select HouseNo,Village,Head,Rooms from [House] where UniqueKey = 17");
 }
 
-TEST(ShowParentOnFile, QueriesTheEngineRefusesCarryTheMemberSource) {
-  DiffFile f;
+TEST_P(ShowParentOnFile, QueriesTheEngineRefusesCarryTheMemberSource) {
   f.run({"create table [House] ([UniqueKey] long, [HouseNo] long, [Village] text(20))",
          "insert into House values (17, 12, 'Oak')"});
   cDataGetway g;
@@ -149,4 +149,6 @@ TEST(ShowParentOnFile, QueriesTheEngineRefusesCarryTheMemberSource) {
 }
 
 }  // namespace
+OVT_ON_EVERY_ENGINE(ShowParentOnFile);
+
 }  // namespace ovt

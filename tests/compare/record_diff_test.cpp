@@ -243,9 +243,11 @@ const char* kRecordsB[] = {
     "7, 1, 'a', 'b'", "8, 1, 'a', 'b'", "9, 1, null, null", "10, 1, 'a', 'b'", "10, 0, 'z', 'z'",
 };
 
-class RecordDifferenceOnFile : public ::testing::Test {
+class RecordDifferenceOnFile : public test::DiffTest {
  protected:
   void SetUp() override {
+    DiffTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     for (const char* t : {"A", "B"})
       f.run({std::string("create table [") + t +
              "] ([UniqueKey] counter, [RecStatus] long, [ID] long, [X] text(20), [Y] text(20))"});
@@ -262,10 +264,9 @@ class RecordDifferenceOnFile : public ::testing::Test {
     for (const std::string& row : rowsOf(rs)) ids.push_back(row.substr(0, row.find('|')));
     return ids;
   }
-  DiffFile f;
 };
 
-TEST_F(RecordDifferenceOnFile, RecordsListedByQueryKindFieldsAndRecordStatus) {
+TEST_P(RecordDifferenceOnFile, RecordsListedByQueryKindFieldsAndRecordStatus) {
   struct Case {
     const char* what;
     std::vector<std::string> fields;
@@ -291,7 +292,7 @@ TEST_F(RecordDifferenceOnFile, RecordsListedByQueryKindFieldsAndRecordStatus) {
   }
 }
 
-TEST_F(RecordDifferenceOnFile, WorkedStatementsRunAsSentAndColumnsAreKeysThenFields) {
+TEST_P(RecordDifferenceOnFile, WorkedStatementsRunAsSentAndColumnsAreKeysThenFields) {
   cDataGetway g;
   db::DatabaseRef conn = f.rec;
   StringArray keys{"ID"}, fields{"X", "Y"};
@@ -310,7 +311,7 @@ TEST_F(RecordDifferenceOnFile, WorkedStatementsRunAsSentAndColumnsAreKeysThenFie
   EXPECT_EQ(rowsOf(rs), (std::vector<std::string>{"3|a|b", "4|a|b"}));
 }
 
-TEST_F(RecordDifferenceOnFile, RejectedCallsSendNothingAndChangeNothing) {
+TEST_P(RecordDifferenceOnFile, RejectedCallsSendNothingAndChangeNothing) {
   cDataGetway g;
   db::DatabaseRef conn = f.rec;
   StringArray keys{"ID"}, empty{""}, fields{"X"};
@@ -323,7 +324,7 @@ TEST_F(RecordDifferenceOnFile, RejectedCallsSendNothingAndChangeNothing) {
   EXPECT_EQ(rowsOf(f.file->OpenRecordset("select count(*) as N from [A]", 0, "")), std::vector<std::string>{"11"});
 }
 
-TEST_F(RecordDifferenceOnFile, EngineErrorsKeepNumberSourceAndDescription) {
+TEST_P(RecordDifferenceOnFile, EngineErrorsKeepNumberSourceAndDescription) {
   cDataGetway g;
   db::DatabaseRef conn = f.rec;
   StringArray keys{"ID"}, fields{"X", "Nope"};
@@ -339,8 +340,10 @@ TEST_F(RecordDifferenceOnFile, EngineErrorsKeepNumberSourceAndDescription) {
 }
 
 // Concatenated keys pair on their joined text: keys (1, 23) and (12, 3) are one record.
-TEST(RecordDifferenceKeys, ConcatenatedKeysCollide) {
-  DiffFile f;
+class RecordDifferenceGroups : public test::DiffTest {};
+class RecordDifferenceKeys : public test::DiffTest {};
+
+TEST_P(RecordDifferenceKeys, ConcatenatedKeysCollide) {
   for (const char* t : {"A", "B"})
     f.run({std::string("create table [") + t + "] ([K1] long, [K2] long, [X] text(20))"});
   f.run({"insert into A (K1, K2, X) values (1, 23, 'x')", "insert into A (K1, K2, X) values (12, 3, 'x')",
@@ -368,8 +371,7 @@ TEST(RecordDifferenceKeys, ConcatenatedKeysCollide) {
 // Groups of compared fields on a table of 300 text fields F0..F299. A "shift" moves one
 // letter from one field to the next ("vv", Null against "v", "v"): within a group the
 // concatenations stay equal, across a group end they differ.
-TEST(RecordDifferenceGroups, WhichDifferencesEachFieldCountSees) {
-  DiffFile f;
+TEST_P(RecordDifferenceGroups, WhichDifferencesEachFieldCountSees) {
   std::string columns;
   for (int i = 0; i < 300; ++i) columns += ", [F" + std::to_string(i) + "] text(5)";
   for (const char* t : {"A", "B"}) f.run({std::string("create table [") + t + "] ([ID] long" + columns + ")"});
@@ -431,4 +433,8 @@ TEST(RecordDifferenceGroups, WhichDifferencesEachFieldCountSees) {
 }
 
 }  // namespace
+OVT_ON_EVERY_ENGINE(RecordDifferenceGroups);
+OVT_ON_EVERY_ENGINE(RecordDifferenceKeys);
+OVT_ON_EVERY_ENGINE(RecordDifferenceOnFile);
+
 }  // namespace ovt
