@@ -22,7 +22,13 @@ bool Stmt::tryPrepare(sqlite3* db, const std::string& sql, Stmt& out, std::strin
   out.stmt_.reset(raw);
   out.db_ = db;
   if (code != SQLITE_OK) {
-    error = std::string(sqlite3_errmsg(db)) + " in: " + sql;
+    const std::string message = sqlite3_errmsg(db);
+    // A statement beyond the engine's limits is not a syntax error: it fails as any other
+    // failure does, which callers tell apart from a refused statement.
+    for (const char* limit : {"too many arguments on function", "Expression tree is too large", "too many columns",
+                              "too many terms", "too many FROM clause terms"})
+      if (message.find(limit) != std::string::npos) code = SQLITE_TOOBIG;
+    error = message + " in: " + sql;
     out.stmt_.reset();
     return false;
   }

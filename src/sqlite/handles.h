@@ -17,7 +17,7 @@ inline constexpr const char* kSource = "OVDB";
 
 [[noreturn]] void raise(int32_t number, const std::string& description);
 // Number for an engine result code: kErrSyntax for SQLITE_ERROR (bad SQL, unknown table or
-// column), kErrFailure for the rest.
+// column), kErrFailure for the rest (a statement beyond the engine's limits among them).
 int32_t numberFor(int sqliteCode);
 
 struct ConnectionCloser {

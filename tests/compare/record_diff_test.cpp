@@ -371,6 +371,25 @@ TEST_P(RecordDifferenceKeys, ConcatenatedKeysCollide) {
 // Groups of compared fields on a table of 300 text fields F0..F299. A "shift" moves one
 // letter from one field to the next ("vv", Null against "v", "v"): within a group the
 // concatenations stay equal, across a group end they differ.
+// A field list beyond what the engine takes in one statement fails as a generic failure, which
+// the member reports as too many fields, keeping the engine's source.
+TEST_P(RecordDifferenceGroups, MoreFieldsThanTheEngineTakesAreTooManyToCompare) {
+  std::string columns;
+  std::vector<std::string> names;
+  for (int i = 0; i < 420; ++i) {
+    columns += ", [F" + std::to_string(i) + "] text(5)";
+    names.push_back("F" + std::to_string(i));
+  }
+  for (const char* t : {"A", "B"}) f.run({std::string("create table [") + t + "] ([ID] long" + columns + ")"});
+  cDataGetway g;
+  db::DatabaseRef conn = f.rec;
+  StringArray keys{"ID"}, fields = StringArray::of(names);
+  const ComError e = raisedBy([&] { g.GetTblDiffRecRS("A", "B", keys, fields, 1, false, &conn); });
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x80004005u)) << e.description();
+  EXPECT_EQ(e.source(), "OVDB");
+  EXPECT_EQ(e.description(), "Too many fields to compare! Select less fields and try again.");
+}
+
 TEST_P(RecordDifferenceGroups, WhichDifferencesEachFieldCountSees) {
   std::string columns;
   for (int i = 0; i < 300; ++i) columns += ", [F" + std::to_string(i) + "] text(5)";
