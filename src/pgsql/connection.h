@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dbcomp/common.h"
 #include "dialect/dialect.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/dbcomp/postgres.h"
@@ -91,7 +92,7 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::string schema_;
   std::string linkSchema_;
   bool binary_ = false;
-  std::unique_ptr<std::ofstream> trace_;
+  std::unique_ptr<common::StatementTrace> trace_;
   std::string viewName_;
   std::string lastFailure_;
   int transactionDepth_ = 0;

@@ -117,13 +117,7 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // hashed lookup only when the keys' hash table fits in work_mem, else it rescans the
   // subquery for every record. A million keys need some tens of MiB.
   session_->execute("SET work_mem = '256MB'");
-  std::string tracePath = options.traceFile;
-  if (tracePath.empty())
-    if (const char* env = std::getenv("OVDB_TRACE")) tracePath = env;
-  if (!tracePath.empty()) {
-    trace_ = std::make_unique<std::ofstream>(tracePath, std::ios::app);
-    if (!*trace_) raiseError(kErrFailure, kSource, "Cannot open the trace file '" + tracePath + "'");
-  }
+  trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
 }
 
 std::string PgDatabase::Describe() const {
@@ -132,9 +126,7 @@ std::string PgDatabase::Describe() const {
 
 void PgDatabase::trace(const std::string& operation, const std::string& received, const std::string& run,
                        const std::string& outcome) {
-  if (!trace_) return;
-  *trace_ << "-- " << operation << "\njet: " << received << "\nsql: " << run << "\n=> " << outcome << "\n";
-  trace_->flush();
+  trace_->write(operation, received, run, outcome);
 }
 
 dialect::PgRenderOptions PgDatabase::renderOptions(const Schema& schema) const {
@@ -299,15 +291,9 @@ bool PgDatabase::TableExists(const std::string& tableName) { return findTable(ta
 int32_t PgDatabase::GetTableType(std::string& tableName) {
   auto t = findTable(tableName);
   if (!t) raiseError(kDbErrNoTable, kSource, "Table '" + tableName + "' does not exist");
-  auto cols = columns(t->schema, t->table);
-  auto has = [&](std::string_view n) {
-    for (const auto& c : cols)
-      if (textEqual(c.name, n)) return true;
-    return false;
-  };
-  if (has("UniqueKey") && has("RecStatus")) return kTableTypeOru;
-  if (has("Name") && has("Type") && has("PageNumber") && has("DataTable")) return kTableTypeView;
-  return kTableTypeOther;
+  std::vector<std::string> names;
+  for (const auto& c : columns(t->schema, t->table)) names.push_back(c.name);
+  return common::tableKindOf(names);
 }
 
 std::vector<TableRef> PgDatabase::Tables() {

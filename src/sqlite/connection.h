@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dbcomp/common.h"
 #include "dialect/dialect.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
@@ -78,7 +79,7 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string path_;
   std::string linkFile_;
   bool binary_ = false;
-  std::unique_ptr<std::ofstream> trace_;
+  std::unique_ptr<common::StatementTrace> trace_;
   std::string viewName_;
   std::string lastFailure_;
   int transactionDepth_ = 0;

@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "ovtbldiff/runtime/text.h"
+#include "dbcomp/common.h"
 #include "sqlite/connection.h"
 
 namespace ovt::db::sqlite {
@@ -88,13 +89,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     sqlite3_bind_text(st.get(), 1, linkFile_.c_str(), -1, SQLITE_TRANSIENT);
     st.step();
   }
-  std::string tracePath = options.traceFile;
-  if (tracePath.empty())
-    if (const char* env = std::getenv("OVDB_TRACE")) tracePath = env;
-  if (!tracePath.empty()) {
-    trace_ = std::make_unique<std::ofstream>(tracePath, std::ios::app);
-    if (!*trace_) raise(kErrFailure, "Cannot open the trace file '" + tracePath + "'");
-  }
+  trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
 }
 
 std::string SqliteDatabase::Describe() const {
@@ -103,9 +98,7 @@ std::string SqliteDatabase::Describe() const {
 
 void SqliteDatabase::trace(const std::string& operation, const std::string& received, const std::string& run,
                            const std::string& outcome) {
-  if (!trace_) return;
-  *trace_ << "-- " << operation << "\njet: " << received << "\nsql: " << run << "\n=> " << outcome << "\n";
-  trace_->flush();
+  trace_->write(operation, received, run, outcome);
 }
 
 dialect::SqliteRenderOptions SqliteDatabase::renderOptions(const Schema& schema) const {
@@ -306,15 +299,9 @@ bool SqliteDatabase::TableExists(const std::string& tableName) { return findTabl
 int32_t SqliteDatabase::GetTableType(std::string& tableName) {
   auto t = findTable(tableName);
   if (!t) raise(kDbErrNoTable, "Table '" + tableName + "' does not exist");
-  auto cols = columns(*t);
-  auto has = [&](std::string_view n) {
-    for (const auto& c : cols)
-      if (textEqual(c.name, n)) return true;
-    return false;
-  };
-  if (has("UniqueKey") && has("RecStatus")) return kTableTypeOru;
-  if (has("Name") && has("Type") && has("PageNumber") && has("DataTable")) return kTableTypeView;
-  return kTableTypeOther;
+  std::vector<std::string> names;
+  for (const auto& c : columns(*t)) names.push_back(c.name);
+  return common::tableKindOf(names);
 }
 
 std::vector<TableRef> SqliteDatabase::Tables() {

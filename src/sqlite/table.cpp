@@ -10,27 +10,6 @@
 namespace ovt::db::sqlite {
 namespace {
 
-class Field : public cField {
- public:
-  explicit Field(ColumnInfo c) : c_(std::move(c)) {}
-  bool Nullable() const override { return !c_.notNull; }
-  int32_t DataType() const override { return typeCodeOf(c_.type); }
-  std::string Name() const override { return c_.name; }
-
- private:
-  ColumnInfo c_;
-};
-
-class FieldList : public cFields {
- public:
-  explicit FieldList(std::vector<FieldRef> f) : f_(std::move(f)) {}
-  int32_t Count() const override { return static_cast<int32_t>(f_.size()); }
-  std::vector<FieldRef> Items() const override { return f_; }
-
- private:
-  std::vector<FieldRef> f_;
-};
-
 bool iequalsAscii(const std::string& a, std::string_view b) { return textEqual(a, b); }
 
 class Table : public cTable {
@@ -38,9 +17,9 @@ class Table : public cTable {
   Table(std::shared_ptr<SqliteDatabase> db, TableLocation where) : db_(std::move(db)), where_(std::move(where)) {}
 
   FieldsRef Fields() override {
-    std::vector<FieldRef> f;
-    for (auto& c : db_->columns(where_)) f.push_back(std::make_shared<Field>(std::move(c)));
-    return std::make_shared<FieldList>(std::move(f));
+    std::vector<common::FieldSpec> f;
+    for (auto& c : db_->columns(where_)) f.push_back({c.name, typeCodeOf(c.type), !c.notNull});
+    return common::makeFields(std::move(f));
   }
 
   std::string Name() const override { return where_.exposed; }

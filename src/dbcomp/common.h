@@ -1,0 +1,39 @@
+// What the engines of the database component share beyond the recordset: the statement trace,
+// the field objects of a table, and the rule that tells a form's data table from a catalogue.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ovtbldiff/dbcomp/database.h"
+
+namespace ovt::db::common {
+
+// The statement trace of a connection: each entry holds the operation, the statement as
+// received, as run, and its outcome. Opened on the file named, else on OVDB_TRACE when set.
+class StatementTrace {
+ public:
+  // Raises kDbErrFailure (source "OVDB") when the file cannot be opened for appending.
+  explicit StatementTrace(const std::string& path);
+  void write(const std::string& operation, const std::string& received, const std::string& run,
+             const std::string& outcome);
+
+ private:
+  std::unique_ptr<std::ofstream> out_;
+};
+
+struct FieldSpec {
+  std::string name;
+  int32_t code = adVarWChar;
+  bool nullable = true;
+};
+// The cFields of a table, in the given order.
+FieldsRef makeFields(std::vector<FieldSpec> fields);
+
+// kTableTypeOru for a table with columns UniqueKey and RecStatus, else kTableTypeView with
+// Name, Type, PageNumber and DataTable, else kTableTypeOther (names compared case-insensitively).
+int32_t tableKindOf(const std::vector<std::string>& columnNames);
+
+}  // namespace ovt::db::common
