@@ -358,8 +358,8 @@ TEST_P(Reconcile, TwoSupervisorsCopyingTheSameRecordsAtOnceNeverInterleaveThem) 
   ASSERT_EQ(trouble[1], "");
   for (int id = 1; id <= kRecords; ++id) {
     const std::string where = " from ORULINK_Survey where ID = " + std::to_string(id);
-    ASSERT_EQ(column("select UniqueKey" + where), std::vector<std::string>{one("select UniqueKey" + where)})
-        << "record " << id << " is in the destination more than once";
+    // At most once; a record both supervisors failed (each reports it) is not there at all.
+    ASSERT_LE(column("select UniqueKey" + where).size(), 1u) << "record " << id << " is in the destination more than once";
     const bool copied = outcome[0][id - 1] == "untouched" || outcome[1][id - 1] == "untouched";
     if (!copied) continue;
     const std::string key = one("select UniqueKey" + where);
