@@ -1,16 +1,18 @@
+// GetOruViewVarList over a real form catalogue of every engine.
 #include <gtest/gtest.h>
 
-#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/gateway.h"
-#include "support/temp_dir.h"
+#include "support/engines.h"
 
 namespace ovt {
 namespace {
 
-class ViewVarList : public ::testing::Test {
+class ViewVarList : public test::EngineTest {
  protected:
   void SetUp() override {
-    db_ = db::OpenSqlite(dir_.file("form.db"));
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db_ = entries().first(false);
     ASSERT_TRUE(db_->Execute("create table viewHouse (Name TEXT(50), Type TEXT(20), PageNumber SHORT, DataTable TEXT(50))"));
     for (const char* row : {"('DATA1','SOURCE',0,'House')", "('HouseNo','TEXT',1,'')", "('Members','GRID',1,'')",
                             "('Rooms','NUMBER',2,'')", "('Title','TEXTONLY',1,'')"})
@@ -18,12 +20,11 @@ class ViewVarList : public ::testing::Test {
     ASSERT_TRUE(db_->Execute("create table Empty (Name TEXT(50), Type TEXT(20), PageNumber SHORT, DataTable TEXT(50))"));
     gateway_.SetDB(db_);
   }
-  test::TempDir dir_;
   db::DatabaseRef db_;
   cDataGetway gateway_;
 };
 
-TEST_F(ViewVarList, ListsDataItemsInCatalogueOrder) {
+TEST_P(ViewVarList, ListsDataItemsInCatalogueOrder) {
   StringArray list;
   EXPECT_TRUE(gateway_.GetOruViewVarList("viewHouse", list));
   ASSERT_EQ(list.ubound(1), 1);
@@ -31,12 +32,12 @@ TEST_F(ViewVarList, ListsDataItemsInCatalogueOrder) {
   EXPECT_EQ(list.at(1, 0), "Rooms");
 }
 
-TEST_F(ViewVarList, TrueEvenWhenTheReaderFindsNoVariable) {
+TEST_P(ViewVarList, TrueEvenWhenTheReaderFindsNoVariable) {
   StringArray list;
   EXPECT_TRUE(gateway_.GetOruViewVarList("Empty", list));
 }
 
-TEST_F(ViewVarList, MissingTableRaises706WithItsOwnSource) {
+TEST_P(ViewVarList, MissingTableRaises706WithItsOwnSource) {
   StringArray list{"kept"};
   try {
     gateway_.GetOruViewVarList("viewNone", list);
@@ -49,7 +50,7 @@ TEST_F(ViewVarList, MissingTableRaises706WithItsOwnSource) {
   EXPECT_EQ(list.at(0), "kept");
 }
 
-TEST_F(ViewVarList, AnArgumentConnectionWinsOverTheStoredOne) {
+TEST_P(ViewVarList, AnArgumentConnectionWinsOverTheStoredOne) {
   cDataGetway other;
   StringArray list;
   EXPECT_TRUE(other.GetOruViewVarList("viewHouse", list, &db_));
@@ -62,6 +63,8 @@ TEST_F(ViewVarList, AnArgumentConnectionWinsOverTheStoredOne) {
     EXPECT_EQ(e.source(), "cDATAGateway:GetOruViewVarList");
   }
 }
+
+OVT_ON_EVERY_ENGINE(ViewVarList);
 
 }  // namespace
 }  // namespace ovt

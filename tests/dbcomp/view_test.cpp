@@ -1,17 +1,18 @@
-// The generic view catalogue reader over a real SQLite catalogue table.
+// The generic view catalogue reader over a real catalogue table of every engine.
 #include <gtest/gtest.h>
 
-#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
-#include "support/temp_dir.h"
+#include "support/engines.h"
 
 namespace ovt::db {
 namespace {
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public test::EngineTest {
  protected:
   void SetUp() override {
-    db = OpenSqlite(dir.file("views.db"));
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db = entries().first(false);
     ASSERT_TRUE(db->Execute("create table [viewHouse] ([Name] text(50), [Type] text(20), [PageNumber] long, [DataTable] text(50))"));
     const char* rows[] = {
         "'DATA1', 'SOURCE', 0, 'House'", "'Village', 'TEXT', 1, null",  "'Title', 'TEXTONLY', 1, null",
@@ -22,11 +23,10 @@ class ViewTest : public ::testing::Test {
     ASSERT_TRUE(db->Execute("create table [viewEmpty] ([Name] text(50), [Type] text(20), [PageNumber] long, [DataTable] text(50))"));
     ASSERT_TRUE(db->Execute("insert into viewEmpty values ('DATA1', 'SOURCE', 0, 'Empty')"));
   }
-  test::TempDir dir;
   DatabaseRef db;
 };
 
-TEST_F(ViewTest, VariablesAreTheDataItemsOfLaterPagesInCatalogueOrder) {
+TEST_P(ViewTest, VariablesAreTheDataItemsOfLaterPagesInCatalogueOrder) {
   ViewRef v = NewView();
   v->SetDatabase(db);
   v->SetViewName("viewHouse");
@@ -42,7 +42,7 @@ TEST_F(ViewTest, VariablesAreTheDataItemsOfLaterPagesInCatalogueOrder) {
   }
 }
 
-TEST_F(ViewTest, AViewWithoutVariablesAnswersFalseWithOneEmptyRow) {
+TEST_P(ViewTest, AViewWithoutVariablesAnswersFalseWithOneEmptyRow) {
   ViewRef v = NewView();
   v->SetDatabase(db);
   v->SetViewName("viewEmpty");
@@ -54,7 +54,7 @@ TEST_F(ViewTest, AViewWithoutVariablesAnswersFalseWithOneEmptyRow) {
   EXPECT_EQ(list.at(0, 1), "");
 }
 
-TEST_F(ViewTest, FailuresAreRaised) {
+TEST_P(ViewTest, FailuresAreRaised) {
   ViewRef v = NewView();
   StringArray list;
   v->SetViewName("viewHouse");
@@ -74,6 +74,8 @@ TEST_F(ViewTest, FailuresAreRaised) {
     EXPECT_EQ(e.source(), "OVDB");
   }
 }
+
+OVT_ON_EVERY_ENGINE(ViewTest);
 
 }  // namespace
 }  // namespace ovt::db
