@@ -63,4 +63,9 @@ int32_t tableKindOf(const std::vector<std::string>& names) {
   return kTableTypeOther;
 }
 
+bool isFormSystemColumn(const std::vector<std::string>& names, const std::string& field) {
+  return (textEqual(field, "UniqueKey") || textEqual(field, "RecStatus") || textEqual(field, "FKey")) &&
+         tableKindOf(names) == kTableTypeOru;
+}
+
 }  // namespace ovt::db::common

@@ -36,4 +36,8 @@ FieldsRef makeFields(std::vector<FieldSpec> fields);
 // Name, Type, PageNumber and DataTable, else kTableTypeOther (names compared case-insensitively).
 int32_t tableKindOf(const std::vector<std::string>& columnNames);
 
+// True for UniqueKey, RecStatus and FKey of a form's data table (one tableKindOf calls
+// kTableTypeOru): the columns the data-entry system fills itself.
+bool isFormSystemColumn(const std::vector<std::string>& columnNames, const std::string& field);
+
 }  // namespace ovt::db::common

@@ -23,17 +23,10 @@ class Table : public cTable {
 
   bool IsAutoField(std::string& fieldName) override {
     const auto cols = db_->columns(where_.schema, where_.table);
-    bool hasUniqueKey = false, hasRecStatus = false;
-    for (const auto& c : cols) {
-      hasUniqueKey |= textEqual(c.name, "UniqueKey");
-      hasRecStatus |= textEqual(c.name, "RecStatus");
-    }
-    for (const auto& c : cols) {
-      if (!textEqual(c.name, fieldName)) continue;
-      if (c.automatic) return true;
-      return hasUniqueKey && hasRecStatus &&
-             (textEqual(c.name, "UniqueKey") || textEqual(c.name, "RecStatus") || textEqual(c.name, "FKey"));
-    }
+    std::vector<std::string> names;
+    for (const auto& c : cols) names.push_back(c.name);
+    for (const auto& c : cols)
+      if (textEqual(c.name, fieldName)) return c.automatic || common::isFormSystemColumn(names, c.name);
     return false;
   }
 

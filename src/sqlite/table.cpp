@@ -10,8 +10,6 @@
 namespace ovt::db::sqlite {
 namespace {
 
-bool iequalsAscii(const std::string& a, std::string_view b) { return textEqual(a, b); }
-
 class Table : public cTable {
  public:
   Table(std::shared_ptr<SqliteDatabase> db, TableLocation where) : db_(std::move(db)), where_(std::move(where)) {}
@@ -27,21 +25,17 @@ class Table : public cTable {
   bool IsAutoField(std::string& fieldName) override {
     const auto cols = db_->columns(where_);
     int pkColumns = 0;
-    bool oru = false, hasUniqueKey = false, hasRecStatus = false;
+    std::vector<std::string> names;
     for (const auto& c : cols) {
       pkColumns += c.pk > 0;
-      hasUniqueKey |= iequalsAscii(c.name, "UniqueKey");
-      hasRecStatus |= iequalsAscii(c.name, "RecStatus");
+      names.push_back(c.name);
     }
-    oru = hasUniqueKey && hasRecStatus;
     for (const auto& c : cols) {
       if (!textEqual(c.name, fieldName)) continue;
       const int32_t code = dialect::jetTypeCode(c.type);
       if (c.pk > 0 && pkColumns == 1 && textEqual(c.type, "INTEGER")) return true;
       if (code == adInteger && (startsWithText(c.type, "COUNTER") || startsWithText(c.type, "AUTOINCREMENT"))) return true;
-      if (oru && (textEqual(c.name, "UniqueKey") || textEqual(c.name, "RecStatus") || textEqual(c.name, "FKey")))
-        return true;
-      return false;
+      return common::isFormSystemColumn(names, c.name);
     }
     return false;
   }
