@@ -155,7 +155,7 @@ void addKeys(CLI::App& app, Globals& g, std::function<int()>& run) {
       "Check match keys of a table: every key column is never empty (qualified) and the keys together "
       "identify every record (unique). Exit 0 when all checks pass, 1 when one fails.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table")->required();
   cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
   a->mode.addOptions(cmd);
@@ -194,7 +194,7 @@ void addCount(CLI::App& app, Globals& g, std::function<int()>& run) {
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand("count", "Count the records of TABLE1 that have a partner in TABLE2 on the match keys.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table1", a->t1, "First table")->required();
   cmd->add_option("table2", a->t2, "Second table")->required();
   cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
@@ -229,7 +229,7 @@ void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
       "List the records of TABLE1 that conflict with their partner in TABLE2 (default, both entries shown) "
       "or that have no partner there (--missing). Exit 0 when there is none, 1 when records are listed.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table1", a->t1, "First table (entry 1)")->required();
   cmd->add_option("table2", a->t2, "Second table (entry 2; ORULINK_name with --link)")->required();
   cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
@@ -281,7 +281,7 @@ void addGridDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
       "List the active grid (child) records of PARENT1/CHILD1 that conflict with their partner in PARENT2/CHILD2 "
       "(default, both entries shown) or have none (--missing). Exit 0 when there is none, 1 otherwise.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("parent1", a->p1, "Parent table of entry 1")->required();
   cmd->add_option("child1", a->c1, "Grid table of entry 1")->required();
   cmd->add_option("parent2", a->p2, "Parent table of entry 2")->required();
@@ -330,7 +330,7 @@ void addParent(CLI::App& app, Globals& g, std::function<int()>& run) {
   CLI::App* cmd = app.add_subcommand(
       "parent", "Show the parent record of a grid record: the parent whose UniqueKey is FKEY. Exit 1 when there is none.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Parent table")->required();
   cmd->add_option("fkey", a->fkey, "FKey value of the grid record (the parent's UniqueKey)")->required();
   cmd->add_option("--keys", a->keys, "Match keys of the parent to show, separated by commas")->required();

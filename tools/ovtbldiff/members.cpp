@@ -78,6 +78,10 @@ std::string viewOf(const std::string& table) {
   return "view" + table;
 }
 
+void addDatabaseArgument(CLI::App* cmd, std::string& db) {
+  cmd->add_option("db", db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+}
+
 void addCommonOptions(CLI::App* cmd, Globals& g) {
   cmd->add_option("--lang", g.session.lang, "Phrase language of error texts (e.g. English, German)");
   cmd->add_option("--trace", g.session.traceFile, "Write every statement sent to the database into FILE");

@@ -59,6 +59,8 @@ struct Mode {
 
 // The options every subcommand repeats after its name (--lang, --trace, --link, --format).
 void addCommonOptions(CLI::App* cmd, Globals& g);
+// The required first positional of a subcommand: a database file or a PostgreSQL location.
+void addDatabaseArgument(CLI::App* cmd, std::string& db);
 
 // Runs `work` on `conn` inside a transaction that is rolled back, and prints the statements
 // the connection received (from its trace) to `out`. The connection must trace into `trace`.

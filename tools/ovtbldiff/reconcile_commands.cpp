@@ -131,7 +131,7 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
       "grid records, an ordinary record deleted and inserted again. Exit 0 when every record was copied, 1 when "
       "one failed.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("source", a->source, "Table the records are copied from")->required();
   cmd->add_option("dest", a->dest, "Table the records are copied to")->required();
   cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
@@ -219,7 +219,7 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
       "source parent. A record: the parent key values, the grid key value and the FKey of the source parent "
       "(the columns of a grid-diff result). Exit 0 when every record was copied, 1 when one failed.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("src_parent", a->srcParent, "Source parent table")->required();
   cmd->add_option("dest_parent", a->destParent, "Destination parent table")->required();
   cmd->add_option("src_child", a->srcChild, "Source grid table")->required();
@@ -282,7 +282,7 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
       "Delete records named by their key values: a form record is marked deleted with its grid records, an "
       "ordinary record (--plain) removed. Exit 0 when every record was deleted, 1 when one failed.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table")->required();
   cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
   cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
@@ -321,7 +321,7 @@ void addBackup(CLI::App& app, Globals& g, std::function<int()>& run) {
   CLI::App* cmd = app.add_subcommand(
       "backup", "Copy a whole table into a backup table (default TABLE_bk), replacing an earlier backup of that name.");
   addCommonOptions(cmd, g);
-  cmd->add_option("db", a->db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
+  addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table to back up")->required();
   cmd->add_option("--to", a->to, "Name of the backup table (default: the table's name followed by _bk)");
   cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
