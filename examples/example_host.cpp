@@ -29,7 +29,7 @@ int main() {
     const std::string progId(com::kProgId);
     // The component built beside this program is the one to use; (re-)register it when the
     // registry names no server or another one.
-    const std::string library = (exeDir() / "libOVTblDiffData.so").string();
+    const std::string library = std::filesystem::weakly_canonical(exeDir() / "libOVTblDiffData.so").string();
     std::string server = com::registeredServer(progId);
     if (std::filesystem::exists(library) && server != library) {
       std::cout << "registering " << library << " in " << com::registryPath() << "\n";

@@ -1,14 +1,17 @@
-#include "calls.h"
+#include "calls/calls.h"
 
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 
 #include <fmt/format.h>
 
+#include "ovtbldiff/dbcomp/postgres.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/text.h"
 
-namespace ovt::tool {
+namespace ovt::calls {
 namespace {
 
 std::string isoDate(Date d) {
@@ -74,6 +77,32 @@ const com::MemberInfo* findMember(const com::TypeLibraryInfo& info, const std::s
 
 }  // namespace
 
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile) {
+  // A PostgreSQL location names a schema of a server database; its link tables are another
+  // schema of the same database.
+  if (db::IsPostgresLocation(location)) {
+    if (!link.empty() && !db::IsPostgresLocation(link))
+      throw UsageError("the link tables of a PostgreSQL database must be another schema of it, not " + link);
+    db::PostgresOptions o;
+    o.link = link;
+    o.traceFile = traceFile;
+    return db::OpenPostgres(location, o);
+  }
+  if (db::IsPostgresLocation(link))
+    throw UsageError("a SQLite database file cannot take PostgreSQL link tables: " + link);
+  db::SqliteOptions o;
+  o.linkFile = link;
+  o.traceFile = traceFile;
+  if (!std::filesystem::exists(location)) throw UsageError("database file not found: " + location);
+  return db::OpenSqlite(location, o);
+}
+
+db::TableRef findTable(const db::DatabaseRef& conn, const std::string& name) {
+  for (const db::TableRef& t : deref(conn).Tables())
+    if (t && textEqual(t->Name(), name)) return t;
+  throw UsageError("no table \"" + name + "\" in " + conn->Describe());
+}
+
 Json toJson(const Variant& v) {
   if (v.isEmpty()) return Json{{"empty", true}};
   if (v.isNull()) return nullptr;
@@ -115,21 +144,19 @@ Variant CallRunner::connection(const Json& j) {
   if (file.is_null()) return Variant(ObjectRef());
   if (!file.is_string()) throw UsageError("\"database\" must be a file name or null");
   if (j.contains("view") && !j["view"].is_string()) throw UsageError("\"view\" must be a view name");
-  std::string link = "-";
+  std::string link;  // the host's own link tables
   if (j.contains("link")) {
     if (!j["link"].is_string()) throw UsageError("\"link\" must be a file name");
     link = j["link"].get<std::string>();
-  } else if (!session_.options().linkFile.empty()) {
-    link = "";  // the --link option
   }
   if (j.contains("same")) {
     if (!j["same"].is_string()) throw UsageError("\"same\" must be a name");
     auto& slot = named_[j["same"].get<std::string>()];
-    if (!slot) slot = session_.open(file.get<std::string>(), link);
+    if (!slot) slot = host_.open(file.get<std::string>(), link);
     if (j.contains("view")) slot->SetViewName(j["view"].get<std::string>());
     return Variant(ObjectRef(slot));
   }
-  db::DatabaseRef conn = session_.open(file.get<std::string>(), link);
+  db::DatabaseRef conn = host_.open(file.get<std::string>(), link);
   // The view name the structure and grid members read from the connection.
   if (j.contains("view")) conn->SetViewName(j["view"].get<std::string>());
   return Variant(ObjectRef(conn));
@@ -149,7 +176,7 @@ Variant CallRunner::table(const Json& j) {
   Variant c = connection(conn);
   auto db = std::dynamic_pointer_cast<db::cDatabase>(c.object());
   if (!db) throw UsageError("a table needs a connection, not Nothing");
-  return Variant(ObjectRef(Session::table(db, j["table"].get<std::string>())));
+  return Variant(ObjectRef(findTable(db, j["table"].get<std::string>())));
 }
 
 Variant CallRunner::value(const Json& j, const std::string& type) {
@@ -251,7 +278,7 @@ Json CallRunner::run(const Json& line, bool& raised) {
   if (line.contains("db") && !line["db"].is_null() && !line["db"].is_object())
     throw UsageError("\"db\" must be a connection or null");
 
-  com::AutomationObject& g = session_.gateway();
+  com::AutomationObject& g = host_.gateway();
   const bool put = textEqual(name, "DB") && !args.empty();
   const com::MemberInfo* m = findMember(g.typeInfo(), name, put);
   if (!m) throw UsageError("unknown member \"" + name + "\" (see ovtbldiff call --list)");
@@ -337,8 +364,22 @@ void printMemberList(std::ostream& out, const com::TypeLibraryInfo& info) {
   }
 }
 
-int runScript(Session& session, std::istream& in, std::ostream& out) {
-  CallRunner runner(session);
+Json memberListJson(const com::TypeLibraryInfo& info) {
+  Json members = Json::array();
+  for (const com::MemberInfo& m : info.members) {
+    Json params = Json::array();
+    for (const com::ParamInfo& p : m.params)
+      params.push_back(Json{{"name", p.name}, {"type", p.type}, {"byref", p.byRef}, {"optional", p.optional}});
+    const char* kind = m.kind == com::MemberKind::Method        ? "method"
+                       : m.kind == com::MemberKind::PropertyGet ? "get"
+                                                                : "putref";
+    members.push_back(Json{{"name", m.name}, {"kind", kind}, {"result", m.resultType}, {"params", std::move(params)}});
+  }
+  return members;
+}
+
+int runScript(CallHost& host, std::istream& in, std::ostream& out) {
+  CallRunner runner(host);
   std::string text;
   int lineNo = 0;
   bool anyRaised = false, anyMalformed = false;
@@ -363,7 +404,7 @@ int runScript(Session& session, std::istream& in, std::ostream& out) {
     }
     out.flush();
   }
-  return anyMalformed ? kExitUsage : anyRaised ? kExitRaised : kExitOk;
+  return anyMalformed ? kScriptMalformed : anyRaised ? kScriptRaised : kScriptOk;
 }
 
-}  // namespace ovt::tool
+}  // namespace ovt::calls

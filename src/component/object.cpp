@@ -8,7 +8,7 @@
 
 #include "component/dispatch.h"
 #include "frame/handler.h"
-#include "host/registry.h"
+#include "registry/registry.h"
 #include "ovtbldiff/runtime/text.h"
 
 namespace ovt::com {

@@ -28,9 +28,8 @@ class ErrorReportingControl {
   std::string path_;
 };
 
-// The value of key in [section] of INI text, or false when absent. Lines are "key=value";
-// blanks around keys and values and one pair of double quotes around a value are removed;
-// lines starting with ';' or '#' are comments.
+// The value of key in [section] of INI text, or false when absent (the rules of inifile/ini.h,
+// the same as the registry file's).
 bool findIniValue(std::string_view text, std::string_view section, std::string_view key, std::string& value);
 
 }  // namespace ovt::glossary

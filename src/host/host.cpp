@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "host/registry.h"
+#include "registry/registry.h"
 
 namespace ovt::com {
 
@@ -131,19 +131,32 @@ std::string lookUp(const RegistryFile& reg, const std::string& progId, Guid& cls
   return reg.value("CLSID\\" + toString(clsid), "InprocServer32").value_or("");
 }
 
+// The user's registry file first, then the files installed with the libraries: the first
+// that registers progId names the server. `where` lists the files read.
+std::string lookUpAll(const std::string& progId, Guid& clsid, std::string& where) {
+  std::vector<std::string> files{registryPath()};
+  for (std::string& f : systemRegistryPaths()) files.push_back(std::move(f));
+  for (const std::string& f : files) {
+    where += (where.empty() ? "" : " or ") + f;
+    if (std::string path = lookUp(RegistryFile(f), progId, clsid); !path.empty()) return path;
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string registeredServer(std::string_view progId) {
   Guid clsid;
-  return lookUp(RegistryFile(registryPath()), std::string(progId), clsid);
+  std::string where;
+  return lookUpAll(std::string(progId), clsid, where);
 }
 
 AutomationObject createObject(std::string_view progId) {
-  RegistryFile reg(registryPath());
   const std::string id(progId);
   Guid clsid;
-  const std::string path = lookUp(reg, id, clsid);
-  if (path.empty()) cantCreate(id + " is not registered in " + reg.path());
+  std::string where;
+  const std::string path = lookUpAll(id, clsid, where);
+  if (path.empty()) cantCreate(id + " is not registered in " + where);
 
   std::shared_ptr<LoadedServer> server = load(path, true);
   GetClassObjectFn* getClassObject = server->entry<GetClassObjectFn>("DllGetClassObject");

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "host/registry.h"
+#include "registry/registry.h"
 #include "ovtbldiff/component.h"
 #include "ovtbldiff/host.h"
 #include "support/temp_dir.h"
@@ -98,6 +98,43 @@ TEST_F(Registration, CreatingAnUnregisteredClassRaises429) {
     EXPECT_EQ(e.number(), 429);
     EXPECT_NE(e.description().find("ActiveX component can't create object"), std::string::npos);
   }
+}
+
+TEST_F(Registration, TheInstalledRegistryIsReadAfterTheUsersOwnWhichWins) {
+  const std::string installed = dir_.file("etc/registry.ini");
+  {
+    RegistryFile reg(installed);
+    reg.setValue(kProgId, "CLSID", toString(kClsidcDataGetway));
+    reg.setValue(kClassKey, "InprocServer32", "/installed/libOVTblDiffData.so");
+    reg.save();
+  }
+  ::setenv("OVT_SYSTEM_REGISTRY", installed.c_str(), 1);
+  EXPECT_EQ(systemRegistryPaths(), std::vector<std::string>{installed});
+  EXPECT_EQ(registeredServer(kProgId), "/installed/libOVTblDiffData.so");  // the user's file is empty
+  try {
+    createObject(kProgId);
+    FAIL() << "loaded a server that does not exist";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.number(), 429);
+    EXPECT_NE(e.description().find("/installed/libOVTblDiffData.so"), std::string::npos) << e.description();
+  }
+  ASSERT_EQ(DllRegisterServer(), kOk);  // into the user's file, which now wins
+  const std::string own = RegistryFile(file_).value(kClassKey, "InprocServer32").value_or("");
+  EXPECT_EQ(registeredServer(kProgId), own);
+  EXPECT_FALSE(RegistryFile(installed).value(kClassKey, "ThreadingModel"));  // never written to
+  ::setenv("OVT_SYSTEM_REGISTRY", "", 1);
+  EXPECT_TRUE(systemRegistryPaths().empty());
+}
+
+TEST_F(Registration, UnregisteredEverywhereNamesEveryFileRead) {
+  ::setenv("OVT_SYSTEM_REGISTRY", dir_.file("etc/none.ini").c_str(), 1);
+  try {
+    createObject(kProgId);
+    FAIL() << "created an unregistered class";
+  } catch (const ComError& e) {
+    EXPECT_NE(e.description().find(file_ + " or " + dir_.file("etc/none.ini")), std::string::npos) << e.description();
+  }
+  ::setenv("OVT_SYSTEM_REGISTRY", "", 1);
 }
 
 TEST(RegistryFileText, ParsesKeysValuesAndComments) {

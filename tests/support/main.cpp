@@ -12,6 +12,7 @@ namespace ovt::testing {
 void useTestEnvironment() {
   setenv("OVT_CONFIG", OVT_BINARY_DIR "/test-config/none.ini", 1);
   setenv("OVT_REGISTRY", OVT_BINARY_DIR "/test-config/registry.ini", 1);
+  setenv("OVT_SYSTEM_REGISTRY", "", 1);  // no registry installed with the libraries
   unsetenv("OVT_LANGUAGE");
   unsetenv("OVDB_TRACE");
 }

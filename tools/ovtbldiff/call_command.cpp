@@ -1,7 +1,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "calls.h"
+#include "calls/calls.h"
 #include "commands.h"
 
 namespace ovt::tool {
@@ -30,15 +30,15 @@ void addCallCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
     run = [a, &g]() -> int {
       Session session(g.session);
       if (a->list) {
-        printMemberList(std::cout, session.gateway().typeInfo());
+        calls::printMemberList(std::cout, session.gateway().typeInfo());
         return kExitOk;
       }
       if (!a->script.empty()) {
         if (!a->member.empty()) throw UsageError("--script and a MEMBER exclude each other");
-        if (a->script == "-") return runScript(session, std::cin, std::cout);
+        if (a->script == "-") return calls::runScript(session, std::cin, std::cout);
         std::ifstream in(a->script);
         if (!in) throw UsageError("cannot read script " + a->script);
-        return runScript(session, in, std::cout);
+        return calls::runScript(session, in, std::cout);
       }
       if (a->member.empty()) throw UsageError("call needs a MEMBER, --script or --list (see --help)");
       Json line{{"member", a->member}};
@@ -48,7 +48,7 @@ void addCallCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       } catch (const Json::exception& e) {
         throw UsageError(std::string("malformed JSON: ") + e.what());
       }
-      CallRunner runner(session);
+      calls::CallRunner runner(session);
       bool raised = false;
       std::cout << runner.run(line, raised).dump() << "\n";
       return raised ? kExitRaised : kExitOk;

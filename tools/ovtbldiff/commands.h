@@ -18,5 +18,7 @@ struct Globals {
 void addCallCommand(CLI::App& app, Globals& g, std::function<int()>& run);
 // Adds the member-family subcommands (structure, keys, count, diff, ...) and `demo`.
 void addMemberCommands(CLI::App& app, Globals& g, std::function<int()>& run);
+// Adds `register` and `unregister` (the component's records in a registry file).
+void addRegisterCommands(CLI::App& app, Globals& g, std::function<int()>& run);
 
 }  // namespace ovt::tool

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   std::function<int()> run;
   addCallCommand(app, g, run);
   addMemberCommands(app, g, run);
+  addRegisterCommands(app, g, run);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

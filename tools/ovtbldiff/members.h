@@ -8,7 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "calls.h"
+#include "calls/calls.h"
 #include "commands.h"
 #include "render.h"
 

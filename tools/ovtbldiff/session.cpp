@@ -3,10 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "ovtbldiff/dbcomp/postgres.h"
-#include "ovtbldiff/dbcomp/sqlite.h"
-#include "ovtbldiff/runtime/text.h"
-
 namespace ovt::tool {
 
 std::string exeDir() {
@@ -34,29 +30,11 @@ com::AutomationObject& Session::gateway() {
 
 db::DatabaseRef Session::open(const std::string& file, const std::string& linkFile) {
   const std::string link = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
-  // A PostgreSQL location names a schema of a server database; its link tables are another
-  // schema of the same database.
-  if (db::IsPostgresLocation(file)) {
-    if (!link.empty() && !db::IsPostgresLocation(link))
-      throw UsageError("the link tables of a PostgreSQL database must be another schema of it, not " + link);
-    db::PostgresOptions o;
-    o.link = link;
-    o.traceFile = options_.traceFile;
-    return db::OpenPostgres(file, o);
-  }
-  if (db::IsPostgresLocation(link))
-    throw UsageError("a SQLite database file cannot take PostgreSQL link tables: " + link);
-  db::SqliteOptions o;
-  o.linkFile = link;
-  o.traceFile = options_.traceFile;
-  if (!std::filesystem::exists(file)) throw UsageError("database file not found: " + file);
-  return db::OpenSqlite(file, o);
+  return calls::openLocation(file, link, options_.traceFile);
 }
 
 db::TableRef Session::table(const db::DatabaseRef& conn, const std::string& name) {
-  for (const db::TableRef& t : deref(conn).Tables())
-    if (t && textEqual(t->Name(), name)) return t;
-  throw UsageError("no table \"" + name + "\" in " + conn->Describe());
+  return calls::findTable(conn, name);
 }
 
 void Session::setDB(const db::DatabaseRef& conn) { gateway().putRef("DB", Variant(ObjectRef(conn))); }

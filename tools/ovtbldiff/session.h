@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "calls/calls.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/host.h"
 
@@ -14,9 +15,9 @@ namespace ovt::tool {
 enum Exit : int { kExitOk = 0, kExitDifferences = 1, kExitUsage = 2, kExitRaised = 3 };
 
 // A usage or input fault of the tool itself (exit code 2), not an error of the library.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+using calls::UsageError;
+using calls::Json;
+using calls::toJson;
 
 struct SessionOptions {
   std::string lang;       // "" = the configured language
@@ -24,15 +25,15 @@ struct SessionOptions {
   std::string linkFile;   // "" = no link tables
 };
 
-class Session {
+class Session : public calls::CallHost {
  public:
   explicit Session(SessionOptions options);
 
   // The gateway object, created on first use (after OVT_LANGUAGE is set from --lang).
-  com::AutomationObject& gateway();
+  com::AutomationObject& gateway() override;
   // Opens a connection of the SQLite database component on `file` (link file: the argument,
   // else the --link option; "-" or "" in the argument means none).
-  db::DatabaseRef open(const std::string& file, const std::string& linkFile = "");
+  db::DatabaseRef open(const std::string& file, const std::string& linkFile = "") override;
   // The table `name` of `conn` (case-insensitive), or a UsageError naming what is missing.
   static db::TableRef table(const db::DatabaseRef& conn, const std::string& name);
   // Sets the stored DB property of the gateway (by reference).

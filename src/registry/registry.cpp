@@ -1,10 +1,13 @@
-#include "host/registry.h"
+#include "registry/registry.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <unistd.h>
+
+#include "inifile/ini.h"
 
 #include "ovtbldiff/component.h"
 #include "ovtbldiff/runtime/error.h"
@@ -18,11 +21,8 @@ std::string env(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-std::string_view trimmed(std::string_view s) {
-  const char* ws = " \t\r";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(ws) - b + 1);
+[[noreturn]] void cannotUse(const std::string& path, const std::string& why) {
+  raiseError(kSelfRegClass, "", "Cannot use the registry file " + path + ": " + why);
 }
 
 }  // namespace
@@ -33,23 +33,27 @@ std::string registryPath() {
   return env("HOME") + "/.config/ovtbldiff/registry.ini";
 }
 
+std::vector<std::string> systemRegistryPaths() {
+  if (const char* p = std::getenv("OVT_SYSTEM_REGISTRY")) {
+    if (*p == '\0') return {};
+    return {p};
+  }
+  // The file installed with the libraries, found from where this library lies.
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&systemRegistryPaths), &info) == 0 || !info.dli_fname) return {};
+  std::error_code ec;
+  std::filesystem::path lib = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return {};
+  return {(lib.parent_path() / OVT_SYSTEM_REGISTRY_FROM_LIBDIR).lexically_normal().string()};
+}
+
 RegistryFile::RegistryFile(std::string path) : path_(std::move(path)) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
-  std::string line;
-  Key* current = nullptr;
-  while (std::getline(in, line)) {
-    std::string_view l = trimmed(line);
-    if (l.empty() || l[0] == ';' || l[0] == '#') continue;
-    if (l.front() == '[' && l.back() == ']') {
-      std::string name(trimmed(l.substr(1, l.size() - 2)));
-      current = find(name);
-      if (!current) current = &keys_.emplace_back(Key{name, {}});
-      continue;
-    }
-    size_t eq = l.find('=');
-    if (!current || eq == std::string_view::npos) continue;
-    current->values.emplace_back(std::string(trimmed(l.substr(0, eq))), std::string(trimmed(l.substr(eq + 1))));
+  ini::Parsed parsed;
+  if (!ini::parseFile(path_, parsed)) return;  // a missing file is an empty registry
+  for (ini::Entry& e : parsed.entries) {
+    Key* k = find(e.section);
+    if (!k) k = &keys_.emplace_back(Key{e.section, {}});
+    k->values.emplace_back(std::move(e.name), std::move(e.value));
   }
 }
 
@@ -100,13 +104,19 @@ void RegistryFile::save() const {
   fs::path target(path_);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
   const std::string temp = path_ + ".tmp" + std::to_string(::getpid());
+  std::string text;
+  for (const Key& k : keys_) {
+    text += '[' + k.name + "]\n";
+    for (const auto& [n, v] : k.values) {
+      std::string line;
+      if (!ini::quoteValue(v, line)) cannotUse(path_, "the value " + n + " of [" + k.name + "] cannot be written");
+      text += n + '=' + line + '\n';
+    }
+    text += '\n';
+  }
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    for (const Key& k : keys_) {
-      out << '[' << k.name << "]\n";
-      for (const auto& [n, v] : k.values) out << n << '=' << v << '\n';
-      out << '\n';
-    }
+    out << text;
     out.flush();
     if (!out) {
       fs::remove(temp, ec);
