@@ -104,3 +104,20 @@ def test_an_object_is_used_on_its_own_thread():
     assert g.GetFldType(3).result == "Jet Long"
     g.close()
     assert ovtbldiff.version() == "2.0"
+
+
+def test_pip_installs_the_package_from_a_source_tree(tmp_path, demo):
+    import os
+    import shutil
+    import sys
+    source = tmp_path / "src"
+    shutil.copytree(os.path.join(os.path.dirname(__file__), ".."), source,
+                    ignore=shutil.ignore_patterns("tests", "__pycache__", "build", "*.egg-info"))
+    target = tmp_path / "site"
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                    "--target", str(target), str(source)], check=True, capture_output=True)
+    code = ("import ovtbldiff, sys; g = ovtbldiff.Gateway(db=sys.argv[1], link=sys.argv[2]); "
+            "print(ovtbldiff.__file__); print(g.TotalMatchedRec('House', 'ORULINK_House', ['HouseNo'], True).result)")
+    out = subprocess.run([sys.executable, "-c", code, demo[0], demo[1]], capture_output=True, text=True,
+                         env={**os.environ, "PYTHONPATH": str(target)}, cwd=tmp_path, check=True)
+    assert out.stdout.splitlines() == [str(target / "ovtbldiff" / "__init__.py"), "7"]

@@ -86,7 +86,7 @@ conflict: {'HouseNo': 103, 'HeadName': 'Grace Wanjiru', 'Rooms': 4, 'Village': '
 conflict: {'HouseNo': 105, 'HeadName': 'Fatuma Hassan', 'Rooms': 2, 'Village': 'Malindi'}
 conflict: {'HouseNo': 107, 'HeadName': 'Mary Njeri', 'Rooms': 3, 'Village': 'Thika'}
 error -2147217900 cDATAGateway:TotalMatchedRec no such table: NoSuchTable" \
-  env PYTHONPATH="$prefix/lib/python3/dist-packages" "$python" "$source/examples/use-from-python/conflicts.py" "$e1" "$e2"
+  env PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$prefix/lib/python3/dist-packages" "$python" "$source/examples/use-from-python/conflicts.py" "$e1" "$e2"
 unset LD_PRELOAD
 
 # Nothing was written into the home folder.
