@@ -77,9 +77,11 @@ case "$out" in
   *) fail "C example printed: $out" ;;
 esac
 
-# Python, from the installed package; an instrumented library needs the sanitizer runtime first.
+# Python, from the installed package; an instrumented library needs the sanitizer runtime
+# loaded first, with libstdc++ (the runtime intercepts its exception entry when it starts).
 if [ -n "$sanitize" ]; then
-  export LD_PRELOAD="$(cc -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0
+  export LD_PRELOAD="$(c++ -print-file-name=libasan.so):$(c++ -print-file-name=libstdc++.so)"
+  export ASAN_OPTIONS=detect_leaks=0
 fi
 check "Python" "matched: 7
 conflict: {'HouseNo': 103, 'HeadName': 'Grace Wanjiru', 'Rooms': 4, 'Village': 'Gatundu'}
