@@ -184,6 +184,14 @@ class Gateway:
         """The stored connection: its location, or None for Nothing."""
         return self.call("DB")["result"]
 
+    @DB.setter
+    def DB(self, value):
+        """Stores a location (None: Nothing) or a connection(...) in DB."""
+        if isinstance(value, dict):
+            self.set_db(value.get("database"), link=value.get("link"), view=value.get("view"))
+        else:
+            self.set_db(value)
+
     def __getattr__(self, name):
         if name.startswith("_"):
             raise AttributeError(name)

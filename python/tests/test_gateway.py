@@ -32,6 +32,12 @@ def test_the_demos_conflicts_as_records(demo):
         == [109]
     assert g.TotalMatchedRec("House", "ORULINK_House", ["HouseNo"], True).result == 7
     assert g.DB == demo[0]
+    g.DB = None
+    assert g.DB is None
+    with pytest.raises(ovtbldiff.ComError):
+        conflicts(g)  # no connection
+    g.DB = ovtbldiff.connection(demo[1], link=demo[0])
+    assert [r["HouseNo"] for r in conflicts(g, eSqlType=2).result] == [109]
 
 
 def test_by_reference_outputs_come_back(demo):
