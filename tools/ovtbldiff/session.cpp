@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 namespace ovt::tool {
 
@@ -22,8 +23,12 @@ com::AutomationObject& Session::gateway() {
   // names no server or one that no longer exists.
   const std::string library = (std::filesystem::path(exeDir()) / "libOVTblDiffData.so").string();
   const std::string server = com::registeredServer(progId);
-  if (std::filesystem::exists(library) && (server.empty() || !std::filesystem::exists(server)))
+  if (std::filesystem::exists(library) && (server.empty() || !std::filesystem::exists(server))) {
     com::registerServer(library);
+    // A file in the user's home is written only with a word about it.
+    const char* chosen = std::getenv("OVT_REGISTRY");
+    if (!chosen || !*chosen) std::cerr << "ovtbldiff: registered " << library << " in " << com::registryPath() << "\n";
+  }
   gateway_ = std::make_unique<com::AutomationObject>(com::createObject(progId));
   return *gateway_;
 }
