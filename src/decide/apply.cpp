@@ -188,7 +188,9 @@ class Applier {
   }
 
   void copyRecord(const TableKeys& t, const std::vector<std::string>& values) {
-    if (opt_.statement) opt_.statement("CopyRec " + source_.prefix + t.table + " -> " + target_.prefix + t.table);
+    if (opt_.statement)
+      opt_.statement(std::string(t.parent.empty() ? "CopyRec " : "CopyChild ") + source_.prefix + t.table + " -> " +
+                     target_.prefix + t.table);
     if (!t.parent.empty()) {
       const TableKeys& parent = *survey_.find(t.parent);
       std::string sourceParentKey;
