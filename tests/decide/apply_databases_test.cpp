@@ -7,6 +7,9 @@
 #include <set>
 #include <sstream>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/decide.h"
@@ -327,6 +330,40 @@ TEST_P(Decide, DryRunReportsTheChangesAndKeepsNothing) {
   EXPECT_EQ(r.changed(), 4u);
   EXPECT_EQ(rows(two(), "select * from House order by UniqueKey"), before);
   EXPECT_FALSE(open(two())->TableExists("ovt_audit"));
+}
+
+// Forwards to the gateway, and ends the process as a kill would when a record is to be deleted.
+class KilledAtDelete : public MembersOf<cDataGetway> {
+ public:
+  using MembersOf::MembersOf;
+  bool DeleteRec(std::string, StringArray&, VariantArray&, bool&, StringArray&, db::DatabaseRef*) override { _exit(9); }
+};
+
+TEST_P(Decide, AnApplyKilledInTheMiddleOfARecordLeavesItUnchanged) {
+  const std::vector<Decision> ds = {
+      decided("House", "HouseNo=103", "HeadName", Choice::Entry2),  // committed before the kill
+      decided("House", "HouseNo=102", "Rooms", Choice::Entry2),     // updated, then the kill
+      decided("Member", "HouseNo=102;LineNo=2", "", Choice::Delete),
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    cDataGetway gw;
+    KilledAtDelete m(gw);
+    Sides s = sides("1");
+    ApplyOptions o;
+    o.reviewer = "killed";
+    apply(m, survey(s.writer), s, ds, o);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 9);
+  EXPECT_EQ(one(one(), "select HeadName from House where HouseNo = 103"), "Gracie");
+  EXPECT_EQ(one(one(), "select Rooms from House where HouseNo = 102"), "2");
+  EXPECT_EQ(rows(one(), "select record_key from ovt_audit"), (std::vector<std::string>{"HouseNo=103"}));
+  EXPECT_EQ(differences(one(), two()).count("Member|HouseNo=102;LineNo=2||(present)|(absent)"), 1u);
 }
 
 OVT_ON_EVERY_ENGINE(Decide);
