@@ -90,6 +90,13 @@ TEST_F(ReviewPage, EveryRequestNeedsTheToken) {
   EXPECT_EQ(statusOf(port_, "/?token=" + token_), "HTTP/1.1 200 OK");
 }
 
+TEST_F(ReviewPage, AMisspeltKeyEndsTheCommandBeforeItServes) {
+  ToolRun r = run("review d/entry1.db d/entry2.db --keys House=HouseNumber");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ovtbldiff: no column HouseNumber in table House (entry 1)\n");
+}
+
 TEST_F(ReviewPage, DecidedByMouseAndKeyboardThenAppliedIntoEntry2) {
   if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
   Browser b(dir_.file("profile"));

@@ -247,6 +247,13 @@ void addReviewCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
         if (db::IsPostgresLocation(a->entries.entry1)) throw UsageError("--review FILE is needed for a PostgreSQL entry");
         file = a->entries.entry1 + ".review";
       }
+      {
+        // Entries and keys are checked before the address is printed: a misspelt table or key
+        // ends the command here (exit 2) instead of on the page.
+        Session check(g.session);
+        ComponentMembers m(check);
+        surveyOf(m, openBoth(check, a->entries), a->entries);
+      }
       std::vector<std::string> targets = {"1", "2"};
       if (!a->copy.empty()) targets.push_back(a->copy);
       Review review(g, a->entries, file, reviewerName(a->reviewer), targets);
