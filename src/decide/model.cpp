@@ -92,10 +92,11 @@ Survey discoverSurvey(Members& m, const db::DatabaseRef& conn, const std::vector
     } catch (const ComError&) {
       continue;
     }
-    const TableKeys* form = s.find(data);
+    TableKeys* form = nullptr;
+    for (TableKeys& t : s.tables)
+      if (textEqual(t.table, data)) form = &t;
     if (!form || !form->parent.empty()) continue;
     const std::string formTable = form->table;
-    TableKeys& formEntry = const_cast<TableKeys&>(*form);
     StringArray grids;
     bool any = false;
     try {
@@ -112,7 +113,7 @@ Survey discoverSurvey(Members& m, const db::DatabaseRef& conn, const std::vector
       } catch (const ComError&) {
         continue;
       }
-      if (!gridTable.empty()) formEntry.grids.emplace_back(gridView, gridTable);
+      if (!gridTable.empty()) form->grids.emplace_back(gridView, gridTable);
       for (TableKeys& t : s.tables)
         if (textEqual(t.table, gridTable) && t.parent.empty() && !textEqual(t.table, formTable)) {
           t.parent = formTable;
