@@ -1,0 +1,181 @@
+// The review page of the demo in a real headless chromium: values chosen by mouse and by
+// keyboard, a typed value with quotes and brackets, apply with preview, then entry 2 and its
+// audit read back from the file. Requests without the token are refused.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "cli/browser.h"
+#include "cli/demo_fixture.h"
+#include "ovtbldiff/decide.h"
+
+namespace ovt::test {
+namespace {
+
+bool haveChromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
+
+// The status line of a plain GET on 127.0.0.1:port.
+std::string statusOf(int port, const std::string& target) {
+  int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return "no connection";
+  }
+  const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  if (write(s, req.data(), req.size()) < 0) return "write failed";
+  std::string resp;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(s, buf, sizeof buf)) > 0) resp.append(buf, static_cast<size_t>(n));
+  close(s);
+  return resp.substr(0, resp.find("\r\n"));
+}
+
+class ReviewPage : public DemoTest {
+ protected:
+  void SetUp() override {
+    DemoTest::SetUp();
+    if (HasFatalFailure()) return;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_ = fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      if (chdir(dir_.path().c_str()) != 0) _exit(126);
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      execl(OVT_BINARY_DIR "/ovtbldiff", "ovtbldiff", "review", "d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo",
+            "Member=LineNo", "--reviewer", "browser", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    FILE* f = fdopen(out[0], "r");
+    char line[512] = {0};
+    ASSERT_NE(fgets(line, sizeof line, f), nullptr) << "the review printed nothing";
+    url_ = line;
+    url_.erase(url_.find_last_not_of("\r\n") + 1);
+    out_ = f;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(url_, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32}))"))) << url_;
+    port_ = std::stoi(m[1]);
+    token_ = m[2];
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_) fclose(out_);
+  }
+
+  pid_t pid_ = -1;
+  FILE* out_ = nullptr;
+  std::string url_, token_;
+  int port_ = 0;
+};
+
+TEST_F(ReviewPage, EveryRequestNeedsTheToken) {
+  EXPECT_EQ(statusOf(port_, "/"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(port_, "/api/state"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(port_, "/?token=" + std::string(32, '0')), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(port_, "/api/state?token=" + token_.substr(1)), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(port_, "/?token=" + token_), "HTTP/1.1 200 OK");
+}
+
+TEST_F(ReviewPage, AMisspeltKeyEndsTheCommandBeforeItServes) {
+  ToolRun r = run("review d/entry1.db d/entry2.db --keys House=HouseNumber");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ovtbldiff: no column HouseNumber in table House (entry 1)\n");
+}
+
+TEST_F(ReviewPage, DecidedByMouseAndKeyboardThenAppliedIntoEntry2) {
+  if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
+  Browser b(dir_.file("profile"));
+  b.open(url_);
+  ASSERT_TRUE(b.waitFor("document.body.dataset.ready === '1'")) << "the page did not load";
+  // The demo's differences, grid records after the houses.
+  EXPECT_EQ(b.eval("document.getElementById('progress').textContent"), "0 / 9");
+  EXPECT_EQ(b.eval("[...document.querySelectorAll('#items tbody tr')].map(r => r.dataset.record + ' ' + "
+                   "r.dataset.field).join('|')"),
+            "HouseNo=103 Rooms|HouseNo=105 HeadName|HouseNo=105;LineNo=1 MemberName|HouseNo=107 Village|"
+            "HouseNo=107 WaterSource|HouseNo=108 |HouseNo=109 |HouseNo=102;LineNo=3 Age|HouseNo=104;LineNo=3 ");
+  EXPECT_EQ(b.eval("document.querySelectorAll('td.differs').length"), 18);
+  auto progress = [&](int n) {
+    return b.waitFor("document.getElementById('progress').textContent === '" + std::to_string(n) + " / 9'");
+  };
+
+  b.key("1");  // 103 Rooms: entry 1's 4
+  ASSERT_TRUE(progress(1));
+  EXPECT_EQ(b.eval("document.querySelector('tr.current').dataset.field"), "HeadName");
+  const std::string typed = "Fatuma \"Tuma\" [O'Neil]; drop table House";
+  b.key("t");  // 105 HeadName: typed
+  b.type(typed);
+  b.key("Enter");
+  ASSERT_TRUE(progress(2));
+  b.key("2");  // member 105/1's name: entry 2's
+  ASSERT_TRUE(progress(3));
+  b.click("#item-3 button.choose2");  // 107 Village: entry 2's
+  ASSERT_TRUE(progress(4));
+  b.click("#item-4 button.choose1");  // 107 WaterSource: entry 1's
+  ASSERT_TRUE(progress(5));
+  EXPECT_EQ(b.eval("document.querySelector('tr.current').id"), "item-5");
+  b.key("1");  // 108, only in entry 1: as entry 1 has it, so copied to entry 2
+  ASSERT_TRUE(progress(6));
+  b.click("#item-6 button.delete");  // 109, only in entry 2: marked deleted
+  ASSERT_TRUE(progress(7));
+  b.key("1");  // member 102/3: entry 1's age 9
+  ASSERT_TRUE(progress(8));
+  EXPECT_EQ(b.eval("document.querySelector('tr.current').id"), "item-8");  // the one left undecided
+  b.key("p");
+  EXPECT_EQ(b.eval("document.querySelector('tr.current').id"), "item-7");
+  EXPECT_EQ(b.eval("document.querySelector('#item-1 td.state').textContent"), "= " + typed);
+  EXPECT_EQ(b.eval("document.querySelector('#item-3 td.v2').className"), "v2 differs chosen");
+
+  // The decisions are in the review file already.
+  EXPECT_EQ(decide::ReviewFile(dir_.file("d/entry1.db.review")).decisions().size(), 8u);
+
+  b.eval("document.getElementById('target').value = '2'");
+  b.click("#preview");
+  ASSERT_TRUE(b.waitFor("document.querySelector('#result .summary')"));
+  EXPECT_EQ(b.eval("document.querySelector('#result .summary').textContent"),
+            "Preview (rolled back): 6 values changed, 0 records failed, 0 undecided");
+  EXPECT_EQ(rows("entry2.db", "select Rooms from House where HouseNo = 103"), "5\n");
+
+  b.click("#apply");
+  ASSERT_TRUE(b.waitFor("document.querySelector('#result .summary') && "
+                        "document.querySelector('#result .summary').textContent.startsWith('Applied')"));
+  EXPECT_EQ(b.eval("document.querySelector('#result .summary').textContent"),
+            "Applied: 6 values changed, 0 records failed, 0 undecided");
+
+  EXPECT_EQ(rows("entry2.db", "select HouseNo, HeadName, Village, Rooms, WaterSource from House where RecStatus <> 0 "
+                              "and HouseNo in (103, 105, 107, 108) order by HouseNo"),
+            "103|Grace Wanjiru|Gatundu|4|River\n105|" + typed +
+                "|Malindi|2|Tap\n107|Mary Njeri|Thika Town|3|Tap\n108|David Kamau|Thika|2|River\n");
+  EXPECT_EQ(rows("entry2.db", "select RecStatus from House where HouseNo = 109"), "0\n");
+  EXPECT_EQ(rows("entry2.db", "select m.MemberName, m.Age from Member as m inner join House as h on m.FKey = "
+                              "h.UniqueKey where h.HouseNo in (102, 108) and m.LineNo >= 1 and h.RecStatus <> 0 and "
+                              "m.RecStatus <> 0 and (m.LineNo = 3 or h.HouseNo = 108) order by h.HouseNo"),
+            "Kevin Mwangi|9\nDavid Kamau|44\n");
+  EXPECT_EQ(rows("entry2.db", "select reviewer, table_name, record_key, field_name, value_before, value_after, "
+                              "chosen_from from ovt_audit order by audit_no"),
+            "browser|House|HouseNo=103|Rooms|5|4|1\n"
+            "browser|House|HouseNo=105|HeadName|Fatma Hassan|" + typed + "|typed\n"
+            "browser|House|HouseNo=107|WaterSource|Borehole|Tap|1\n"
+            "browser|House|HouseNo=108||(absent)|(present)|1\n"
+            "browser|House|HouseNo=109||(present)|(deleted)|1\n"
+            "browser|Member|HouseNo=102;LineNo=3|Age|10|9|1\n");
+  // Entry 1 is untouched.
+  EXPECT_EQ(rows("entry1.db", "select count(*) from House where RecStatus <> 0"), "8\n");
+}
+
+}  // namespace
+}  // namespace ovt::test
