@@ -49,6 +49,7 @@ db::DatabaseRef Session::open(const std::string& file, const std::string& linkFi
   db::SqliteOptions o;
   o.linkFile = link;
   o.traceFile = options_.traceFile;
+  o.walJournal = options_.wal;
   if (!std::filesystem::exists(file)) throw UsageError("database file not found: " + file);
   return db::OpenSqlite(file, o);
 }
