@@ -216,6 +216,36 @@ TEST_P(Durability, MissingMatchKeyIndexesAreNamedAndCreatedOnlyWhenAsked) {
 
 OVT_ON_EVERY_ENGINE(Durability);
 
+// A group whose commit is refused (here: a reader holds the destination file past the busy
+// timeout) reports its records as not committed, never as copied, and leaves them as they were.
+TEST(RefusedCommit, TheGroupsRecordsAreReportedFailedAndStayAbsent) {
+  ovt::test::TempDir dir;
+  const std::string first = dir.file("first.db"), second = dir.file("second.db");
+  for (const std::string& f : {first, second}) {
+    auto db = ovt::db::OpenSqlite(f);
+    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s;
+  }
+  {
+    auto db = ovt::db::OpenSqlite(first);
+    ASSERT_TRUE(db->Execute("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (1, 1, 1, 'new1', 31)"));
+    ASSERT_TRUE(db->Execute("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (2, 1, 2, 'new2', 31)"));
+  }
+  auto reader = ovt::db::OpenSqlite(second);
+  reader->BeginTrans();
+  ASSERT_TRUE(reader->OpenRecordset("select count(*) as N from Survey", 3, "")->GetRows().allocated());
+  ToolRun r = runTool(dir.path(), "copy first.db Survey ORULINK_Survey --keys ID --value 1 --value 2 --grids none "
+                                  "--link second.db --format csv --commit-every 2");
+  reader->CommitTrans();
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  const auto lines = r.lines();
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_EQ(lines[1].rfind("1,not committed: ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2].rfind("2,not committed: ", 0), 0u) << lines[2];
+  EXPECT_NE(lines[1].find("locked"), std::string::npos) << lines[1];
+  auto after = ovt::db::OpenSqlite(second)->OpenRecordset("select count(*) as N from Survey", 3, "")->GetRows();
+  EXPECT_EQ(ovt::concatText(after.at(0, 0)), "0");
+}
+
 // The SQLite connection option: the file is in WAL journal mode (format bytes 18 and 19 are 2)
 // and the tool's --wal copies as without it.
 TEST(WalJournal, TheOptionSwitchesTheFileAndTheToolCopiesThroughIt) {
