@@ -268,6 +268,7 @@ int main(int argc, char** argv) {
             std::cerr << "the copy failed (" << rc << "): " << cmd << "\n";
             return 1;
           }
+          std::filesystem::remove(idsFile);
           const long left = stillDiffering(second, ids);
           const double wallSet = setStatements(first, second, ids);
           std::printf("%s copy %ld records (%s%s): %.2f s, %.0f records/s, CPU %.3f ms/record; one set-statement "
