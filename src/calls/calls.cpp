@@ -77,7 +77,8 @@ const com::MemberInfo* findMember(const com::TypeLibraryInfo& info, const std::s
 
 }  // namespace
 
-db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile) {
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile,
+                             bool walJournal) {
   // A PostgreSQL location names a schema of a server database; its link tables are another
   // schema of the same database.
   if (db::IsPostgresLocation(location)) {
@@ -93,6 +94,7 @@ db::DatabaseRef openLocation(const std::string& location, const std::string& lin
   db::SqliteOptions o;
   o.linkFile = link;
   o.traceFile = traceFile;
+  o.walJournal = walJournal;
   if (!std::filesystem::exists(location)) throw UsageError("database file not found: " + location);
   return db::OpenSqlite(location, o);
 }

@@ -37,8 +37,9 @@ class CallHost {
 
 // Opens a connection of the database component on a SQLite file or a PostgreSQL location,
 // with link tables in `link` ("" = none) and the statement trace in `traceFile` ("" = none).
-// A missing file or a link of the other engine raises UsageError.
-db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile);
+// A missing file or a link of the other engine raises UsageError; `walJournal` puts a SQLite file in WAL mode.
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile,
+                             bool walJournal = false);
 // The table `name` of `conn` (case-insensitive), or a UsageError naming what is missing.
 db::TableRef findTable(const db::DatabaseRef& conn, const std::string& name);
 

@@ -355,6 +355,23 @@ DatabaseRef OpenPostgres(const std::string& location, const PostgresOptions& opt
   return std::make_shared<pgsql::PgDatabase>(location, options);
 }
 
+std::optional<bool> PostgresKeyIndexed(const DatabaseRef& db, const std::string& table,
+                                       const std::vector<std::string>& columns) {
+  auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  auto where = conn->findTable(table);
+  if (!where) return std::nullopt;
+  for (const std::string& column : columns) {
+    auto rows = conn->session().rows(
+        "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = i.indrelid JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = i.indkey[0] "
+        "WHERE n.nspname = $1 AND c.relname = $2 AND lower(a.attname) = lower($3) LIMIT 1",
+        {where->schema, where->table, column});
+    if (!rows.empty()) return true;
+  }
+  return false;
+}
+
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql) {
   auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
   if (!conn) raiseError(pgsql::kErrFailure, pgsql::kSource, "RunPostgresStatement needs a connection made by OpenPostgres");

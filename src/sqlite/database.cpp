@@ -89,6 +89,10 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     sqlite3_bind_text(st.get(), 1, linkFile_.c_str(), -1, SQLITE_TRANSIENT);
     st.step();
   }
+  if (options.walJournal) {
+    exec(raw, "PRAGMA main.journal_mode = WAL");
+    if (!linkFile_.empty()) exec(raw, std::string("PRAGMA ") + kLinkSchema + ".journal_mode = WAL");
+  }
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
 }
 
@@ -346,6 +350,48 @@ namespace ovt::db {
 
 DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options) {
   return std::make_shared<sqlite::SqliteDatabase>(path, options);
+}
+
+std::optional<bool> SqliteKeyIndexed(const DatabaseRef& db, const std::string& table,
+                                     const std::vector<std::string>& columns) {
+  auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  auto where = conn->findTable(table);
+  if (!where) return std::nullopt;
+  auto isKey = [&](const std::string& column) {
+    for (const std::string& k : columns)
+      if (textEqual(k, column)) return true;
+    return false;
+  };
+  sqlite3* h = conn->handle();
+  // The pragma functions take the schema as their last argument.
+  auto bind = [&](sqlite::Stmt& st) {
+    sqlite3_bind_text(st.get(), 1, where->table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st.get(), 2, where->schema.c_str(), -1, SQLITE_TRANSIENT);
+  };
+  // The integer primary key is the table's own order.
+  {
+    sqlite::Stmt info(h, "SELECT name, type, pk FROM pragma_table_info(?1, ?2)");
+    bind(info);
+    int pks = 0;
+    bool integerKey = false;
+    while (info.step() == SQLITE_ROW) {
+      if (sqlite3_column_int(info.get(), 2) == 0) continue;
+      ++pks;
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0));
+      const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+      integerKey = isKey(name ? name : "") && type && textEqual(type, "INTEGER");
+    }
+    if (pks == 1 && integerKey) return true;
+  }
+  sqlite::Stmt first(h, "SELECT ii.name FROM pragma_index_list(?1, ?2) AS il, pragma_index_info(il.name, ?2) AS ii "
+                        "WHERE ii.seqno = 0");
+  bind(first);
+  while (first.step() == SQLITE_ROW) {
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(first.get(), 0));
+    if (name && isKey(name)) return true;
+  }
+  return false;
 }
 
 }  // namespace ovt::db

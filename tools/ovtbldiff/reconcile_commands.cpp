@@ -5,6 +5,7 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "durability.h"
 #include "members.h"
 #include "ovtbldiff/runtime/text.h"
 
@@ -27,8 +28,9 @@ struct Run {
   std::string traceFile;
   std::unique_ptr<Session> session;
 
-  Run(Globals& globals, bool dryRun) : g(globals), dry(dryRun) {
+  Run(Globals& globals, bool dryRun, bool wal = false) : g(globals), dry(dryRun) {
     SessionOptions o = g.session;
+    o.wal = wal && !dry;  // a dry run changes nothing in the files, their journal mode included
     if (dry) {
       traceFile = (std::filesystem::temp_directory_path() / ("ovtbldiff-dry-run-" + std::to_string(getpid()) + ".trace")).string();
       std::filesystem::remove(traceFile);
@@ -78,19 +80,23 @@ VariantArray valueRows(const std::vector<std::vector<Variant>>& rows, size_t fro
 StringArray blanks(size_t n) { return StringArray::of(std::vector<std::string>(n, "")); }
 
 // Calls `member` once per batch of records; `call(values, errors, from, n)` makes one call and
-// answers its Boolean result. The per-record messages come back in record order.
+// answers its Boolean result. The per-record messages come back in record order. The batches
+// run in the commit groups of `groups`.
 std::vector<std::string> inBatches(const std::string& what, const std::vector<std::vector<Variant>>& records,
-                                   const std::function<bool(size_t, size_t, Variant&)>& call) {
+                                   CommitGroups& groups, const std::function<bool(size_t, size_t, Variant&)>& call) {
   std::vector<std::string> messages;
   Progress progress(what, records.size());
-  for (size_t from = 0; from < records.size(); from += kBatch) {
-    const size_t n = std::min(kBatch, records.size() - from);
+  for (size_t from = 0; from < records.size();) {
+    const size_t n = groups.next(std::min(kBatch, records.size() - from), messages);
     Variant errors(blanks(n));
     call(from, n, errors);
     const StringArray& e = errors.stringArray();
     for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) messages.push_back(e.at(i));
-    progress.update(from + n);
+    groups.done(n, messages);
+    from += n;
+    progress.update(from);
   }
+  groups.finish(messages);
   return messages;
 }
 
@@ -123,6 +129,7 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
     bool dry = false;
     Mode mode;
     KeySource records;
+    Durability durability;
   };
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand(
@@ -143,14 +150,16 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
   a->mode.addOptions(cmd);
   a->records.addOptions(cmd);
+  a->durability.addOptions(cmd);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
-      Run r(g, a->dry);
+      Run r(g, a->dry, a->durability.wal);
       Session& s = *r.session;
       db::DatabaseRef c = s.open(a->db);
       const std::vector<std::string> keys = splitList(a->keys);
       const bool oru = a->mode.resolve(c, a->source, a->dest);
       const auto records = a->records.read(keys);
+      checkKeyIndexes(c, {{a->source, keys}, {a->dest, keys}}, records.size(), a->durability.index && !a->dry);
       Variant matchFld(keyRows(c, a->source, keys));
       std::vector<std::string> fields;
       if (!a->fields.empty()) {
@@ -191,7 +200,8 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
         if (!gl.at(i, 0).empty()) gridNotes.push_back(gl.at(i, 0) + " (" + gl.at(i, 1) + ")");
       std::vector<std::string> messages;
       r(c, [&] {
-        messages = inBatches("copy", records, [&](size_t from, size_t n, Variant& errors) {
+        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        messages = inBatches("copy", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), common(stringList(fields)), oruType(oru), oDB = conn(c);
           return toBoolean(callMember(s, "CopyRec", {byVal(Variant(a->source)), byVal(Variant(a->dest)), byRef(matchFld),
                                                      byRef(values), byRef(common), byRef(oruType), byRef(grids),
@@ -211,6 +221,7 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
     std::string db, srcParent, destParent, srcChild, destChild, childView, parentKeys, childKey;
     bool dry = false;
     KeySource records;
+    Durability durability;
   };
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand(
@@ -229,9 +240,10 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_option("--child-key", a->childKey, "The grid column that identifies a record within its parent")->required();
   cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
   a->records.addOptions(cmd);
+  a->durability.addOptions(cmd);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
-      Run r(g, a->dry);
+      Run r(g, a->dry, a->durability.wal);
       Session& s = *r.session;
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
@@ -240,12 +252,15 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
       columns.push_back(a->childKey);
       columns.push_back("FKey");
       const auto records = a->records.read(columns);
+      checkKeyIndexes(c, {{a->srcParent, pkeys}, {a->destParent, pkeys}}, records.size(),
+                      a->durability.index && !a->dry);
       Variant parentKeys(keyRows(c, a->srcParent, pkeys));
       Variant childKeys(keyRows(c, a->srcChild, {a->childKey, "FKey"}));
       Variant view(a->childView);
       std::vector<std::string> messages;
       r(c, [&] {
-        messages = inBatches("copy-child", records, [&](size_t from, size_t n, Variant& errors) {
+        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        messages = inBatches("copy-child", records, groups, [&](size_t from, size_t n, Variant& errors) {
           VariantArray pv;
           StringArray cv;
           pv.redim(0, static_cast<int32_t>(n) - 1, 0, static_cast<int32_t>(pkeys.size()) - 1);
@@ -275,6 +290,7 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
     bool dry = false;
     Mode mode;
     KeySource records;
+    Durability durability;
   };
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand(
@@ -288,19 +304,22 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
   a->mode.addOptions(cmd);
   a->records.addOptions(cmd);
+  a->durability.addOptions(cmd);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
-      Run r(g, a->dry);
+      Run r(g, a->dry, a->durability.wal);
       Session& s = *r.session;
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
       const std::vector<std::string> keys = splitList(a->keys);
       const bool oru = a->mode.resolve(c, a->table, a->table);
       const auto records = a->records.read(keys);
+      checkKeyIndexes(c, {{a->table, keys}}, records.size(), a->durability.index && !a->dry);
       Variant matchFld(keyRows(c, a->table, keys));
       std::vector<std::string> messages;
       r(c, [&] {
-        messages = inBatches("delete", records, [&](size_t from, size_t n, Variant& errors) {
+        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        messages = inBatches("delete", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), oruType(oru), ext = conn(c);
           return toBoolean(callMember(s, "DeleteRec", {byVal(Variant(a->table)), byRef(matchFld), byRef(values),
                                                        byRef(oruType), byRef(errors), byRef(ext)}));

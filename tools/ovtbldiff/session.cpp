@@ -35,7 +35,7 @@ com::AutomationObject& Session::gateway() {
 
 db::DatabaseRef Session::open(const std::string& file, const std::string& linkFile) {
   const std::string link = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
-  return calls::openLocation(file, link, options_.traceFile);
+  return calls::openLocation(file, link, options_.traceFile, options_.wal);
 }
 
 db::TableRef Session::table(const db::DatabaseRef& conn, const std::string& name) {

@@ -23,6 +23,7 @@ struct SessionOptions {
   std::string lang;       // "" = the configured language
   std::string traceFile;  // "" = no statement trace
   std::string linkFile;   // "" = no link tables
+  bool wal = false;       // SQLite files in WAL journal mode
 };
 
 class Session : public calls::CallHost {

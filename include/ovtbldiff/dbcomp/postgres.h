@@ -1,7 +1,9 @@
 // Opening a connection of the database component on PostgreSQL.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
 
@@ -37,5 +39,11 @@ DatabaseRef OpenPostgres(const std::string& location, const PostgresOptions& opt
 // Runs one statement of PostgreSQL's own SQL (not the Jet dialect) on a connection made by
 // OpenPostgres, in its schema: for hosts and tests that prepare databases. Failure raises.
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql);
+
+// Whether a look-up of `table` by equal values of `columns` can use an index: one whose first
+// column is one of them. nullopt when the connection is not a PostgreSQL one or the table is
+// missing.
+std::optional<bool> PostgresKeyIndexed(const DatabaseRef& db, const std::string& table,
+                                       const std::vector<std::string>& columns);
 
 }  // namespace ovt::db

@@ -1,7 +1,9 @@
 // Opening a connection of the database component on SQLite.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
 
@@ -14,6 +16,11 @@ struct SqliteOptions {
   std::string traceFile;
   // Compare text with binary comparison instead of the dialect's case-insensitive one.
   bool binaryCompare = false;
+  // Put the file (and the link file) in WAL journal mode: a commit appends to the log and
+  // syncs once, instead of writing and syncing a rollback journal. The mode stays set in the
+  // files. A transaction that writes both files is then atomic in each file, not across them
+  // (the reconciling members write only the destination's file).
+  bool walJournal = false;
 };
 
 // Behaviour of the SQLite connection where the interface leaves it open:
@@ -32,5 +39,11 @@ DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options = {
 // Runs SQLite's own SQL (one or more statements, not the Jet dialect) on a connection made by
 // OpenSqlite: for hosts and tests that prepare database files. Failure raises ComError.
 void RunSqliteScript(const DatabaseRef& db, const std::string& sql);
+
+// Whether a look-up of `table` (as the connection names it, link tables included) by equal
+// values of `columns` can use an index: an index (or the integer primary key) that begins
+// with one of them. nullopt when the connection is not a SQLite one or the table is missing.
+std::optional<bool> SqliteKeyIndexed(const DatabaseRef& db, const std::string& table,
+                                     const std::vector<std::string>& columns);
 
 }  // namespace ovt::db

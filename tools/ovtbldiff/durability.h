@@ -1,0 +1,72 @@
+// How the reconciling subcommands reach the disk. Grouped durability: the records run inside an outer
+// transaction that commits every N records (and at the end), each record staying the nested
+// transaction its member opens, so that a record is wholly there or wholly absent whatever
+// happens, while the disk is synced once per group instead of once per record. And the check
+// for indexes on the match keys, without which every record scans whole tables.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "ovtbldiff/dbcomp/database.h"
+
+namespace CLI {
+class App;
+}
+
+namespace ovt::tool {
+
+// Records per commit when --commit-every is not given (chosen by measurement, see the README).
+inline constexpr size_t kDefaultCommitEvery = 100;
+
+// The options of a reconciling subcommand about how its work reaches the disk.
+struct Durability {
+  size_t commitEvery = kDefaultCommitEvery;
+  bool wal = false;    // switch a SQLite file to WAL journal mode
+  bool index = false;  // create the missing match-key indexes
+  void addOptions(CLI::App* cmd);
+};
+
+// The outer transaction of a run of records on `conn`. With `every` 1 (or a dry run, whose own
+// transaction holds everything) there is none, and each record commits on its own.
+class CommitGroups {
+ public:
+  CommitGroups(db::DatabaseRef conn, size_t every);
+  ~CommitGroups();
+  CommitGroups(const CommitGroups&) = delete;
+  CommitGroups& operator=(const CommitGroups&) = delete;
+
+  // Before a member call: opens the group's transaction when none is open (the records done so
+  // far are `messages`) and answers how many of the `wanted` next records may go to the call
+  // without crossing the end of the group.
+  size_t next(size_t wanted, const std::vector<std::string>& messages);
+  // After the call, whose `n` records' messages end `messages`: commits when the group is
+  // full. When a commit fails, the group's records without a message get the failure as
+  // theirs (they are not there).
+  void done(size_t n, std::vector<std::string>& messages);
+  // Commits the last group; `messages` as for done.
+  void finish(std::vector<std::string>& messages);
+
+ private:
+  void commit(std::vector<std::string>& messages);
+
+  db::DatabaseRef conn_;
+  size_t every_;
+  bool open_ = false;
+  size_t inGroup_ = 0;
+  size_t groupStart_ = 0;  // index in the messages of the group's first record
+};
+
+// A table a reconciling run looks records up in, by its match key columns.
+struct KeyedTable {
+  std::string table;
+  std::vector<std::string> keys;
+};
+
+// Before work on `records` records: says on standard error which tables have no index on their
+// match keys and what that costs; with `create` makes the index (and says so). Nothing for a
+// few records.
+void checkKeyIndexes(const db::DatabaseRef& conn, const std::vector<KeyedTable>& tables, size_t records, bool create);
+
+}  // namespace ovt::tool
