@@ -11,6 +11,7 @@ namespace ovt::decide {
 namespace {
 
 using detail::rowsOf;
+using detail::rowsOfRecordset;
 
 const std::string kLink = "ORULINK_";
 
@@ -59,19 +60,6 @@ std::string condition(const std::vector<Col>& cols, const std::vector<std::strin
     cond += (i ? " and [" : "[") + keys[i] + "] = " + typedLiteral(values[i], type, "key " + keys[i] + " of " + table);
   }
   return cond + " and RecStatus <> 0";
-}
-
-std::vector<std::vector<Variant>> rowsOfRecordset(const db::RecordsetRef& rs) {
-  std::vector<std::vector<Variant>> out;
-  if (!rs || (rs->IsBOF() && rs->IsEOF())) return out;
-  VariantArray all = rs->GetRows();
-  if (!all.allocated() || all.dims() != 2) return out;
-  for (int32_t r = all.lbound(2); r <= all.ubound(2); ++r) {
-    std::vector<Variant> row;
-    for (int32_t c = all.lbound(1); c <= all.ubound(1); ++c) row.push_back(all.at(c, r));
-    out.push_back(std::move(row));
-  }
-  return out;
 }
 
 // Appends one difference per differing field of a record present in both entries.

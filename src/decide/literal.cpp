@@ -68,9 +68,8 @@ std::string quotedText(const std::string& s) {
   return out + "'";
 }
 
-std::vector<std::vector<Variant>> rowsOf(const db::DatabaseRef& conn, const std::string& sql) {
+std::vector<std::vector<Variant>> rowsOfRecordset(const db::RecordsetRef& rs) {
   std::vector<std::vector<Variant>> out;
-  db::RecordsetRef rs = deref(conn).OpenRecordset(sql, 3, "");
   if (!rs || (rs->IsBOF() && rs->IsEOF())) return out;
   VariantArray all = rs->GetRows();
   if (!all.allocated() || all.dims() != 2) return out;
@@ -80,6 +79,10 @@ std::vector<std::vector<Variant>> rowsOf(const db::DatabaseRef& conn, const std:
     out.push_back(std::move(row));
   }
   return out;
+}
+
+std::vector<std::vector<Variant>> rowsOf(const db::DatabaseRef& conn, const std::string& sql) {
+  return rowsOfRecordset(deref(conn).OpenRecordset(sql, 3, ""));
 }
 
 void run(const db::DatabaseRef& conn, const std::string& sql) {
