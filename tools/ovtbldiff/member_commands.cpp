@@ -6,6 +6,7 @@ void addMemberCommands(CLI::App& app, Globals& g, std::function<int()>& run) {
   addCompareCommands(app, g, run);
   addReconcileCommands(app, g, run);
   addDemoCommand(app, g, run);
+  addVerifyCommand(app, g, run);
 }
 
 }  // namespace ovt::tool

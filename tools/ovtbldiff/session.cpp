@@ -42,6 +42,7 @@ db::DatabaseRef Session::open(const std::string& file, const std::string& linkFi
     db::PostgresOptions o;
     o.link = link;
     o.traceFile = options_.traceFile;
+    o.binaryCompare = options_.binaryCompare;
     return db::OpenPostgres(file, o);
   }
   if (db::IsPostgresLocation(link))
@@ -49,6 +50,7 @@ db::DatabaseRef Session::open(const std::string& file, const std::string& linkFi
   db::SqliteOptions o;
   o.linkFile = link;
   o.traceFile = options_.traceFile;
+  o.binaryCompare = options_.binaryCompare;
   if (!std::filesystem::exists(file)) throw UsageError("database file not found: " + file);
   return db::OpenSqlite(file, o);
 }

@@ -22,6 +22,7 @@ struct SessionOptions {
   std::string lang;       // "" = the configured language
   std::string traceFile;  // "" = no statement trace
   std::string linkFile;   // "" = no link tables
+  bool binaryCompare = false;  // text compares in binary (case-sensitive)
 };
 
 class Session {
