@@ -179,7 +179,8 @@ std::string literal(const Variant& v);
 
 // Fetches the records of `from` (one or more tables, as written after FROM) whose key
 // columns (`keyColumns`, as written in a statement) equal the leading values of `keyRows`,
-// ordered by those columns: one statement per batch of key rows, never a whole comparison.
+// ordered by those columns: one statement per batch of key rows, never a whole comparison;
+// `select` begins with the key columns, in their order.
 // `where` (may be "") further restricts the records. Calls `row` with each record's values.
 void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<std::string>& keyColumns,
                 const std::vector<std::string>& select, const std::string& where,

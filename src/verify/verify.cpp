@@ -158,24 +158,38 @@ void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<
                 const std::vector<std::string>& select, const std::string& where,
                 const std::vector<std::vector<Variant>>& keyRows,
                 const std::function<void(std::vector<Variant>&&)>& row) {
+  const size_t nk = keyColumns.size();
+  auto keyOf = [nk](const std::vector<Variant>& values) {
+    std::string k;
+    for (size_t i = 0; i < nk && i < values.size(); ++i) k += foldCase(concatText(values[i])) + '\x1f';
+    return k;
+  };
   for (size_t start = 0; start < keyRows.size(); start += kBatch) {
     const size_t end = std::min(keyRows.size(), start + kBatch);
+    // Each key column within the values the batch holds (a flat condition the engines take
+    // whatever the batch size); the records whose whole key is not one of the batch's are
+    // left out below.
+    std::unordered_map<std::string, bool> wanted;
     std::string cond;
-    if (keyColumns.size() == 1) {
-      for (size_t i = start; i < end; ++i)
-        if (!keyRows[i][0].isNull()) cond += (cond.empty() ? "" : ", ") + literal(keyRows[i][0]);
-      if (cond.empty()) continue;
-      cond = keyColumns[0] + " in (" + cond + ")";
-    } else {
+    for (size_t k = 0; k < nk; ++k) {
+      std::unordered_map<std::string, bool> seen;
+      std::string list;
       for (size_t i = start; i < end; ++i) {
-        std::string one;
-        for (size_t k = 0; k < keyColumns.size(); ++k)
-          one += (k ? " and " : "") + keyColumns[k] + " = " + literal(keyRows[i][k]);
-        cond += (cond.empty() ? "(" : " or (") + one + ")";
+        const Variant& v = keyRows[i][k];
+        if (v.isNull() || v.isEmpty()) continue;
+        const std::string lit = literal(v);
+        if (seen.emplace(lit, true).second) list += (list.empty() ? "" : ", ") + lit;
       }
+      if (list.empty()) {
+        cond.clear();
+        break;
+      }
+      cond += (cond.empty() ? "" : " and ") + keyColumns[k] + " in (" + list + ")";
     }
+    if (cond.empty()) continue;
+    for (size_t i = start; i < end; ++i) wanted.emplace(keyOf(keyRows[i]), true);
     std::string sql = "select " + joined(select, ", ") + " from " + from + " where " +
-                      (where.empty() ? "" : where + " and ") + "(" + cond + ") order by " + joined(keyColumns, ", ");
+                      (where.empty() ? "" : where + " and ") + cond + " order by " + joined(keyColumns, ", ");
     db::RecordsetRef rs = conn.OpenRecordset(sql, 3, "");
     auto fields = deref(rs).Recordset();
     const int32_t n = deref(fields).Count();
@@ -185,7 +199,7 @@ void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<
       std::vector<Variant> values;
       values.reserve(names.size());
       for (const std::string& name : names) values.push_back(rs->FieldValue(name));
-      row(std::move(values));
+      if (wanted.count(keyOf(values))) row(std::move(values));
       rs->MoveNext();
     }
   }
