@@ -160,7 +160,8 @@ class Verifier {
   TableSummary form(const std::string& view, std::vector<std::string>& usedTables);
   void countForm(TableSummary& t);
   void countGrid(TableSummary& g, const TableSummary& parent);
-  void checkKeys(TableSummary& t);
+  // Key findings of both entries; true when no key value is used twice in either.
+  bool checkKeys(TableSummary& t);
   void streamForm(const TableSummary& t, Sink& sink);
   void streamGrid(const TableSummary& g, Sink& sink);
 

@@ -418,10 +418,7 @@ void Verifier::countForm(TableSummary& t) {
     t.records[e] = c[1];
     t.deleted[e] = c[0] - c[1];
   }
-  const int64_t m1 = matchedCount(conn, t1, t2, t.keys, true), m2 = matchedCount(conn, t2, t1, t.keys, true);
-  t.matched = m1;
-  t.missing = {t.records[0] - m1, t.records[1] - m2};
-
+  const bool unique = checkKeys(t);
   std::string join;
   for (const std::string& k : t.keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
   join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
@@ -439,7 +436,12 @@ void Verifier::countForm(TableSummary& t) {
                   names);
   t.conflicting = c[1];
   for (size_t i = 0; i < fields.size(); ++i) t.fields.push_back({fields[i], c[0], c[2 + i]});
-  checkKeys(t);
+  // With keys unique in both entries every paired record has one partner; otherwise the
+  // records with a partner are counted apart, each way.
+  const int64_t m1 = unique ? c[0] : matchedCount(conn, t1, t2, t.keys, true);
+  const int64_t m2 = unique ? c[0] : matchedCount(conn, t2, t1, t.keys, true);
+  t.matched = m1;
+  t.missing = {t.records[0] - m1, t.records[1] - m2};
 }
 
 void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
@@ -487,7 +489,8 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   checkKeys(g);
 }
 
-void Verifier::checkKeys(TableSummary& t) {
+bool Verifier::checkKeys(TableSummary& t) {
+  bool allUnique = true;
   db::cDatabase& conn = *entries_.linked;
   members_.setDB(entries_.linked);
   for (int e = 1; e <= 2; ++e) {
@@ -544,8 +547,10 @@ void Verifier::checkKeys(TableSummary& t) {
       if (total > 0)
         t.findings.push_back({"keys", e, name + ": " + std::to_string(total) + " key value" + (total == 1 ? "" : "s") +
                                              " used by more than one record: " + summaryOfValues(shown, total)});
+      allUnique = allUnique && total == 0;
     }
   }
+  return allUnique;
 }
 
 // ---- records ---------------------------------------------------------------------------
