@@ -408,6 +408,31 @@ TEST_P(VerifyFarm, SurveyFileAndMistakesOfTheUser) {
   EXPECT_EQ(r.code, 2);
 }
 
+TEST_P(Verify, ManyConflictsWithTwoKeyColumnsPairInBatches) {
+  // 600 records keyed by two columns, every one conflicting: more than one batch of partners.
+  auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
+  for (auto* db : {&a, &b}) {
+    ovt::test::runAll(*db, {"create table viewBig (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+                            "insert into viewBig values ('DATA1', 'SOURCE', 0, 'Big')",
+                            "create table Big (UniqueKey long, RecStatus long, Zone text(5), No long, Val long)"});
+    (*db)->BeginTrans();
+    for (int i = 0; i < 600; ++i)
+      ASSERT_TRUE((*db)->Execute("insert into Big values (" + std::to_string(i) + ", 1, '" + (i % 2 ? "b" : "a") + "', " +
+                                 std::to_string(i / 2) + ", " + std::to_string(db == &a ? i : i + 1) + ")"));
+    (*db)->CommitTrans();
+  }
+  const Json j = json("--keys Big=Zone,No");
+  ASSERT_TRUE(j.is_object());
+  const Json& big = j["forms"][0];
+  expectCounts(big, {{600, 600}, {0, 0}, 600, 600, {0, 0}, 600, 600});
+  ASSERT_EQ(big["conflicts"].size(), 600u);
+  for (const Json& c : big["conflicts"]) {
+    ASSERT_EQ(c["entry2"]["Val"].get<int64_t>(), c["entry1"]["Val"].get<int64_t>() + 1) << c.dump();
+    ASSERT_EQ(c["entry2"]["No"], c["entry1"]["No"]);
+    ASSERT_EQ(c["entry2"]["Zone"], c["entry1"]["Zone"]);
+  }
+}
+
 std::string browser() {
   for (const char* b : {"chromium", "chromium-browser"}) {
     std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
