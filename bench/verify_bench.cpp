@@ -2,7 +2,9 @@
 // needs run alone (record conflicts once, missing both ways, grid conflicts and missing both
 // ways, every row read) and against sqldiff on the same two files; the peak memory of verify.
 //
-//   verify_bench [parents] [dir]     (default 1,000,000 parents in /tmp)
+//   verify_bench [parents] [dir] [--reuse]   (default 1,000,000 parents in /tmp)
+//
+// --reuse times the entries a previous run of the same size left in dir instead of writing them.
 //
 // The survey: form P (catalogue viewP, key K, 30 text fields) with the grid Items (grid view
 // gvC, table C: FKey, L, 10 text fields), three grid records per parent. 1% of the parents
@@ -138,11 +140,15 @@ int main(int argc, char** argv) {
   const long parents = argc > 1 ? std::atol(argv[1]) : 1000000;
   const std::string dir = argc > 2 ? argv[2] : "/tmp";
   const std::string e1 = dir + "/verify_bench_entry1.db", e2 = dir + "/verify_bench_entry2.db";
+  const bool reuse = argc > 3 && std::string(argv[3]) == "--reuse" && std::filesystem::exists(e1) &&
+                     std::filesystem::exists(e2);
   auto t0 = bench::Clock::now();
-  writeEntry(e1, 0, parents);
-  writeEntry(e2, 1, parents);
-  std::printf("generated %ld parents x %d fields, %ld grid records x %d fields per entry in %.1f s\n", parents,
-              kParentFields, parents * kLines, kGridFields, bench::seconds(t0));
+  if (!reuse) {
+    writeEntry(e1, 0, parents);
+    writeEntry(e2, 1, parents);
+  }
+  std::printf("%s %ld parents x %d fields, %ld grid records x %d fields per entry in %.1f s\n",
+              reuse ? "reused" : "generated", parents, kParentFields, parents * kLines, kGridFields, bench::seconds(t0));
 
   // The statements alone, through the members on one connection, every row read.
   double alone = 0;

@@ -155,6 +155,8 @@ class Verifier {
   Survey summarize();
   // Streams the conflicts and unpaired records of every compared table to `sink`.
   void stream(const Survey& s, Sink& sink);
+  // Called with what the verification is doing ("counting House", "listing Member").
+  void onProgress(std::function<void(const std::string&)> f) { progress_ = std::move(f); }
 
  private:
   TableSummary form(const std::string& view, std::vector<std::string>& usedTables);
@@ -165,9 +167,14 @@ class Verifier {
   void streamForm(const TableSummary& t, Sink& sink);
   void streamGrid(const TableSummary& g, Sink& sink);
 
+  void progress(const std::string& what) const {
+    if (progress_) progress_(what);
+  }
+
   Members& members_;
   Entries entries_;
   Settings settings_;
+  std::function<void(const std::string&)> progress_;
 };
 
 // Records of `table1` (active when `oru`) whose keys pair with a record of `table2`: the

@@ -408,6 +408,7 @@ std::vector<std::string> comparedFields(Members& members, db::cDatabase& conn, c
 }  // namespace
 
 void Verifier::countForm(TableSummary& t) {
+  progress("counting " + t.table);
   db::cDatabase& conn = *entries_.linked;
   const TableSettings* ts = settings_.find(t.table);
   const std::vector<std::string> fields = comparedFields(members_, conn, t.table, ts, {}, t.findings);
@@ -445,6 +446,7 @@ void Verifier::countForm(TableSummary& t) {
 }
 
 void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
+  progress("counting " + g.table);
   db::cDatabase& conn = *entries_.linked;
   const TableSettings* ts = settings_.find(g.table);
   const std::string childKey = g.keys.back();
@@ -646,9 +648,11 @@ void Verifier::stream(const Survey& s, Sink& sink) {
     }
   }
   sink.finish(s);
+  progress("");
 }
 
 void Verifier::streamForm(const TableSummary& t, Sink& sink) {
+  progress("listing the records of " + t.table);
   db::DatabaseRef conn = entries_.linked;
   const std::string t1 = t.table, t2 = link(t.table);
   std::vector<std::string> fields;
@@ -693,6 +697,7 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink) {
 }
 
 void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
+  progress("listing the records of " + g.table);
   db::DatabaseRef conn = entries_.linked;
   members_.setDB(conn);
   const std::string c1 = g.table, c2 = link(g.table), p1 = g.parentTable, p2 = link(g.parentTable);

@@ -2,6 +2,7 @@
 // written as table, json, csv, html or xlsx while the records are read.
 #include <fstream>
 #include <iostream>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
@@ -422,6 +423,11 @@ void addVerifyCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       verify::Entries entries{s.open(a->entry1, entry2), s.open(entry2, "-"), a->caseSensitive};
       ToolMembers members(s);
       verify::Verifier v(members, entries, std::move(settings));
+      // What is being done, on standard error when it is a terminal (long surveys take minutes).
+      if (isatty(STDERR_FILENO))
+        v.onProgress([](const std::string& what) {
+          std::cerr << "\r\033[K" << (what.empty() ? "" : "verify: " + what + " ...") << std::flush;
+        });
       Survey survey;
       try {
         survey = v.summarize();
