@@ -433,6 +433,20 @@ TEST_P(Verify, ManyConflictsWithTwoKeyColumnsPairInBatches) {
   }
 }
 
+TEST_P(Verify, CountAboveTheSixteenBitRange) {
+  // 40,000 records in each entry, all paired: the tool's count is 64-bit.
+  for (const std::string& loc : {one_, two_}) {
+    auto db = ovt::test::openLocation(loc);
+    ovt::test::runAll(db, {"create table D (d long)", "create table N (UniqueKey long, RecStatus long, K long)"});
+    for (int d = 0; d < 10; ++d) ASSERT_TRUE(db->Execute("insert into D values (" + std::to_string(d) + ")"));
+    ovt::test::runAll(db, {"insert into N (UniqueKey, RecStatus, K) select a.d*10000+b.d*1000+c.d*100+e.d*10+f.d, 1, "
+                           "a.d*10000+b.d*1000+c.d*100+e.d*10+f.d from D as a, D as b, D as c, D as e, D as f where a.d < 4"});
+  }
+  ToolRun r = tool("count '" + one_ + "' N ORULINK_N --keys K --oru --format csv --link '" + two_ + "'");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "table1,table2,keys,matched\nN,ORULINK_N,K,40000\n");
+}
+
 std::string browser() {
   for (const char* b : {"chromium", "chromium-browser"}) {
     std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
