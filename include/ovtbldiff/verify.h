@@ -163,7 +163,8 @@ class Verifier {
   void countForm(TableSummary& t);
   void countGrid(TableSummary& g, const TableSummary& parent);
   // Key findings of both entries; true when no key value is used twice in either.
-  bool checkKeys(TableSummary& t);
+  // `gridUnique`: for a grid, whether each entry's keys were already found unique.
+  bool checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique = nullptr);
   void streamForm(const TableSummary& t, Sink& sink);
   void streamGrid(const TableSummary& g, Sink& sink);
 

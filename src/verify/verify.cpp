@@ -457,9 +457,18 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
     return col(c, "FKey") + " = " + col(p, "UniqueKey") + " and " + col(c, "RecStatus") + " = 1 and " +
            col(p, "RecStatus") + " = 1";
   };
+  std::array<bool, 2> gridUnique{true, true};
   for (int e = 0; e < 2; ++e) {
     const std::string c = e == 0 ? c1 : c2, p = e == 0 ? p1 : p2;
-    g.records[e] = counts(conn, "select count(*) as n from " + br(c) + ", " + br(p) + " where " + under(c, p), {"n"})[0];
+    // Records and distinct keys in one statement: when they differ a key is used twice.
+    std::string groupCols;
+    for (const std::string& k : g.parentKeys) groupCols += col(p, k) + ", ";
+    groupCols += col(c, childKey);
+    auto r = counts(conn, "select count(*) as groups, sum(n) as records from (select count(*) as n from " + br(c) + ", " +
+                              br(p) + " where " + under(c, p) + " group by " + groupCols + ") as K",
+                    {"groups", "records"});
+    g.records[e] = r[1];
+    gridUnique[e] = r[0] == r[1];
     g.deleted[e] = counts(conn, "select count(*) as n from " + br(c) + " where RecStatus <> 1 or RecStatus is null", {"n"})[0];
   }
   std::string pair = under(c1, p1) + " and " + under(c2, p2);
@@ -488,10 +497,10 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   for (const std::string& f : fieldNames(a))
     if (!isSystemColumn(f) && !contains(fieldNames(b), f))
       g.findings.push_back({"structure", 2, "grid conflicts not listed: " + c1 + " of entry 2 has no field " + f});
-  checkKeys(g);
+  checkKeys(g, &gridUnique);
 }
 
-bool Verifier::checkKeys(TableSummary& t) {
+bool Verifier::checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique) {
   bool allUnique = true;
   db::cDatabase& conn = *entries_.linked;
   members_.setDB(entries_.linked);
@@ -533,7 +542,8 @@ bool Verifier::checkKeys(TableSummary& t) {
       for (const std::string& k : t.parentKeys) groupCols += (groupCols.empty() ? "" : ", ") + col(p, k);
     }
     for (const std::string& k : own) groupCols += (groupCols.empty() ? "" : ", ") + col(table, k);
-    if (!unique || t.grid) {
+    if (t.grid) unique = gridUnique && (*gridUnique)[e - 1];
+    if (!unique) {
       db::RecordsetRef rs = conn.OpenRecordset("select " + groupCols + ", count(*) as [n~] from " + from + " where " + where +
                                                    " group by " + groupCols + " having count(*) > 1 order by " + groupCols,
                                                3, "");

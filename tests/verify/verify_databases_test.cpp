@@ -491,6 +491,20 @@ TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
             "Verification of Clerk1 (" + one_ + ") and Clerk2 (" + two_ + ")");
 }
 
+TEST_P(Verify, GridKeyUsedTwiceWithinAParent) {
+  demo();
+  // Entry 2 keys Brian Otieno (house 101, line 2) twice.
+  ovt::test::runAll(ovt::test::openLocation(two_),
+                    {"insert into Member values (999, 1, 501, 2, 'Brian Otieno', 'M', 12)"});
+  const Json j = json("--survey d/survey.toml");
+  ASSERT_TRUE(j.is_object());
+  const Json& members = j["forms"][0]["grids"][0];
+  EXPECT_EQ(members["records"], Json({14, 14}));
+  EXPECT_EQ(findingTexts(members["findings"], "keys"),
+            "2 Member (entry 2): 1 key value used by more than one record: HouseNo=101;LineNo=2 (2 records)\n");
+  EXPECT_EQ(findingTexts(j["forms"][0]["findings"], "keys"), "");
+}
+
 OVT_ON_EVERY_ENGINE(Verify);
 OVT_ON_EVERY_ENGINE(VerifyFarm);
 
