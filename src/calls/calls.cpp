@@ -77,8 +77,7 @@ const com::MemberInfo* findMember(const com::TypeLibraryInfo& info, const std::s
 
 }  // namespace
 
-db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile,
-                             bool walJournal) {
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const LocationOptions& options) {
   // A PostgreSQL location names a schema of a server database; its link tables are another
   // schema of the same database.
   if (db::IsPostgresLocation(location)) {
@@ -86,15 +85,17 @@ db::DatabaseRef openLocation(const std::string& location, const std::string& lin
       throw UsageError("the link tables of a PostgreSQL database must be another schema of it, not " + link);
     db::PostgresOptions o;
     o.link = link;
-    o.traceFile = traceFile;
+    o.traceFile = options.traceFile;
+    o.binaryCompare = options.binaryCompare;
     return db::OpenPostgres(location, o);
   }
   if (db::IsPostgresLocation(link))
     throw UsageError("a SQLite database file cannot take PostgreSQL link tables: " + link);
   db::SqliteOptions o;
   o.linkFile = link;
-  o.traceFile = traceFile;
-  o.walJournal = walJournal;
+  o.traceFile = options.traceFile;
+  o.walJournal = options.walJournal;
+  o.binaryCompare = options.binaryCompare;
   if (!std::filesystem::exists(location)) throw UsageError("database file not found: " + location);
   return db::OpenSqlite(location, o);
 }

@@ -35,11 +35,16 @@ class CallHost {
   virtual db::DatabaseRef open(const std::string& location, const std::string& link) = 0;
 };
 
+// How a location is opened: the statement trace ("" = none), WAL journal mode for a SQLite
+// file, and text compared in binary (case-sensitive) instead of the dialect's case-insensitive way.
+struct LocationOptions {
+  std::string traceFile;
+  bool walJournal = false;
+  bool binaryCompare = false;
+};
 // Opens a connection of the database component on a SQLite file or a PostgreSQL location,
-// with link tables in `link` ("" = none) and the statement trace in `traceFile` ("" = none).
-// A missing file or a link of the other engine raises UsageError; `walJournal` puts a SQLite file in WAL mode.
-db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& traceFile,
-                             bool walJournal = false);
+// with link tables in `link` ("" = none). A missing file or a link of the other engine raises UsageError.
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const LocationOptions& options = {});
 // The table `name` of `conn` (case-insensitive), or a UsageError naming what is missing.
 db::TableRef findTable(const db::DatabaseRef& conn, const std::string& name);
 

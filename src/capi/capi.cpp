@@ -15,7 +15,7 @@ struct ovt_gateway : ovt::calls::CallHost {
   explicit ovt_gateway(ovt::com::AutomationObject object) : object_(std::move(object)) {}
   ovt::com::AutomationObject& gateway() override { return object_; }
   ovt::db::DatabaseRef open(const std::string& location, const std::string& link) override {
-    return ovt::calls::openLocation(location, link == "-" ? std::string() : link, "");
+    return ovt::calls::openLocation(location, link == "-" ? std::string() : link);
   }
 
   const std::thread::id owner = std::this_thread::get_id();

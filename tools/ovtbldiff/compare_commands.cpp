@@ -4,6 +4,7 @@
 
 #include "members.h"
 #include "ovtbldiff/runtime/text.h"
+#include "ovtbldiff/verify.h"
 
 namespace ovt::tool {
 namespace {
@@ -31,18 +32,22 @@ Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nK
       if (!textEqual(concatText(a[k]), concatText(b[k]))) return false;
     return true;
   };
+  // Both lists are ordered by the keys: one pass pairs each row of entry 1 with the next row
+  // of entry 2 of the same keys.
   std::vector<bool> used(two ? two->rows.size() : 0, false);
   bool allPaired = true;
+  size_t next = 0;
   for (const auto& row : one.rows) {
     r.rows.push_back(jsonRow(1, row));
     r.marked.emplace_back(r.columns.size(), false);
     if (!two) continue;
-    size_t j = 0;
-    while (j < two->rows.size() && (used[j] || !sameKey(row, two->rows[j]))) ++j;
+    size_t j = next;
+    while (j < two->rows.size() && !sameKey(row, two->rows[j])) ++j;
     if (j == two->rows.size()) {
       allPaired = false;
       continue;
     }
+    next = j + 1;
     used[j] = true;
     const auto& other = two->rows[j];
     r.rows.push_back(jsonRow(2, other));
@@ -203,14 +208,18 @@ void addCount(CLI::App& app, Globals& g, std::function<int()>& run) {
     run = [a, &g]() -> int {
       Session s(g.session);
       db::DatabaseRef c = s.open(a->db);
-      Variant keys(stringList(splitList(a->keys))), oDB = conn(c);
+      const std::vector<std::string> keys = splitList(a->keys);
+      for (const std::string& k : keys) {
+        columnType(c, a->t1, k);
+        columnType(c, a->t2, k);
+      }
       bool oru = a->mode.resolve(c, a->t1, a->t2);
-      Variant n = callMember(s, "TotalMatchedRec", {byVal(Variant(a->t1)), byVal(Variant(a->t2)), byRef(keys),
-                                                    byVal(Variant(oru)), byRef(oDB)});
+      // 64-bit, from the verification layer's own counting statement.
+      const int64_t n = verify::matchedCount(*c, a->t1, a->t2, keys, oru);
       Report r;
       r.title = "Matched records";
       r.columns = {"table1", "table2", "keys", "matched"};
-      r.rows.push_back({Json(a->t1), Json(a->t2), Json(a->keys), toJson(n)});
+      r.rows.push_back({Json(a->t1), Json(a->t2), Json(a->keys), Json(n)});
       render(std::cout, r, g.format);
       return kExitOk;
     };
@@ -258,7 +267,14 @@ void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
                            " (keys " + joinList(keys) + ")",
                        one, nullptr, keys.size(), false);
       } else {
-        Rows two = query(a->t2, a->t1);
+        // Entry 2's partners, fetched by the keys of the listed records only.
+        Rows two;
+        two.columns = one.columns;
+        std::vector<std::string> keyCols, select;
+        for (const std::string& k : keys) keyCols.push_back("[" + a->t2 + "].[" + k + "]");
+        for (const std::string& col : one.columns) select.push_back("[" + a->t2 + "].[" + col + "]");
+        verify::fetchByKey(*c, "[" + a->t2 + "]", keyCols, select, oru ? "[" + a->t2 + "].RecStatus = 1" : "", one.rows,
+                           [&](std::vector<Variant>&& row) { two.rows.push_back(std::move(row)); });
         r = sideBySide(plural(one.rows.size(), "conflict", "conflicts") + " between " + a->t1 + " (entry 1) and " + a->t2 +
                            " (entry 2) on " + joinList(keys),
                        one, &two, keys.size(), false);

@@ -2,12 +2,14 @@
 // Members) in DIR/entry1.db and DIR/entry2.db, written through the database component, with a
 // few conflicts, missing records and grid differences to try every subcommand on.
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include <fmt/format.h>
 
 #include "members.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
+#include "ovtbldiff/verify.h"
 
 namespace ovt::tool {
 namespace {
@@ -106,7 +108,7 @@ void addDemoCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand(
       "demo",
-      "Write a small double-entry example into DIR: entry1.db and entry2.db, two entries of a household survey "
+      "Write a small double-entry example into DIR: entry1.db, entry2.db and survey.toml, two entries of a household survey "
       "(form House with the member grid Members) with a few conflicts, missing records and grid differences.");
   cmd->add_option("dir", a->dir, "Directory to write into (created when missing)")->required();
   cmd->add_flag("--force", a->force, "Replace entry1.db and entry2.db when they exist");
@@ -123,9 +125,17 @@ void addDemoCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       }
       writeEntry(e1, kHouses1, kMembers1, 1);
       writeEntry(e2, kHouses2, kMembers2, 901);
+      // The survey file: the match keys of the form's table and of its grid, written once.
+      verify::Settings survey;
+      survey.at("House").keys = {"HouseNo"};
+      survey.at("Member").keys = {"LineNo"};
+      const std::string surveyFile = (fs::path(a->dir) / "survey.toml").string();
+      std::ofstream(surveyFile) << verify::surveyText(survey);
       std::cout << "Wrote " << e1 << " and " << e2 << ": the form House (catalogue viewHouse) with the grid Members\n"
-                << "(grid view gvMember, table Member), 8 households in each entry.\n"
-                << "Try, with entry 2 attached as the link tables:\n"
+                << "(grid view gvMember, table Member), 8 households in each entry, and the survey file " << surveyFile
+                << ".\nTry:\n"
+                << "  ovtbldiff verify " << e1 << " " << e2 << " --survey " << surveyFile << "\n"
+                << "or one table at a time, with entry 2 attached as the link tables:\n"
                 << "  ovtbldiff diff " << e1 << " House ORULINK_House --keys HouseNo --link " << e2 << "\n"
                 << "  ovtbldiff grid-diff " << e1 << " House Member ORULINK_House ORULINK_Member --parent-keys HouseNo "
                 << "--child-key LineNo --link " << e2 << "\n";

@@ -9,6 +9,7 @@ void addMemberCommands(CLI::App& app, Globals& g, std::function<int()>& run) {
   addDemoCommand(app, g, run);
   addResolveCommand(app, g, run);
   addReviewCommand(app, g, run);
+  addVerifyCommand(app, g, run);
 }
 
 }  // namespace ovt::tool

@@ -85,5 +85,6 @@ class Progress {
 void addCompareCommands(CLI::App& app, Globals& g, std::function<int()>& run);
 void addReconcileCommands(CLI::App& app, Globals& g, std::function<int()>& run);
 void addDemoCommand(CLI::App& app, Globals& g, std::function<int()>& run);
+void addVerifyCommand(CLI::App& app, Globals& g, std::function<int()>& run);
 
 }  // namespace ovt::tool

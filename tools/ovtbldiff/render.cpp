@@ -21,27 +21,6 @@ size_t width(const std::string& s) {
   return n;
 }
 
-std::string csvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
-}
-
-std::string html(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 void renderTable(std::ostream& out, const Report& r) {
   if (!r.title.empty()) out << r.title << "\n";
   bool anyMark = false;
@@ -110,7 +89,7 @@ void renderJson(std::ostream& out, const Report& r) {
 }
 
 void renderHtml(std::ostream& out, const Report& r) {
-  out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << html(r.title)
+  out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << htmlText(r.title)
       << "</title>\n<style>\n"
          "body{font-family:sans-serif;margin:1.5em;color:#222}\n"
          "table{border-collapse:collapse;margin-top:1em}\n"
@@ -120,12 +99,12 @@ void renderHtml(std::ostream& out, const Report& r) {
          "td.differs{background:#ffd27f;font-weight:bold}\n"
          "p.legend span{background:#ffd27f;font-weight:bold;padding:0 .3em}\n"
          "</style>\n</head>\n<body>\n<h1>"
-      << html(r.title) << "</h1>\n";
+      << htmlText(r.title) << "</h1>\n";
   bool anyMark = false;
   for (const auto& m : r.marked) anyMark = anyMark || std::find(m.begin(), m.end(), true) != m.end();
   if (anyMark) out << "<p class=\"legend\"><span>highlighted</span> values differ between the two entries</p>\n";
   out << "<table>\n<thead><tr>";
-  for (const std::string& c : r.columns) out << "<th>" << html(c) << "</th>";
+  for (const std::string& c : r.columns) out << "<th>" << htmlText(c) << "</th>";
   out << "</tr></thead>\n";
   const size_t g = std::max<size_t>(1, r.group);
   for (size_t i = 0; i < r.rows.size(); ++i) {
@@ -133,18 +112,39 @@ void renderHtml(std::ostream& out, const Report& r) {
     out << "<tr>";
     for (size_t c = 0; c < r.columns.size(); ++c) {
       std::string t = c < r.rows[i].size() ? cellText(r.rows[i][c]) : "";
-      out << (isMarked(r, i, c) ? "<td class=\"differs\">" : "<td>") << html(t) << "</td>";
+      out << (isMarked(r, i, c) ? "<td class=\"differs\">" : "<td>") << htmlText(t) << "</td>";
     }
     out << "</tr>\n";
     if (g > 1 && (i % g == g - 1 || i + 1 == r.rows.size())) out << "</tbody>\n";
   }
   if (g == 1) out << (r.rows.empty() ? "<tbody></tbody>\n" : "</tbody>\n");
   out << "</table>\n";
-  for (const std::string& n : r.notes) out << "<p class=\"note\">" << html(n) << "</p>\n";
+  for (const std::string& n : r.notes) out << "<p class=\"note\">" << htmlText(n) << "</p>\n";
   out << "</body>\n</html>\n";
 }
 
 }  // namespace
+
+std::string csvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+std::string htmlText(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
 
 std::string cellText(const Json& v) {
   if (v.is_null()) return "";

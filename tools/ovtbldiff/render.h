@@ -20,6 +20,10 @@ struct Report {
 
 // The text of a cell: strings as they are, null as "", numbers and booleans in JSON form.
 std::string cellText(const nlohmann::ordered_json& v);
+// A csv field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& s);
+// Text with & < > " escaped for html.
+std::string htmlText(const std::string& s);
 // Writes the report in `format` (table | csv | json | html).
 void render(std::ostream& out, const Report& r, const std::string& format);
 

@@ -35,7 +35,11 @@ com::AutomationObject& Session::gateway() {
 
 db::DatabaseRef Session::open(const std::string& file, const std::string& linkFile) {
   const std::string link = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
-  return calls::openLocation(file, link, options_.traceFile, options_.wal);
+  calls::LocationOptions o;
+  o.traceFile = options_.traceFile;
+  o.walJournal = options_.wal;
+  o.binaryCompare = options_.binaryCompare;
+  return calls::openLocation(file, link, o);
 }
 
 db::TableRef Session::table(const db::DatabaseRef& conn, const std::string& name) {

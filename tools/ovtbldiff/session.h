@@ -24,6 +24,7 @@ struct SessionOptions {
   std::string traceFile;  // "" = no statement trace
   std::string linkFile;   // "" = no link tables
   bool wal = false;       // SQLite files in WAL journal mode
+  bool binaryCompare = false;  // text compares in binary (case-sensitive)
 };
 
 class Session : public calls::CallHost {

@@ -1,0 +1,782 @@
+// The verification of a survey's two entries: discovery through the catalogue members, counts
+// from counting statements of the layer's own, records listed by the comparison members and
+// their partners in entry 2 fetched by key, batch by batch, so that memory stays with a batch.
+#include "ovtbldiff/verify.h"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+
+#include "ovtbldiff/runtime/text.h"
+
+namespace ovt::verify {
+namespace {
+
+using com::byRef;
+using com::byVal;
+
+constexpr size_t kBatch = 256;          // entry-1 records whose partners one statement fetches
+constexpr size_t kListedValues = 20;    // offending key values listed per check
+const std::string kLink = "ORULINK_";
+
+std::string br(const std::string& name) { return "[" + name + "]"; }
+std::string col(const std::string& table, const std::string& field) { return br(table) + "." + br(field); }
+std::string link(const std::string& table) { return kLink + table; }
+
+bool isSystemColumn(const std::string& name) {
+  return textEqual(name, "UniqueKey") || textEqual(name, "RecStatus");
+}
+
+bool contains(const std::vector<std::string>& list, const std::string& name) {
+  return std::any_of(list.begin(), list.end(), [&](const std::string& s) { return textEqual(s, name); });
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& sep) {
+  std::string out;
+  for (const std::string& s : items) out += (out.empty() ? "" : sep) + s;
+  return out;
+}
+
+Variant connVariant(const db::DatabaseRef& c) { return Variant(ObjectRef(c)); }
+
+std::vector<std::string> listOf(const StringArray& a) {
+  std::vector<std::string> out;
+  if (!a.allocated() || a.dims() != 1) return out;
+  for (int32_t i = a.lbound(1); i <= a.ubound(1); ++i) out.push_back(a.at(i));
+  if (out.size() == 1 && out[0].empty()) out.clear();
+  return out;
+}
+
+StringArray arrayOf(const std::vector<std::string>& items) {
+  return StringArray::of(items.empty() ? std::vector<std::string>{""} : items);
+}
+
+int64_t number(const Variant& v) { return v.isNull() || v.isEmpty() ? 0 : static_cast<int64_t>(toDouble(v)); }
+
+// One counting statement: the values of its named columns.
+std::vector<int64_t> counts(db::cDatabase& conn, const std::string& sql, const std::vector<std::string>& names) {
+  db::RecordsetRef rs = conn.OpenRecordset(sql, 3, "");
+  std::vector<int64_t> out;
+  for (const std::string& n : names) out.push_back(deref(rs).IsEOF() ? 0 : number(rs->FieldValue(n)));
+  return out;
+}
+
+db::TableRef findTable(db::cDatabase& conn, const std::string& name) {
+  for (const db::TableRef& t : conn.Tables())
+    if (t && textEqual(t->Name(), name)) return t;
+  return nullptr;
+}
+
+std::vector<std::string> fieldNames(const db::TableRef& t) {
+  std::vector<std::string> out;
+  for (const db::FieldRef& f : deref(deref(t).Fields()).Items())
+    if (f) out.push_back(f->Name());
+  return out;
+}
+
+std::string entryName(int entry) { return "entry " + std::to_string(entry); }
+
+// The difference of one field between the paired records, never Null: text of both values
+// compared as `&` compares them (Null counts as "").
+std::string differs(const std::string& a, const std::string& b) { return a + " & '' <> " + b + " & ''"; }
+
+std::string summaryOfValues(const std::vector<std::string>& shown, int64_t total) {
+  std::string s = joined(shown, ", ");
+  if (total > static_cast<int64_t>(shown.size()))
+    s += " and " + std::to_string(total - static_cast<int64_t>(shown.size())) + " more";
+  return s;
+}
+
+}  // namespace
+
+// ---- summaries ------------------------------------------------------------------------
+
+int64_t TableSummary::valuesCompared() const {
+  int64_t n = 0;
+  for (const FieldCount& f : fields) n += f.compared;
+  return n;
+}
+
+int64_t TableSummary::valuesDiffering() const {
+  int64_t n = 0;
+  for (const FieldCount& f : fields) n += f.differing;
+  return n;
+}
+
+double TableSummary::agreement() const {
+  const int64_t c = valuesCompared();
+  return c == 0 ? 1.0 : static_cast<double>(c - valuesDiffering()) / static_cast<double>(c);
+}
+
+bool TableSummary::agrees() const {
+  if (!notCompared.empty() || !findings.empty() || conflicting != 0 || missing[0] != 0 || missing[1] != 0)
+    return false;
+  return std::all_of(grids.begin(), grids.end(), [](const TableSummary& g) { return g.agrees(); });
+}
+
+bool Survey::agrees() const {
+  return findings.empty() &&
+         std::all_of(forms.begin(), forms.end(), [](const TableSummary& f) { return f.agrees(); });
+}
+
+// ---- statements -----------------------------------------------------------------------
+
+std::string literal(const Variant& v) {
+  if (v.isNull() || v.isEmpty()) return "Null";
+  if (const bool* b = v.get<bool>()) return *b ? "True" : "False";
+  if (const std::string* s = v.get<std::string>()) {
+    std::string out = "'";
+    for (char c : *s) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+  }
+  if (const Date* d = v.get<Date>()) return "#" + formatDate(*d) + "#";
+  return toText(v);
+}
+
+std::string keyText(const std::vector<std::string>& keys, const std::vector<Variant>& values) {
+  std::string out;
+  for (size_t i = 0; i < keys.size() && i < values.size(); ++i)
+    out += (i ? ";" : "") + keys[i] + "=" + concatText(values[i]);
+  return out;
+}
+
+int64_t matchedCount(db::cDatabase& conn, const std::string& t1, const std::string& t2,
+                     const std::vector<std::string>& keys, bool oru) {
+  std::string join, concat;
+  for (const std::string& k : keys) {
+    join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
+    concat += (concat.empty() ? "" : " & ") + col(t1, k);
+  }
+  if (oru) join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
+  const std::string status = oru ? " where " + col(t1, "RecStatus") + " = 1" : "";
+  return counts(conn, "select count(*) as n from " + br(t1) + " where " + concat + " in (select " + concat +
+                          " from " + br(t1) + " inner join " + br(t2) + " on " + join + status + ")",
+                {"n"})[0];
+}
+
+void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<std::string>& keyColumns,
+                const std::vector<std::string>& select, const std::string& where,
+                const std::vector<std::vector<Variant>>& keyRows,
+                const std::function<void(std::vector<Variant>&&)>& row) {
+  const size_t nk = keyColumns.size();
+  auto keyOf = [nk](const std::vector<Variant>& values) {
+    std::string k;
+    for (size_t i = 0; i < nk && i < values.size(); ++i) k += foldCase(concatText(values[i])) + '\x1f';
+    return k;
+  };
+  for (size_t start = 0; start < keyRows.size(); start += kBatch) {
+    const size_t end = std::min(keyRows.size(), start + kBatch);
+    // Each key column within the values the batch holds (a flat condition the engines take
+    // whatever the batch size); the records whose whole key is not one of the batch's are
+    // left out below.
+    std::unordered_map<std::string, bool> wanted;
+    std::string cond;
+    for (size_t k = 0; k < nk; ++k) {
+      std::unordered_map<std::string, bool> seen;
+      std::string list;
+      for (size_t i = start; i < end; ++i) {
+        const Variant& v = keyRows[i][k];
+        if (v.isNull() || v.isEmpty()) continue;
+        const std::string lit = literal(v);
+        if (seen.emplace(lit, true).second) list += (list.empty() ? "" : ", ") + lit;
+      }
+      if (list.empty()) {
+        cond.clear();
+        break;
+      }
+      cond += (cond.empty() ? "" : " and ") + keyColumns[k] + " in (" + list + ")";
+    }
+    if (cond.empty()) continue;
+    for (size_t i = start; i < end; ++i) wanted.emplace(keyOf(keyRows[i]), true);
+    std::string sql = "select " + joined(select, ", ") + " from " + from + " where " +
+                      (where.empty() ? "" : where + " and ") + cond + " order by " + joined(keyColumns, ", ");
+    db::RecordsetRef rs = conn.OpenRecordset(sql, 3, "");
+    auto fields = deref(rs).Recordset();
+    const int32_t n = deref(fields).Count();
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < n; ++i) names.push_back(fields->Name(i));
+    while (!rs->IsEOF()) {
+      std::vector<Variant> values;
+      values.reserve(names.size());
+      for (const std::string& name : names) values.push_back(rs->FieldValue(name));
+      if (wanted.count(keyOf(values))) row(std::move(values));
+      rs->MoveNext();
+    }
+  }
+}
+
+// ---- settings -------------------------------------------------------------------------
+
+const TableSettings* Settings::find(const std::string& table) const {
+  auto it = tables_.find(foldCase(table));
+  return it == tables_.end() ? nullptr : &it->second;
+}
+
+TableSettings& Settings::at(const std::string& table) {
+  names_.emplace(foldCase(table), table);
+  return tables_[foldCase(table)];
+}
+
+void Settings::merge(const Settings& other) {
+  for (const auto& [folded, s] : other.tables_) {
+    TableSettings& mine = at(other.names_.at(folded));
+    if (!s.keys.empty()) mine.keys = s.keys;
+    for (const std::string& f : s.ignore)
+      if (!contains(mine.ignore, f)) mine.ignore.push_back(f);
+    if (!s.compare.empty()) mine.compare = s.compare;
+  }
+}
+
+// ---- discovery and counts -------------------------------------------------------------
+
+Verifier::Verifier(Members& members, Entries entries, Settings settings)
+    : members_(members), entries_(std::move(entries)), settings_(std::move(settings)) {}
+
+Survey Verifier::summarize() {
+  Survey s;
+  s.entries = {entries_.linked->Location(), entries_.second->Location()};
+  members_.setDB(entries_.linked);
+
+  // Catalogue tables of each entry; a grid's catalogue is no form of its own.
+  auto views = [&](db::cDatabase& conn, bool skipLinked) {
+    std::vector<std::string> out;
+    for (const db::TableRef& t : conn.Tables()) {
+      std::string name = deref(t).Name();
+      if (skipLinked && startsWithText(name, kLink)) continue;
+      if (conn.GetTableType(name) == db::kTableTypeView) out.push_back(name);
+    }
+    std::sort(out.begin(), out.end(), [](const std::string& a, const std::string& b) { return textCompare(a, b) < 0; });
+    return out;
+  };
+  auto gridViews = [&](const db::DatabaseRef& conn, const std::vector<std::string>& all) {
+    std::vector<std::string> out;
+    for (const std::string& v : all) {
+      Variant list(StringArray{}), d = connVariant(conn);
+      members_.call("GetOruGridList", {byVal(Variant(v)), byRef(list), byRef(d)});
+      const StringArray& l = list.stringArray();
+      if (l.allocated() && l.dims() == 2)
+        for (int32_t i = 0; i <= l.ubound(1); ++i)
+          if (!l.at(i, 1).empty()) out.push_back(l.at(i, 1));
+    }
+    return out;
+  };
+  const std::vector<std::string> all1 = views(*entries_.linked, true), all2 = views(*entries_.second, false);
+  const std::vector<std::string> grids1 = gridViews(entries_.linked, all1), grids2 = gridViews(entries_.second, all2);
+  std::vector<std::string> forms1, forms2;
+  for (const std::string& v : all1)
+    if (!contains(grids1, v)) forms1.push_back(v);
+  for (const std::string& v : all2)
+    if (!contains(grids2, v)) forms2.push_back(v);
+  for (const std::string& v : forms1)
+    if (!contains(forms2, v)) s.findings.push_back({"form", 1, "form " + v + " is only in entry 1"});
+  for (const std::string& v : forms2)
+    if (!contains(forms1, v)) s.findings.push_back({"form", 2, "form " + v + " is only in entry 2"});
+
+  std::vector<std::string> used;
+  for (const std::string& v : forms1)
+    if (contains(forms2, v)) s.forms.push_back(form(v, used));
+
+  // A setting for a table no form uses is a mistake of the user's, not a finding.
+  for (const auto& [folded, t] : settings_.all())
+    if (!contains(used, folded))
+      throw SettingsError("no form of both entries has the data table " + settings_.nameOf(folded) + " (given with --keys, --ignore or the survey file)");
+  return s;
+}
+
+TableSummary Verifier::form(const std::string& view, std::vector<std::string>& used) {
+  TableSummary t;
+  t.form = view;
+  t.view = view;
+  Variant d1 = connVariant(entries_.linked), d2 = connVariant(entries_.second);
+  t.table = toText(members_.call("GetOruDataTable", {byVal(Variant(view)), byRef(d1)}));
+  const std::string table2 = toText(members_.call("GetOruDataTable", {byVal(Variant(view)), byRef(d2)}));
+  if (t.table.empty()) {
+    t.notCompared = "not compared: the form has no data table";
+    return t;
+  }
+  used.push_back(foldCase(t.table));
+  if (!textEqual(t.table, table2)) {
+    t.notCompared = "not compared: the data table is " + t.table + " in entry 1 and " +
+                    (table2.empty() ? std::string("missing") : table2) + " in entry 2";
+    return t;
+  }
+
+  // Structure of the two forms.
+  entries_.linked->SetViewName(view);
+  entries_.second->SetViewName(view);
+  members_.setDB(entries_.linked);
+  {
+    Variant ext = connVariant(entries_.second), common(StringArray{});
+    const std::string report = toText(members_.call("CompareViewsStructure", {byRef(ext), byRef(common)}));
+    if (!report.empty()) t.findings.push_back({"structure", 0, "form " + view + ": " + report});
+  }
+
+  if (const TableSettings* ts = settings_.find(t.table)) t.keys = ts->keys;
+  if (t.keys.empty()) t.notCompared = "not compared: no match keys";
+  else countForm(t);
+
+  // Grids: by grid view, in both entries.
+  auto gridList = [&](const db::DatabaseRef& conn) {
+    std::vector<std::pair<std::string, std::string>> out;
+    Variant list(StringArray{}), d = connVariant(conn);
+    members_.call("GetOruGridList", {byVal(Variant(view)), byRef(list), byRef(d)});
+    const StringArray& l = list.stringArray();
+    if (l.allocated() && l.dims() == 2)
+      for (int32_t i = 0; i <= l.ubound(1); ++i)
+        if (!l.at(i, 1).empty()) out.emplace_back(l.at(i, 0), l.at(i, 1));
+    return out;
+  };
+  const auto g1 = gridList(entries_.linked), g2 = gridList(entries_.second);
+  auto has = [](const std::vector<std::pair<std::string, std::string>>& l, const std::string& gv) {
+    return std::any_of(l.begin(), l.end(), [&](const auto& p) { return textEqual(p.second, gv); });
+  };
+  for (const auto& [name, gv] : g1)
+    if (!has(g2, gv)) t.findings.push_back({"grid", 1, "grid " + name + " (" + gv + ") is only in entry 1"});
+  for (const auto& [name, gv] : g2)
+    if (!has(g1, gv)) t.findings.push_back({"grid", 2, "grid " + name + " (" + gv + ") is only in entry 2"});
+  for (const auto& [name, gv] : g1) {
+    if (!has(g2, gv)) continue;
+    TableSummary g;
+    g.grid = true;
+    g.form = name;
+    g.view = gv;
+    g.parentTable = t.table;
+    g.parentKeys = t.keys;
+    Variant a = connVariant(entries_.linked), b = connVariant(entries_.second);
+    g.table = toText(members_.call("GetOruDataTable", {byVal(Variant(gv)), byRef(a)}));
+    const std::string gt2 = toText(members_.call("GetOruDataTable", {byVal(Variant(gv)), byRef(b)}));
+    if (!g.table.empty()) used.push_back(foldCase(g.table));
+    const TableSettings* gs = g.table.empty() ? nullptr : settings_.find(g.table);
+    if (g.table.empty() || !textEqual(g.table, gt2))
+      g.notCompared = "not compared: the grid's data table is " + g.table + " in entry 1 and " + gt2 + " in entry 2";
+    else if (!t.notCompared.empty())
+      g.notCompared = "not compared: its form is not compared";
+    else if (!gs || gs->keys.empty())
+      g.notCompared = "not compared: no match keys";
+    else if (gs->keys.size() != 1)
+      throw SettingsError("a grid record is matched on one column within its parent; " + g.table + " was given " +
+                          joined(gs->keys, ","));
+    else {
+      g.keys = t.keys;
+      g.keys.push_back(gs->keys[0]);
+      countGrid(g, t);
+    }
+    t.grids.push_back(std::move(g));
+  }
+  entries_.linked->SetViewName("");
+  entries_.second->SetViewName("");
+  return t;
+}
+
+namespace {
+
+// The fields to compare of `table` in both entries: the common fields the structure member
+// lists (without the system's own), less keys, ignored fields and `skip`, or the fields the
+// settings name. Structure differences go into `findings`.
+std::vector<std::string> comparedFields(Members& members, db::cDatabase& conn, const std::string& table,
+                                        const TableSettings* ts, const std::vector<std::string>& skip,
+                                        std::vector<Finding>& findings) {
+  db::TableRef a = findTable(conn, table), b = findTable(conn, link(table));
+  if (!a) throw SettingsError("no table " + table + " in entry 1");
+  if (!b) throw SettingsError("no table " + table + " in entry 2");
+  Variant ta{ObjectRef(a)}, tb{ObjectRef(b)}, common(StringArray{}), select(int32_t{2});
+  const std::string report =
+      toText(members.call("CompareTablesStructure", {byRef(ta), byRef(tb), byRef(common), byRef(select)}));
+  if (!report.empty()) findings.push_back({"structure", 0, "table " + table + ": " + report});
+  const std::vector<std::string> names1 = fieldNames(a), names2 = fieldNames(b);
+  auto check = [&](const std::vector<std::string>& list, const char* what) {
+    for (const std::string& f : list) {
+      if (!contains(names1, f)) throw SettingsError("no column " + f + " in table " + table + " (entry 1), given in " + what);
+      if (!contains(names2, f)) throw SettingsError("no column " + f + " in table " + table + " (entry 2), given in " + what);
+    }
+  };
+  std::vector<std::string> out;
+  if (ts) {
+    check(ts->keys, "the keys");
+    check(ts->ignore, "the ignored fields");
+    check(ts->compare, "the compared fields");
+  }
+  const std::vector<std::string> base = ts && !ts->compare.empty() ? ts->compare : listOf(common.stringArray());
+  for (const std::string& f : base) {
+    if (isSystemColumn(f) || contains(skip, f)) continue;
+    if (ts && (contains(ts->keys, f) || contains(ts->ignore, f))) continue;
+    out.push_back(f);
+  }
+  return out;
+}
+
+}  // namespace
+
+void Verifier::countForm(TableSummary& t) {
+  progress("counting " + t.table);
+  db::cDatabase& conn = *entries_.linked;
+  const TableSettings* ts = settings_.find(t.table);
+  const std::vector<std::string> fields = comparedFields(members_, conn, t.table, ts, {}, t.findings);
+  const std::string t1 = t.table, t2 = link(t.table);
+  for (int e = 0; e < 2; ++e) {
+    const std::string tb = e == 0 ? t1 : t2;
+    auto c = counts(conn, "select count(*) as n, sum(iif(RecStatus = 1, 1, 0)) as a from " + br(tb), {"n", "a"});
+    t.records[e] = c[1];
+    t.deleted[e] = c[0] - c[1];
+  }
+  const bool unique = checkKeys(t);
+  std::string join;
+  for (const std::string& k : t.keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
+  join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
+  std::string sums, any;
+  std::vector<std::string> names{"pairs", "conflicting"};
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string d = differs(col(t1, fields[i]), col(t2, fields[i]));
+    sums += ", sum(iif(" + d + ", 1, 0)) as [d" + std::to_string(i) + "]";
+    any += (any.empty() ? "" : " or ") + d;
+    names.push_back("d" + std::to_string(i));
+  }
+  if (fields.empty()) any = "1 = 0";
+  auto c = counts(conn, "select count(*) as pairs, sum(iif(" + any + ", 1, 0)) as conflicting" + sums + " from " + br(t1) +
+                            " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1",
+                  names);
+  t.conflicting = c[1];
+  for (size_t i = 0; i < fields.size(); ++i) t.fields.push_back({fields[i], c[0], c[2 + i]});
+  // With keys unique in both entries every paired record has one partner; otherwise the
+  // records with a partner are counted apart, each way.
+  const int64_t m1 = unique ? c[0] : matchedCount(conn, t1, t2, t.keys, true);
+  const int64_t m2 = unique ? c[0] : matchedCount(conn, t2, t1, t.keys, true);
+  t.matched = m1;
+  t.missing = {t.records[0] - m1, t.records[1] - m2};
+}
+
+void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
+  progress("counting " + g.table);
+  db::cDatabase& conn = *entries_.linked;
+  const TableSettings* ts = settings_.find(g.table);
+  const std::string childKey = g.keys.back();
+  const std::vector<std::string> fields =
+      comparedFields(members_, conn, g.table, ts, {"FKey", childKey}, g.findings);
+  const std::string c1 = g.table, c2 = link(g.table), p1 = parent.table, p2 = link(parent.table);
+  auto under = [&](const std::string& c, const std::string& p) {
+    return col(c, "FKey") + " = " + col(p, "UniqueKey") + " and " + col(c, "RecStatus") + " = 1 and " +
+           col(p, "RecStatus") + " = 1";
+  };
+  std::array<bool, 2> gridUnique{true, true};
+  for (int e = 0; e < 2; ++e) {
+    const std::string c = e == 0 ? c1 : c2, p = e == 0 ? p1 : p2;
+    // Records and distinct keys in one statement: when they differ a key is used twice.
+    std::string groupCols;
+    for (const std::string& k : g.parentKeys) groupCols += col(p, k) + ", ";
+    groupCols += col(c, childKey);
+    auto r = counts(conn, "select count(*) as groups, sum(n) as records from (select count(*) as n from " + br(c) + ", " +
+                              br(p) + " where " + under(c, p) + " group by " + groupCols + ") as K",
+                    {"groups", "records"});
+    g.records[e] = r[1];
+    gridUnique[e] = r[0] == r[1];
+    g.deleted[e] = counts(conn, "select count(*) as n from " + br(c) + " where RecStatus <> 1 or RecStatus is null", {"n"})[0];
+  }
+  std::string pair = under(c1, p1) + " and " + under(c2, p2);
+  for (const std::string& k : g.parentKeys) pair += " and " + col(p1, k) + " = " + col(p2, k);
+  pair += " and " + col(c1, childKey) + " = " + col(c2, childKey);
+  std::string sums, any;
+  std::vector<std::string> names{"pairs", "conflicting"};
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string d = differs(col(c1, fields[i]), col(c2, fields[i]));
+    sums += ", sum(iif(" + d + ", 1, 0)) as [d" + std::to_string(i) + "]";
+    any += (any.empty() ? "" : " or ") + d;
+    names.push_back("d" + std::to_string(i));
+  }
+  if (fields.empty()) any = "1 = 0";
+  auto c = counts(conn, "select count(*) as pairs, sum(iif(" + any + ", 1, 0)) as conflicting" + sums + " from " +
+                            br(c1) + ", " + br(p1) + ", " + br(c2) + ", " + br(p2) + " where " + pair,
+                  names);
+  g.matched = c[0];
+  g.conflicting = c[1];
+  g.missing = {std::max<int64_t>(0, g.records[0] - c[0]), std::max<int64_t>(0, g.records[1] - c[0])};
+  for (size_t i = 0; i < fields.size(); ++i) g.fields.push_back({fields[i], c[0], c[2 + i]});
+
+  // The grid's conflicts are listed by the member, which compares every field of entry 1's
+  // grid table: when entry 2's lacks one, the member cannot list them.
+  db::TableRef a = findTable(conn, c1), b = findTable(conn, c2);
+  for (const std::string& f : fieldNames(a))
+    if (!isSystemColumn(f) && !contains(fieldNames(b), f))
+      g.findings.push_back({"structure", 2, "grid conflicts not listed: " + c1 + " of entry 2 has no field " + f});
+  checkKeys(g, &gridUnique);
+}
+
+bool Verifier::checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique) {
+  bool allUnique = true;
+  db::cDatabase& conn = *entries_.linked;
+  members_.setDB(entries_.linked);
+  for (int e = 1; e <= 2; ++e) {
+    const std::string table = e == 1 ? t.table : link(t.table);
+    const std::string name = t.table + " (" + entryName(e) + ")";
+    std::vector<std::string> own = t.grid ? std::vector<std::string>{t.keys.back()} : t.keys;
+    bool qualified = true;
+    for (const std::string& k : own) {
+      Variant oru(true), ext = connVariant(entries_.linked);
+      qualified = toBoolean(members_.call("IsQualifiedMatchKey", {byVal(Variant(k)), byVal(Variant(table)), byRef(oru), byRef(ext)})) && qualified;
+    }
+    if (!qualified) {
+      std::string empty;
+      for (const std::string& k : own) empty += (empty.empty() ? "" : " or ") + col(table, k) + " is null";
+      db::RecordsetRef rs = conn.OpenRecordset("select " + col(table, "UniqueKey") + " as u from " + br(table) +
+                                                   " where (" + empty + " and RecStatus = 1) or RecStatus is null order by " +
+                                                   col(table, "UniqueKey"),
+                                               3, "");
+      std::vector<std::string> shown;
+      int64_t total = 0;
+      for (; !deref(rs).IsEOF(); rs->MoveNext(), ++total)
+        if (shown.size() < kListedValues) shown.push_back("UniqueKey=" + concatText(rs->FieldValue("u")));
+      t.findings.push_back({"keys", e, name + ": " + std::to_string(total) + " record" + (total == 1 ? "" : "s") +
+                                           " with an empty key (" + joined(own, ", ") + "): " + summaryOfValues(shown, total)});
+    }
+    // Unique: a form's keys among its active records, a grid's key within each parent.
+    bool unique = true;
+    if (!t.grid) {
+      Variant list(arrayOf(t.keys)), oru(true), tableName(table), ext = connVariant(entries_.linked);
+      unique = toBoolean(members_.call("IsMatchKeyUnique", {byRef(list), byRef(oru), byRef(tableName), byRef(ext)}));
+    }
+    std::string groupCols, from = br(table), where = col(table, "RecStatus") + " = 1";
+    std::vector<std::string> shownKeys;
+    if (t.grid) {
+      const std::string p = e == 1 ? t.parentTable : link(t.parentTable);
+      from += ", " + br(p);
+      where += " and " + col(table, "FKey") + " = " + col(p, "UniqueKey") + " and " + col(p, "RecStatus") + " = 1";
+      for (const std::string& k : t.parentKeys) groupCols += (groupCols.empty() ? "" : ", ") + col(p, k);
+    }
+    for (const std::string& k : own) groupCols += (groupCols.empty() ? "" : ", ") + col(table, k);
+    if (t.grid) unique = gridUnique && (*gridUnique)[e - 1];
+    if (!unique) {
+      db::RecordsetRef rs = conn.OpenRecordset("select " + groupCols + ", count(*) as [n~] from " + from + " where " + where +
+                                                   " group by " + groupCols + " having count(*) > 1 order by " + groupCols,
+                                               3, "");
+      auto fs = deref(rs).Recordset();
+      std::vector<std::string> shown;
+      int64_t total = 0;
+      for (; !rs->IsEOF(); rs->MoveNext(), ++total) {
+        if (shown.size() >= kListedValues) continue;
+        std::vector<Variant> v;
+        for (int32_t i = 0; i + 1 < deref(fs).Count(); ++i) v.push_back(rs->FieldValue(fs->Name(i)));
+        shown.push_back(keyText(t.keys, v) + " (" + concatText(rs->FieldValue("n~")) + " records)");
+      }
+      if (total > 0)
+        t.findings.push_back({"keys", e, name + ": " + std::to_string(total) + " key value" + (total == 1 ? "" : "s") +
+                                             " used by more than one record: " + summaryOfValues(shown, total)});
+      allUnique = allUnique && total == 0;
+    }
+  }
+  return allUnique;
+}
+
+// ---- records ---------------------------------------------------------------------------
+
+namespace {
+
+// Pairs entry-1 rows with the entry-2 rows fetched for their keys, a batch at a time: one pass
+// over the batch (indexed by key) and one over the fetched rows; rows are handed on in
+// entry-1 order with their partner (nullptr when entry 2 has none).
+class Pairing {
+ public:
+  using Fetch = std::function<void(const std::vector<std::vector<Variant>>&,
+                                   const std::function<void(std::vector<Variant>&&)>&)>;
+  Pairing(size_t nKeys, std::function<void(std::vector<Variant>&, std::vector<Variant>*)> pair)
+      : nKeys_(nKeys), pair_(std::move(pair)) {}
+
+  void add(std::vector<Variant>&& row) { batch_.push_back(std::move(row)); }
+  bool full() const { return batch_.size() >= kBatch; }
+
+  void flush(const Fetch& fetch) {
+    if (batch_.empty()) return;
+    std::unordered_map<std::string, std::vector<size_t>> at;
+    for (size_t i = 0; i < batch_.size(); ++i) at[key(batch_[i])].push_back(i);
+    std::vector<std::optional<std::vector<Variant>>> partner(batch_.size());
+    fetch(batch_, [&](std::vector<Variant>&& row) {
+      auto it = at.find(key(row));
+      if (it == at.end()) return;
+      // The first partner of a key pairs with every entry-1 row of that key.
+      for (size_t i : it->second)
+        if (!partner[i]) partner[i] = row;
+    });
+    for (size_t i = 0; i < batch_.size(); ++i) pair_(batch_[i], partner[i] ? &*partner[i] : nullptr);
+    batch_.clear();
+  }
+
+ private:
+  std::string key(const std::vector<Variant>& row) const {
+    std::string k;
+    for (size_t i = 0; i < nKeys_ && i < row.size(); ++i) k += foldCase(concatText(row[i])) + '\x1f';
+    return k;
+  }
+
+  size_t nKeys_;
+  std::function<void(std::vector<Variant>&, std::vector<Variant>*)> pair_;
+  std::vector<std::vector<Variant>> batch_;
+};
+
+// Reads a recordset record by record: its column names once, then each record's values.
+void eachRow(const db::RecordsetRef& rs, std::vector<std::string>& columns,
+             const std::function<void(std::vector<Variant>&&)>& row) {
+  columns.clear();
+  if (!rs) return;
+  auto fs = rs->Recordset();
+  for (int32_t i = 0; i < deref(fs).Count(); ++i) columns.push_back(fs->Name(i));
+  if (rs->IsBOF() && rs->IsEOF()) return;
+  while (!rs->IsEOF()) {
+    std::vector<Variant> v;
+    v.reserve(columns.size());
+    for (const std::string& c : columns) v.push_back(rs->FieldValue(c));
+    row(std::move(v));
+    rs->MoveNext();
+  }
+}
+
+db::RecordsetRef recordset(const Variant& v) {
+  return v.isObject() ? std::dynamic_pointer_cast<db::cRecordset>(v.object()) : nullptr;
+}
+
+std::string withoutAlias(const std::string& c, bool& main) {
+  main = false;
+  for (const char* suffix : {"~Main", "~Grid"}) {
+    const std::string s = suffix;
+    if (c.size() > s.size() && textEqual(c.substr(c.size() - s.size()), s)) {
+      main = s == "~Main";
+      return c.substr(0, c.size() - s.size());
+    }
+  }
+  return c;
+}
+
+}  // namespace
+
+void Verifier::stream(const Survey& s, Sink& sink) {
+  sink.summary(s);
+  for (const TableSummary& f : s.forms) {
+    sink.beginTable(f);
+    if (f.notCompared.empty()) streamForm(f, sink);
+    sink.endTable(f);
+    for (const TableSummary& g : f.grids) {
+      sink.beginTable(g);
+      if (g.notCompared.empty()) streamGrid(g, sink);
+      sink.endTable(g);
+    }
+  }
+  sink.finish(s);
+  progress("");
+}
+
+void Verifier::streamForm(const TableSummary& t, Sink& sink) {
+  progress("listing the records of " + t.table);
+  db::DatabaseRef conn = entries_.linked;
+  const std::string t1 = t.table, t2 = link(t.table);
+  std::vector<std::string> fields;
+  for (const FieldCount& f : t.fields) fields.push_back(f.field);
+  if (fields.empty()) return;
+  auto rows = [&](const std::string& a, const std::string& b, int32_t kind) {
+    Variant keys(arrayOf(t.keys)), f(arrayOf(fields)), d = connVariant(conn);
+    return recordset(members_.call("GetTblDiffRecRS", {byVal(Variant(a)), byVal(Variant(b)), byRef(keys), byRef(f),
+                                                       byVal(Variant(kind)), byVal(Variant(true)), byRef(d)}));
+  };
+  const size_t nk = t.keys.size();
+  std::vector<std::string> columns;
+  Pairing pairing(nk, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
+    Record r1{&columns, one, keyText(t.keys, one)};
+    std::vector<bool> diff(columns.size(), false);
+    Record r2{&columns, two ? *two : std::vector<Variant>(columns.size(), Variant(Null{})), r1.key};
+    for (size_t c = nk; c < columns.size(); ++c) {
+      const std::string a = concatText(one[c]), b = concatText(r2.values[c]);
+      diff[c] = entries_.caseSensitive ? a != b : !textEqual(a, b);
+    }
+    sink.conflict(r1, r2, diff);
+  });
+  std::vector<std::string> keyCols, select;
+  for (const std::string& k : t.keys) keyCols.push_back(col(t2, k));
+  auto fetch = [&](const std::vector<std::vector<Variant>>& batch, const std::function<void(std::vector<Variant>&&)>& row) {
+    select.clear();
+    for (const std::string& c : columns) select.push_back(col(t2, c));
+    fetchByKey(*conn, br(t2), keyCols, select, col(t2, "RecStatus") + " = 1", batch, row);
+  };
+  eachRow(rows(t1, t2, 1), columns, [&](std::vector<Variant>&& row) {
+    pairing.add(std::move(row));
+    if (pairing.full()) pairing.flush(fetch);
+  });
+  pairing.flush(fetch);
+  std::vector<std::string> cols2;
+  eachRow(rows(t1, t2, 2), columns, [&](std::vector<Variant>&& row) {
+    sink.unpaired(1, Record{&columns, row, keyText(t.keys, row)});
+  });
+  eachRow(rows(t2, t1, 2), cols2, [&](std::vector<Variant>&& row) {
+    sink.unpaired(2, Record{&cols2, row, keyText(t.keys, row)});
+  });
+}
+
+void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
+  progress("listing the records of " + g.table);
+  db::DatabaseRef conn = entries_.linked;
+  members_.setDB(conn);
+  const std::string c1 = g.table, c2 = link(g.table), p1 = g.parentTable, p2 = link(g.parentTable);
+  const std::string childKey = g.keys.back();
+  auto rows = [&](const std::string& pa, const std::string& ca, const std::string& pb, const std::string& cb, int32_t kind) {
+    Variant keys(arrayOf(g.parentKeys));
+    return recordset(members_.call("GetTblDiffGridRS", {byVal(Variant(pa)), byVal(Variant(ca)), byVal(Variant(pb)),
+                                                        byVal(Variant(cb)), byVal(Variant(childKey)), byRef(keys),
+                                                        byVal(Variant(kind))}));
+  };
+  const size_t nk = g.keys.size();
+  const bool listable = std::none_of(g.findings.begin(), g.findings.end(),
+                                     [](const Finding& f) { return f.text.rfind("grid conflicts not listed", 0) == 0; });
+  std::vector<std::string> columns;
+  // Columns of the listed records that hold compared values (not keys, not FKey).
+  std::vector<bool> compared;
+  auto setCompared = [&] {
+    compared.assign(columns.size(), false);
+    for (size_t c = nk; c < columns.size(); ++c) {
+      bool main = false;
+      const std::string base = withoutAlias(columns[c], main);
+      compared[c] = !main && std::any_of(g.fields.begin(), g.fields.end(),
+                                         [&](const FieldCount& f) { return textEqual(f.field, base); });
+    }
+  };
+  Pairing pairing(nk, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
+    Record r1{&columns, one, keyText(g.keys, one)};
+    Record r2{&columns, two ? *two : std::vector<Variant>(columns.size(), Variant(Null{})), r1.key};
+    std::vector<bool> diff(columns.size(), false);
+    bool any = false;
+    for (size_t c = 0; c < columns.size(); ++c) {
+      if (!compared[c]) continue;
+      const std::string a = concatText(one[c]), b = concatText(r2.values[c]);
+      diff[c] = (one[c].isNull() != r2.values[c].isNull()) || (entries_.caseSensitive ? a != b : !textEqual(a, b));
+      any = any || diff[c];
+    }
+    // A record that differs only in ignored fields is no conflict here.
+    if (any || !two) sink.conflict(r1, r2, diff);
+  });
+  std::vector<std::string> keyCols, select;
+  for (const std::string& k : g.parentKeys) keyCols.push_back(col(p2, k));
+  keyCols.push_back(col(c2, childKey));
+  auto fetch = [&](const std::vector<std::vector<Variant>>& batch, const std::function<void(std::vector<Variant>&&)>& row) {
+    select.clear();
+    for (size_t c = 0; c < columns.size(); ++c) {
+      bool main = false;
+      const std::string base = withoutAlias(columns[c], main);
+      select.push_back(c < g.parentKeys.size() || main ? col(p2, base) : col(c2, base));
+    }
+    fetchByKey(*conn, br(c2) + ", " + br(p2), keyCols, select,
+               col(c2, "FKey") + " = " + col(p2, "UniqueKey") + " and " + col(c2, "RecStatus") + " = 1 and " +
+                   col(p2, "RecStatus") + " = 1",
+               batch, row);
+  };
+  if (listable) {
+    eachRow(rows(p1, c1, p2, c2, 1), columns, [&](std::vector<Variant>&& row) {
+      if (compared.size() != columns.size()) setCompared();
+      pairing.add(std::move(row));
+      if (pairing.full()) pairing.flush(fetch);
+    });
+    pairing.flush(fetch);
+  }
+  std::vector<std::string> cols2;
+  eachRow(rows(p1, c1, p2, c2, 2), columns, [&](std::vector<Variant>&& row) {
+    sink.unpaired(1, Record{&columns, row, keyText(g.keys, row)});
+  });
+  eachRow(rows(p2, c2, p1, c1, 2), cols2, [&](std::vector<Variant>&& row) {
+    sink.unpaired(2, Record{&cols2, row, keyText(g.keys, row)});
+  });
+}
+
+}  // namespace ovt::verify

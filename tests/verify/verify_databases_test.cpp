@@ -1,0 +1,511 @@
+// `ovtbldiff verify` on real databases of every engine: the demo survey and a survey with two
+// grids, key problems, a form in one entry only and a structure difference. Every count of the
+// JSON report is checked against values worked out by hand from the rows below; the long csv
+// and the xlsx workbook are read back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/tool_run.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
+#include "ovtbldiff/verify.h"
+#include "support/engines.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using ovt::test::runTool;
+using ovt::test::ToolRun;
+
+// Copies every table of a SQLite file into `to` (types by their codes, values as literals).
+void copyTables(const std::string& file, const ovt::db::DatabaseRef& to) {
+  auto from = ovt::db::OpenSqlite(file);
+  for (const auto& t : from->Tables()) {
+    std::string create, names;
+    for (const auto& f : t->Fields()->Items()) {
+      const int32_t type = f->DataType();
+      const char* jet = type == ovt::db::adInteger ? "long" : type == ovt::db::adDouble ? "double" : "text(200)";
+      create += (create.empty() ? "" : ", ") + ("[" + f->Name() + "] ") + jet;
+      names += (names.empty() ? "" : ", ") + ("[" + f->Name() + "]");
+    }
+    ASSERT_TRUE(to->Execute("create table [" + t->Name() + "] (" + create + ")")) << to->LastFailure();
+    auto rs = from->OpenRecordset("select * from [" + t->Name() + "]", 3, "");
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      std::string values;
+      for (const auto& f : t->Fields()->Items())
+        values += (values.empty() ? "" : ", ") + ovt::verify::literal(rs->FieldValue(f->Name()));
+      ASSERT_TRUE(to->Execute("insert into [" + t->Name() + "] (" + names + ") values (" + values + ")"))
+          << to->LastFailure();
+    }
+  }
+}
+
+class Verify : public ovt::test::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    one_ = entries().firstLocation();
+    two_ = entries().secondLocation();
+  }
+
+  ToolRun tool(const std::string& args) { return runTool(dir_.path(), args); }
+  std::string entriesArgs() const { return "'" + one_ + "' '" + two_ + "'"; }
+
+  // The demo's two entries in this engine's entries, and its survey file in the folder.
+  void demo() {
+    ToolRun r = tool("demo d");
+    ASSERT_EQ(r.code, 0) << r.err;
+    copyTables(dir_.file("d/entry1.db"), ovt::test::openLocation(one_));
+    copyTables(dir_.file("d/entry2.db"), ovt::test::openLocation(two_));
+  }
+
+  Json json(const std::string& args, int expectedCode = 1) {
+    ToolRun r = tool("verify " + entriesArgs() + " " + args + " --format json");
+    EXPECT_EQ(r.code, expectedCode) << r.err << r.out;
+    try {
+      return Json::parse(r.out);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what() << "\n" << r.out;
+      return Json();
+    }
+  }
+
+  std::string read(const std::string& name) {
+    std::stringstream ss;
+    ss << std::ifstream(dir_.file(name)).rdbuf();
+    return ss.str();
+  }
+
+  ovt::test::TempDir dir_;
+  std::string one_, two_;
+};
+
+// The counts of a table object: records, deleted, matched, conflicting, missing, values.
+struct Counts {
+  std::vector<int64_t> records, deleted;
+  int64_t matched, conflicting;
+  std::vector<int64_t> missing;
+  int64_t compared, differing;
+};
+
+void expectCounts(const Json& t, const Counts& c) {
+  SCOPED_TRACE(t.value("table", std::string("?")));
+  EXPECT_EQ(t["records"], Json(c.records));
+  EXPECT_EQ(t["deleted"], Json(c.deleted));
+  EXPECT_EQ(t["matched"], c.matched);
+  EXPECT_EQ(t["conflicting"], c.conflicting);
+  EXPECT_EQ(t["missing"], Json(c.missing));
+  EXPECT_EQ(t["values_compared"], c.compared);
+  EXPECT_EQ(t["values_differing"], c.differing);
+  EXPECT_DOUBLE_EQ(t["agreement"].get<double>(), double(c.compared - c.differing) / double(c.compared));
+}
+
+// "field:compared/differing" for each field, in order.
+std::string fields(const Json& t) {
+  std::string out;
+  for (const Json& f : t["fields"])
+    out += f["field"].get<std::string>() + ":" + std::to_string(f["compared"].get<int64_t>()) + "/" +
+           std::to_string(f["differing"].get<int64_t>()) + " ";
+  return out;
+}
+
+// "record[differs,...]" per conflict and "entry:record" per unpaired record.
+std::string listed(const Json& t) {
+  std::string out;
+  for (const Json& c : t["conflicts"]) {
+    out += c["record"].get<std::string>() + "[";
+    for (const Json& d : c["differs"]) out += d.get<std::string>() + ",";
+    out += "] ";
+  }
+  out += "| ";
+  // Records without partner in key order of each engine (Null sorts first or last): sorted here.
+  std::vector<std::string> unpaired;
+  for (const Json& u : t["unpaired"]) unpaired.push_back(std::to_string(u["entry"].get<int>()) + ":" + u["record"].get<std::string>());
+  std::sort(unpaired.begin(), unpaired.end());
+  for (const std::string& u : unpaired) out += u + " ";
+  return out;
+}
+
+TEST_P(Verify, DemoCountsAgainstTheHandCountedValues) {
+  demo();
+  const Json j = json("--survey d/survey.toml");
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(j["entries"], Json({one_, two_}));
+  EXPECT_EQ(j["agrees"], false);
+  ASSERT_EQ(j["forms"].size(), 1u);
+  const Json& house = j["forms"][0];
+  EXPECT_EQ(house["form"], "viewHouse");
+  EXPECT_EQ(house["table"], "House");
+  EXPECT_EQ(house["keys"], Json({"HouseNo"}));
+  // 101..107 in both; 103 Rooms, 105 HeadName, 107 Village and WaterSource differ; 108 and 109 alone.
+  expectCounts(house, {{8, 8}, {0, 0}, 7, 3, {1, 1}, 28, 4});
+  EXPECT_EQ(fields(house), "HeadName:7/1 Village:7/1 Rooms:7/1 WaterSource:7/1 ");
+  EXPECT_EQ(listed(house),
+            "HouseNo=103[Rooms,] HouseNo=105[HeadName,] HouseNo=107[Village,WaterSource,] | 1:HouseNo=108 2:HouseNo=109 ");
+  // Both entries side by side, as objects keyed by column.
+  EXPECT_EQ(house["conflicts"][0]["entry1"]["Rooms"], 4);
+  EXPECT_EQ(house["conflicts"][0]["entry2"]["Rooms"], 5);
+  EXPECT_EQ(house["unpaired"][1]["entry2"]["HeadName"], "Rose Akinyi");
+  EXPECT_TRUE(house["unpaired"][1]["entry1"].is_null());
+
+  ASSERT_EQ(house["grids"].size(), 1u);
+  const Json& members = house["grids"][0];
+  EXPECT_EQ(members["grid"], "Members");
+  EXPECT_EQ(members["table"], "Member");
+  EXPECT_EQ(members["keys"], Json({"HouseNo", "LineNo"}));
+  // 14 and 13 members; 12 pairs; Kevin's age and Fatma's name differ; Faith and 108's David
+  // have no partner in entry 2, 109's Rose none in entry 1.
+  expectCounts(members, {{14, 13}, {0, 0}, 12, 2, {2, 1}, 36, 2});
+  EXPECT_EQ(fields(members), "MemberName:12/1 Sex:12/0 Age:12/1 ");
+  EXPECT_EQ(listed(members),
+            "HouseNo=102;LineNo=3[Age,] HouseNo=105;LineNo=1[MemberName,] | "
+            "1:HouseNo=104;LineNo=3 1:HouseNo=108;LineNo=1 2:HouseNo=109;LineNo=1 ");
+  EXPECT_EQ(members["conflicts"][0]["entry1"]["Age"], 9);
+  EXPECT_EQ(members["conflicts"][0]["entry2"]["Age"], 10);
+}
+
+TEST_P(Verify, DemoSummaryAndLongCsv) {
+  demo();
+  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.out.find("The entries differ."), std::string::npos) << r.out;
+  // House: 8 and 8 records, 7 matched, 3 conflicting, 1 missing each way, 24 of 28 values agree.
+  std::string house;
+  for (const std::string& l : r.lines())
+    if (house.empty() && l.rfind("House ", 0) == 0) house = l;
+  std::istringstream words(house);
+  std::string w, all;
+  while (words >> w) all += w + " ";
+  EXPECT_EQ(all, "House HouseNo 8 8 7 3 1 1 28 24 85.7% ") << r.out;
+  EXPECT_NE(r.out.find("Conflicts in House (3)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("House: 7 matched, 3 conflicting, 1 missing in entry 2, 1 missing in entry 1; 24 of 28 values "
+                       "agree (85.7%)\n"),
+            std::string::npos)
+      << r.out;
+
+  r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format csv --output long.csv");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(read("long.csv"),
+            "table,record,field,entry1,entry2,choose\n"
+            "House,HouseNo=103,Rooms,4,5,\n"
+            "House,HouseNo=105,HeadName,Fatuma Hassan,Fatma Hassan,\n"
+            "House,HouseNo=107,Village,Thika,Thika Town,\n"
+            "House,HouseNo=107,WaterSource,Tap,Borehole,\n"
+            "House,HouseNo=108,,present,missing,\n"
+            "House,HouseNo=109,,missing,present,\n"
+            "Member,HouseNo=102;LineNo=3,Age,9,10,\n"
+            "Member,HouseNo=105;LineNo=1,MemberName,Fatuma Hassan,Fatma Hassan,\n"
+            "Member,HouseNo=104;LineNo=3,,present,missing,\n"
+            "Member,HouseNo=108;LineNo=1,,present,missing,\n"
+            "Member,HouseNo=109;LineNo=1,,missing,present,\n");
+}
+
+TEST_P(Verify, DemoWorkbookReadBack) {
+  demo();
+  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format xlsx --output v.xlsx");
+  ASSERT_EQ(r.code, 1) << r.err;
+  // openpyxl reads the workbook: sheets, the House summary row, and the highlighted cells.
+  std::ofstream(dir_.file("read.py")) << R"(import openpyxl, sys
+wb = openpyxl.load_workbook(sys.argv[1])
+print(wb.sheetnames)
+s = wb["Summary"]
+for row in s.iter_rows(values_only=True):
+    if row[0] == "House":
+        print(row[2:10])
+        break
+h = wb["House"]
+marked = []
+for row in h.iter_rows():
+    for c in row:
+        if c.fill is not None and c.fill.fill_type == "solid":
+            marked.append((row[1].value, h.cell(row=2, column=c.column).value, c.value))
+print(marked)
+)";
+  const std::string out = dir_.file("read.txt");
+  ASSERT_EQ(std::system(("/usr/bin/python3 '" + dir_.file("read.py") + "' '" + dir_.file("v.xlsx") + "' > '" + out + "'").c_str()), 0);
+  EXPECT_EQ(read("read.txt"),
+            "['Summary', 'House', 'Member']\n"
+            "(8, 8, 7, 3, 1, 1, 28, 4)\n"
+            "[(1, 'Rooms', 4), (2, 'Rooms', 5), (1, 'HeadName', 'Fatuma Hassan'), (2, 'HeadName', 'Fatma Hassan'), "
+            "(1, 'Village', 'Thika'), (1, 'WaterSource', 'Tap'), (2, 'Village', 'Thika Town'), (2, 'WaterSource', 'Borehole')]\n");
+}
+
+// The second survey: form Farm (keys Region, FarmNo) with the grids Crops (key CropNo) and
+// Animals (key Kind); entry 2's Farm has a field Phone more; form Visit only in entry 1.
+const char* kFarmForm[] = {
+    "create table viewFarm (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+    "insert into viewFarm values ('DATA1', 'SOURCE', 0, 'Farm')",
+    "insert into viewFarm values ('Region', 'TEXT', 1, '')",
+    "insert into viewFarm values ('FarmNo', 'NUMBER', 1, '')",
+    "insert into viewFarm values ('Owner', 'TEXT', 1, '')",
+    "insert into viewFarm values ('Acres', 'NUMBER', 1, '')",
+    "insert into viewFarm values ('Crops', 'GRID', 2, 'DATA2')",
+    "insert into viewFarm values ('DATA2', 'SOURCE', 0, 'gvCrop')",
+    "insert into viewFarm values ('Animals', 'GRID', 3, 'DATA3')",
+    "insert into viewFarm values ('DATA3', 'SOURCE', 0, 'gvAnimal')",
+    "create table gvCrop (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+    "insert into gvCrop values ('DATA1', 'SOURCE', 0, 'Crop')",
+    "insert into gvCrop values ('CropNo', 'NUMBER', 1, '')",
+    "insert into gvCrop values ('CropName', 'TEXT', 1, '')",
+    "insert into gvCrop values ('Area', 'NUMBER', 1, '')",
+    "create table gvAnimal (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+    "insert into gvAnimal values ('DATA1', 'SOURCE', 0, 'Animal')",
+    "insert into gvAnimal values ('Kind', 'TEXT', 1, '')",
+    "insert into gvAnimal values ('Heads', 'NUMBER', 1, '')",
+    "create table Crop (UniqueKey long, RecStatus long, FKey long, CropNo long, CropName text(20), Area long)",
+    "create table Animal (UniqueKey long, RecStatus long, FKey long, Kind text(20), Heads long)",
+};
+
+class VerifyFarm : public Verify {
+ protected:
+  void SetUp() override {
+    Verify::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
+    for (auto* db : {&a, &b})
+      for (const char* s : kFarmForm) ASSERT_TRUE((*db)->Execute(s)) << s << ": " << (*db)->LastFailure();
+    ovt::test::runAll(a, {
+        "create table Farm (UniqueKey long, RecStatus long, Region text(10), FarmNo long, Owner text(20), Acres long)",
+        "insert into Farm values (1, 1, 'North', 1, 'Ann', 10)",
+        "insert into Farm values (2, 1, 'North', 2, 'Bob', 20)",
+        "insert into Farm values (3, 1, 'North', 2, 'Bob', 20)",  // the same keys twice
+        "insert into Farm values (4, 1, 'South', 1, 'Cid', 30)",
+        "insert into Farm values (5, 0, 'South', 2, 'Dee', 40)",  // marked deleted
+        "insert into Crop values (1, 1, 1, 1, 'Maize', 2)",
+        "insert into Crop values (2, 1, 1, 2, 'Beans', 1)",
+        "insert into Crop values (3, 1, 4, 1, 'Rice', 3)",
+        "insert into Crop values (4, 0, 4, 3, 'Sorghum', 1)",  // marked deleted
+        "insert into Animal values (1, 1, 1, 'cow', 3)",
+        "insert into Animal values (2, 1, 2, 'goat', 5)",
+        "create table viewVisit (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+        "insert into viewVisit values ('DATA1', 'SOURCE', 0, 'Visit')",
+        "insert into viewVisit values ('VisitNo', 'NUMBER', 1, '')",
+        "create table Visit (UniqueKey long, RecStatus long, VisitNo long)",
+    });
+    ovt::test::runAll(b, {
+        "insert into viewFarm values ('Phone', 'TEXT', 1, '')",
+        "create table Farm (UniqueKey long, RecStatus long, Region text(10), FarmNo long, Owner text(20), Acres long, "
+        "Phone text(20))",
+        "insert into Farm values (11, 1, 'North', 1, 'Ann', 12, '555')",  // Acres differs
+        "insert into Farm values (12, 1, 'North', 2, 'BOB', 20, null)",   // differs in case only
+        "insert into Farm values (13, 1, 'South', 1, 'Cid', 30, null)",
+        "insert into Farm values (14, 1, 'South', null, 'Eve', 50, null)",  // empty key
+        "insert into Farm values (15, 1, 'South', 2, 'Dee', 40, null)",  // active here, deleted in entry 1
+        "insert into Crop values (11, 1, 11, 1, 'Maize', 2)",
+        "insert into Crop values (12, 1, 11, 2, 'Beans', 4)",  // Area differs
+        "insert into Crop values (13, 1, 13, 1, 'Rice', 3)",
+        "insert into Crop values (14, 1, 13, 2, 'Tea', 1)",  // only here
+        "insert into Animal values (11, 1, 11, 'Cow', 4)",  // key in another case; Heads differs
+        "insert into Animal values (12, 1, 12, 'goat', 5)",
+    });
+  }
+  const std::string keys_ = "--keys Farm=Region,FarmNo --keys Crop=CropNo --keys Animal=Kind";
+};
+
+const Json* findTable(const Json& list, const std::string& table) {
+  for (const Json& t : list)
+    if (t["table"] == table) return &t;
+  return nullptr;
+}
+
+std::string findingTexts(const Json& list, const std::string& kind) {
+  std::string out;
+  for (const Json& f : list)
+    if (f["kind"] == kind) out += (f["entry"].is_null() ? std::string("-") : std::to_string(f["entry"].get<int>())) + " " +
+                                  f["text"].get<std::string>() + "\n";
+  return out;
+}
+
+TEST_P(VerifyFarm, TwoGridsKeyProblemsOneSidedFormAndStructure) {
+  const Json j = json(keys_);
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(findingTexts(j["findings"], "form"), "1 form viewVisit is only in entry 1\n");
+  ASSERT_EQ(j["forms"].size(), 1u);
+  const Json& farm = j["forms"][0];
+  EXPECT_EQ(farm["keys"], Json({"Region", "FarmNo"}));
+  // Entry 1: 4 active (2 and 3 share their keys), 1 deleted. Entry 2: 5 active. Pairs: 1-11,
+  // 2-12, 3-12, 4-13; only 1-11 differs (Acres). Entry 2's 14 (no FarmNo) and 15 (its partner
+  // is deleted in entry 1) have no partner.
+  expectCounts(farm, {{4, 5}, {1, 0}, 4, 1, {0, 2}, 8, 1});
+  EXPECT_EQ(fields(farm), "Owner:4/0 Acres:4/1 ");
+  EXPECT_EQ(listed(farm), "Region=North;FarmNo=1[Acres,] | 2:Region=South;FarmNo= 2:Region=South;FarmNo=2 ");
+  EXPECT_EQ(farm["conflicts"][0]["entry2"]["Acres"], 12);
+  const std::string keys = findingTexts(farm["findings"], "keys");
+  EXPECT_EQ(keys,
+            "1 Farm (entry 1): 1 key value used by more than one record: Region=North;FarmNo=2 (2 records)\n"
+            "2 Farm (entry 2): 1 record with an empty key (Region, FarmNo): UniqueKey=14\n");
+  const std::string structure = findingTexts(farm["findings"], "structure");
+  EXPECT_NE(structure.find("form viewFarm: "), std::string::npos) << structure;
+  EXPECT_NE(structure.find("table Farm: "), std::string::npos) << structure;
+  EXPECT_NE(structure.find("Phone"), std::string::npos) << structure;
+
+  ASSERT_EQ(farm["grids"].size(), 2u);
+  const Json* crop = findTable(farm["grids"], "Crop");
+  const Json* animal = findTable(farm["grids"], "Animal");
+  ASSERT_TRUE(crop && animal);
+  EXPECT_EQ((*crop)["keys"], Json({"Region", "FarmNo", "CropNo"}));
+  // Crops: 3 and 4 active under active parents, 1 deleted in entry 1; 3 pairs, Beans' Area differs; Tea only in entry 2.
+  expectCounts(*crop, {{3, 4}, {1, 0}, 3, 1, {0, 1}, 6, 1});
+  EXPECT_EQ(fields(*crop), "CropName:3/0 Area:3/1 ");
+  EXPECT_EQ(listed(*crop), "Region=North;FarmNo=1;CropNo=2[Area,] | 2:Region=South;FarmNo=1;CropNo=2 ");
+  // Animals: cow and Cow pair (keys compare as text does), Heads differs; goat agrees.
+  expectCounts(*animal, {{2, 2}, {0, 0}, 2, 1, {0, 0}, 2, 1});
+  EXPECT_EQ(fields(*animal), "Heads:2/1 ");
+  EXPECT_EQ(listed(*animal), "Region=North;FarmNo=1;Kind=cow[Heads,] | ");
+  EXPECT_EQ((*animal)["conflicts"][0]["entry2"]["Heads"], 4);
+}
+
+TEST_P(VerifyFarm, IgnoredFieldsNoKeysAndCaseSensitivity) {
+  // Without keys the tables are reported, not compared.
+  Json j = json("");
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(j["forms"][0]["not_compared"], "not compared: no match keys");
+  EXPECT_EQ(j["forms"][0]["grids"][0]["not_compared"], "not compared: its form is not compared");
+
+  // Ignoring Acres and Area leaves Farm and Crops without differing values.
+  j = json(keys_ + " --ignore Farm.Acres,Crop.Area");
+  const Json& farm = j["forms"][0];
+  expectCounts(farm, {{4, 5}, {1, 0}, 4, 0, {0, 2}, 4, 0});
+  EXPECT_EQ(listed(farm), "| 2:Region=South;FarmNo= 2:Region=South;FarmNo=2 ");
+  const Json* crop = findTable(farm["grids"], "Crop");
+  ASSERT_TRUE(crop);
+  expectCounts(*crop, {{3, 4}, {1, 0}, 3, 0, {0, 1}, 3, 0});
+  EXPECT_EQ(listed(*crop), "| 2:Region=South;FarmNo=1;CropNo=2 ");
+
+  // Case-sensitive: Bob and BOB differ in both pairs of North 2.
+  j = json(keys_ + " --case-sensitive");
+  EXPECT_EQ(fields(j["forms"][0]), "Owner:4/2 Acres:4/1 ");
+  EXPECT_EQ(j["forms"][0]["conflicting"], 3);
+}
+
+TEST_P(VerifyFarm, SurveyFileAndMistakesOfTheUser) {
+  std::ofstream(dir_.file("farm.json")) << R"({"tables": {"Farm": {"keys": ["Region", "FarmNo"], "ignore": "Acres"},
+      "Crop": {"keys": "CropNo"}, "Animal": {"keys": ["Kind"], "compare": ["Heads"]}}})";
+  Json j = json("--survey farm.json");
+  ASSERT_TRUE(j.is_object());
+  EXPECT_EQ(fields(j["forms"][0]), "Owner:4/0 ");
+
+  ToolRun r = tool("verify " + entriesArgs() + " --keys Farm=Region,FarmNumber");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no column FarmNumber in table Farm (entry 1)"), std::string::npos) << r.err;
+  r = tool("verify " + entriesArgs() + " --keys Farms=Region");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("no form of both entries has the data table Farms"), std::string::npos) << r.err;
+  std::ofstream(dir_.file("bad.toml")) << "[tables.Farm]\nkeys = [1]\n";
+  r = tool("verify " + entriesArgs() + " --survey bad.toml");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("bad.toml: tables.Farm.keys: every element must be a text"), std::string::npos) << r.err;
+  r = tool("verify " + entriesArgs() + " --format xlsx");
+  EXPECT_EQ(r.code, 2);
+}
+
+TEST_P(Verify, ManyConflictsWithTwoKeyColumnsPairInBatches) {
+  // 600 records keyed by two columns, every one conflicting: more than one batch of partners.
+  auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
+  for (auto* db : {&a, &b}) {
+    ovt::test::runAll(*db, {"create table viewBig (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+                            "insert into viewBig values ('DATA1', 'SOURCE', 0, 'Big')",
+                            "create table Big (UniqueKey long, RecStatus long, Zone text(5), No long, Val long)"});
+    (*db)->BeginTrans();
+    for (int i = 0; i < 600; ++i)
+      ASSERT_TRUE((*db)->Execute("insert into Big values (" + std::to_string(i) + ", 1, '" + (i % 2 ? "b" : "a") + "', " +
+                                 std::to_string(i / 2) + ", " + std::to_string(db == &a ? i : i + 1) + ")"));
+    (*db)->CommitTrans();
+  }
+  const Json j = json("--keys Big=Zone,No");
+  ASSERT_TRUE(j.is_object());
+  const Json& big = j["forms"][0];
+  expectCounts(big, {{600, 600}, {0, 0}, 600, 600, {0, 0}, 600, 600});
+  ASSERT_EQ(big["conflicts"].size(), 600u);
+  for (const Json& c : big["conflicts"]) {
+    ASSERT_EQ(c["entry2"]["Val"].get<int64_t>(), c["entry1"]["Val"].get<int64_t>() + 1) << c.dump();
+    ASSERT_EQ(c["entry2"]["No"], c["entry1"]["No"]);
+    ASSERT_EQ(c["entry2"]["Zone"], c["entry1"]["Zone"]);
+  }
+}
+
+TEST_P(Verify, CountAboveTheSixteenBitRange) {
+  // 40,000 records in each entry, all paired: the tool's count is 64-bit.
+  for (const std::string& loc : {one_, two_}) {
+    auto db = ovt::test::openLocation(loc);
+    ovt::test::runAll(db, {"create table D (d long)", "create table N (UniqueKey long, RecStatus long, K long)"});
+    for (int d = 0; d < 10; ++d) ASSERT_TRUE(db->Execute("insert into D values (" + std::to_string(d) + ")"));
+    ovt::test::runAll(db, {"insert into N (UniqueKey, RecStatus, K) select a.d*10000+b.d*1000+c.d*100+e.d*10+f.d, 1, "
+                           "a.d*10000+b.d*1000+c.d*100+e.d*10+f.d from D as a, D as b, D as c, D as e, D as f where a.d < 4"});
+  }
+  ToolRun r = tool("count '" + one_ + "' N ORULINK_N --keys K --oru --format csv --link '" + two_ + "'");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "table1,table2,keys,matched\nN,ORULINK_N,K,40000\n");
+}
+
+std::string browser() {
+  for (const char* b : {"chromium", "chromium-browser"}) {
+    std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
+    if (std::system(probe.c_str()) == 0) return b;
+  }
+  return "";
+}
+
+TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
+  demo();
+  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format html --output v.html --label Clerk1 --label Clerk2");
+  ASSERT_EQ(r.code, 1) << r.err;
+  const std::string page = read("v.html");
+  EXPECT_EQ(page.find("http"), std::string::npos);
+  EXPECT_EQ(page.find("src="), std::string::npos);
+  EXPECT_EQ(page.find("<link"), std::string::npos);
+  const std::string b = browser();
+  if (b.empty()) GTEST_SKIP() << "chromium is not installed";
+  // A probe appended to a copy reads the rendered summary rows, the drawn bar widths and the
+  // highlight of a differing value back into the dumped DOM.
+  std::ofstream(dir_.file("probe.html"))
+      << page
+      << "<script>const rows=[...document.querySelectorAll('#summary tbody tr')].map(r=>[...r.cells].map(c=>c.innerText).join('|'));"
+         "const bars=[...document.querySelectorAll('rect.bar')].map(x=>x.dataset.field+'='+Math.round(x.getBBox().width));"
+         "const d=getComputedStyle(document.querySelector('td.differs')).backgroundColor;"
+         "const p=document.createElement('pre');p.id='probe';p.textContent=rows.join('\\n')+'\\n'+bars.join(' ')+'\\n'+d+'\\n'+"
+         "document.querySelector('h1').innerText;document.body.appendChild(p);</script>\n";
+  const std::string dom = dir_.file("dom.html");
+  std::string cmd = b + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run --user-data-dir='" +
+                    dir_.file("profile") + "' --dump-dom 'file://" + dir_.file("probe.html") + "' > '" + dom + "' 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  const std::string out = read("dom.html");
+  const size_t at = out.find("<pre id=\"probe\">");
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string probe = out.substr(at + 16, out.find("</pre>", at) - at - 16);
+  EXPECT_EQ(probe,
+            "House|HouseNo|8|8|7|3|1|1|28|24|85.7%\n"
+            "House / grid Members (Member)|HouseNo,LineNo|14|13|12|2|2|1|36|34|94.4%\n"
+            "House.HeadName=343 House.Village=343 House.Rooms=343 House.WaterSource=343 Member.MemberName=367 "
+            "Member.Sex=400 Member.Age=367\n"
+            "rgb(255, 210, 127)\n"
+            "Verification of Clerk1 (" + one_ + ") and Clerk2 (" + two_ + ")");
+}
+
+TEST_P(Verify, GridKeyUsedTwiceWithinAParent) {
+  demo();
+  // Entry 2 keys Brian Otieno (house 101, line 2) twice.
+  ovt::test::runAll(ovt::test::openLocation(two_),
+                    {"insert into Member values (999, 1, 501, 2, 'Brian Otieno', 'M', 12)"});
+  const Json j = json("--survey d/survey.toml");
+  ASSERT_TRUE(j.is_object());
+  const Json& members = j["forms"][0]["grids"][0];
+  EXPECT_EQ(members["records"], Json({14, 14}));
+  EXPECT_EQ(findingTexts(members["findings"], "keys"),
+            "2 Member (entry 2): 1 key value used by more than one record: HouseNo=101;LineNo=2 (2 records)\n");
+  EXPECT_EQ(findingTexts(j["forms"][0]["findings"], "keys"), "");
+}
+
+OVT_ON_EVERY_ENGINE(Verify);
+OVT_ON_EVERY_ENGINE(VerifyFarm);
+
+}  // namespace
