@@ -44,10 +44,11 @@ class SafeArray {
   void redim(int32_t lb1, int32_t ub1, int32_t lb2, int32_t ub2) {
     reset(2, {lb1, checkedCount(lb1, ub1)}, {lb2, checkedCount(lb2, ub2)});
   }
-  // ReDim Preserve: only the last dimension may change (else 9); elements kept.
+  // ReDim Preserve: only the last dimension may change (else 9); elements kept. The one-bound
+  // form means the bounds 0 to ub: an array with another lower bound raises 9 unchanged.
   void redimPreserve(int32_t ub) {
     if (!allocated()) return redim(0, ub);
-    if (dims_ != 1) raiseRuntime(RuntimeError::SubscriptOutOfRange);
+    if (dims_ != 1 || d1_.lb != 0) raiseRuntime(RuntimeError::SubscriptOutOfRange);
     int32_t n = checkedCount(d1_.lb, ub);
     data_.resize(static_cast<size_t>(n));
     d1_.count = n;
