@@ -83,7 +83,8 @@ StringArray blanks(size_t n) { return StringArray::of(std::vector<std::string>(n
 std::vector<RecordResult> inBatches(Run& run, const std::string& what, const std::vector<std::vector<Variant>>& records,
                                     const std::function<void(size_t, size_t, Variant&)>& call, size_t batch = kBatch) {
   Progress progress(what, records.size());
-  TraceTail tail(run.traceFile);
+  // The trace is kept whole only when it is shown (--dry-run) or asked for (--trace).
+  TraceTail tail(run.traceFile, !run.dry && run.g.session.traceFile.empty());
   return runRecords(
       records.size(), batch, tail, kRetries,
       [&](size_t from, size_t n, std::vector<std::string>& messages) {

@@ -1,6 +1,7 @@
 #include "record_runs.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -8,7 +9,7 @@
 
 namespace ovt::tool {
 
-TraceTail::TraceTail(std::string file) : file_(std::move(file)) {
+TraceTail::TraceTail(std::string file, bool consume) : file_(std::move(file)), consume_(consume) {
   std::ifstream in(file_, std::ios::ate);
   if (in) position_ = in.tellg();
 }
@@ -32,6 +33,12 @@ std::vector<TraceEntry> TraceTail::next() {
     }
   }
   position_ = complete;
+  if (consume_ && complete > 0) {
+    // The member call has returned: every entry it wrote is whole and has been read.
+    std::error_code ec;
+    std::filesystem::resize_file(file_, 0, ec);
+    if (!ec) position_ = 0;
+  }
   return out;
 }
 

@@ -18,12 +18,15 @@ struct TraceEntry {
 // Reads the entries a connection appended to its trace file since the last read.
 class TraceTail {
  public:
-  // Starts at the current end of `file` (which may not exist yet).
-  explicit TraceTail(std::string file);
+  // Starts at the current end of `file` (which may not exist yet). With `consume`, the file is
+  // emptied after each read, so that a long run does not fill the disk with its trace (the
+  // connection appends, so it goes on writing at the new end).
+  explicit TraceTail(std::string file, bool consume = false);
   std::vector<TraceEntry> next();
 
  private:
   std::string file_;
+  bool consume_;
   std::streamoff position_ = 0;
 };
 
