@@ -104,3 +104,20 @@ TEST_F(DemoTest, StructureComparisonThatRaisesLeavesCommonFieldsAsTheyWere) {
 }
 
 }  // namespace
+
+namespace {
+
+// Found by the record reader's fuzz driver: a JSON file whose rows or columns are not lists of
+// values is refused as usage, not left to an exception.
+TEST_F(DemoTest, RecordFilesOfAnotherShapeAreRefused) {
+  for (const std::string& file : {std::string(R"({"columns": ["HouseNo"], "rows": ["x"]})"),
+                                  std::string(R"({"columns": [1], "rows": [[1]]})"),
+                                  std::string(R"({"columns": "HouseNo", "rows": [[1]]})"),
+                                  std::string(R"([{"columns": ["HouseNo"], "rows": [[1]]}])")}) {
+    ToolRun r = linked("copy d/entry1.db House ORULINK_House --keys HouseNo --from -", file);
+    EXPECT_EQ(r.code, 2) << file << "\n" << r.err;
+    EXPECT_EQ(r.err.rfind("ovtbldiff: ", 0), 0u) << r.err;
+  }
+}
+
+}  // namespace

@@ -226,11 +226,20 @@ std::vector<std::vector<Variant>> KeySource::read(const std::vector<std::string>
     } catch (const Json::exception& e) {
       throw UsageError("malformed JSON in " + file + ": " + e.what());
     }
-    if (!j.contains("columns") || !j.contains("rows")) throw UsageError(file + " is no diff result (no columns and rows)");
-    std::vector<std::string> header = j["columns"].get<std::vector<std::string>>();
+    if (!j.is_object() || !j.contains("columns") || !j.contains("rows"))
+      throw UsageError(file + " is no diff result (no columns and rows)");
+    // A file written by hand may hold anything: columns are texts, rows are lists of values.
+    if (!j["columns"].is_array() || !j["rows"].is_array())
+      throw UsageError(file + " is no diff result: \"columns\" and \"rows\" must be lists");
+    std::vector<std::string> header;
+    for (const Json& c : j["columns"]) {
+      if (!c.is_string()) throw UsageError(file + " is no diff result: a column name is not a text: " + c.dump(-1, ' ', false, Json::error_handler_t::replace));
+      header.push_back(c.get<std::string>());
+    }
     std::vector<size_t> pos;
     for (const std::string& c : columns) pos.push_back(findColumn(header, c, file));
     for (const Json& row : j["rows"]) {
+      if (!row.is_array()) throw UsageError(file + " is no diff result: a row is not a list: " + row.dump(-1, ' ', false, Json::error_handler_t::replace));
       std::vector<Variant> r;
       for (size_t p : pos) r.push_back(p < row.size() ? jsonValue(row[p]) : Variant(Null{}));
       add(std::move(r));
