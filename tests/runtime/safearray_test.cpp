@@ -90,6 +90,10 @@ TEST(SafeArrayRedim, PreserveKeepsElementsOfTheLastDimension) {
   EXPECT_EQ(one.lbound(), 1);
   EXPECT_EQ(one.ubound(), 2);
   EXPECT_EQ(one.at(1), "x");
+  // An array that ends at the last 32-bit index.
+  Strings last;
+  last.redim(2147483647, 2147483647);
+  EXPECT_EQ(last.ubound(), 2147483647);
   EXPECT_EQ(raisedNumber([&] { a.redimPreserve(0, 0, 0, 0); }), 9);
   grid.erase();
   EXPECT_FALSE(grid.allocated());

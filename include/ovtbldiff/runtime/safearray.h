@@ -71,7 +71,8 @@ class SafeArray {
   int32_t lbound(int dim = 1) const { return bounds(dim).lb; }
   int32_t ubound(int dim = 1) const {
     const Dim& d = bounds(dim);
-    return d.lb + d.count - 1;
+    // In 64 bits: lb + count passes 2147483647 for an array that ends there.
+    return static_cast<int32_t>(static_cast<int64_t>(d.lb) + d.count - 1);
   }
 
   T& at(int32_t i) { return data_[offset1(i)]; }
