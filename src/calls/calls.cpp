@@ -30,12 +30,14 @@ template <class T>
 Json arrayJson(const SafeArray<T>& a) {
   if (!a.allocated()) return Json{{"unallocated", true}};
   Json out = Json::array();
+  // 64-bit counters: an upper bound of 2147483647 must not overflow the loop.
+  auto at = [](int64_t i) { return static_cast<int32_t>(i); };
   if (a.dims() == 1) {
-    for (int32_t i = a.lbound(1); i <= a.ubound(1); ++i) out.push_back(elementJson(a.at(i)));
+    for (int64_t i = a.lbound(1); i <= a.ubound(1); ++i) out.push_back(elementJson(a.at(at(i))));
   } else {
-    for (int32_t i = a.lbound(1); i <= a.ubound(1); ++i) {
+    for (int64_t i = a.lbound(1); i <= a.ubound(1); ++i) {
       Json row = Json::array();
-      for (int32_t j = a.lbound(2); j <= a.ubound(2); ++j) row.push_back(elementJson(a.at(i, j)));
+      for (int64_t j = a.lbound(2); j <= a.ubound(2); ++j) row.push_back(elementJson(a.at(at(i), at(j))));
       out.push_back(std::move(row));
     }
   }
@@ -224,10 +226,19 @@ Variant CallRunner::value(const Json& j, const std::string& type) {
       if (it.key() != "array" && it.key() != "lbound") throw UsageError("unknown key \"" + it.key() + "\" in an array");
     if (j.contains("lbound")) {
       const Json& lb = j["lbound"];
-      if (lb.is_number_integer()) lb1 = lb2 = lb.get<int32_t>();
+      // A bound outside the 32-bit range overflows, as the runtime's conversion does.
+      auto bound = [](const Json& n) {
+        if (n.is_number_unsigned() && n.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+          raiseRuntime(RuntimeError::Overflow);
+        const int64_t v = n.get<int64_t>();
+        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+          raiseRuntime(RuntimeError::Overflow);
+        return static_cast<int32_t>(v);
+      };
+      if (lb.is_number_integer()) lb1 = lb2 = bound(lb);
       else if (lb.is_array() && lb.size() == 2 && lb[0].is_number_integer() && lb[1].is_number_integer()) {
-        lb1 = lb[0].get<int32_t>();
-        lb2 = lb[1].get<int32_t>();
+        lb1 = bound(lb[0]);
+        lb2 = bound(lb[1]);
       } else {
         throw UsageError("\"lbound\" must be a whole number or two of them");
       }
@@ -240,14 +251,24 @@ Variant CallRunner::value(const Json& j, const std::string& type) {
   size_t cols = twoDims ? items[0].size() : 0;
   for (const Json& e : items)
     if (twoDims && e.size() != cols) throw UsageError("the rows of a two-dimensional array differ in length");
+  // The upper bounds (lower bound + count - 1) must stay in the 32-bit range.
+  auto upper = [](int32_t lb, size_t count) {
+    const int64_t ub = static_cast<int64_t>(lb) + static_cast<int64_t>(count) - 1;
+    if (count > static_cast<size_t>(std::numeric_limits<int32_t>::max()) || ub > std::numeric_limits<int32_t>::max() ||
+        ub < std::numeric_limits<int32_t>::min())
+      raiseRuntime(RuntimeError::Overflow);
+    return static_cast<int32_t>(ub);
+  };
+  const int32_t ub1 = upper(lb1, items.size());
+  const int32_t ub2 = twoDims ? upper(lb2, cols) : 0;
   const int32_t rows = static_cast<int32_t>(items.size());
   auto fill = [&](auto& arr, auto convert) {
     if (twoDims) {
-      arr.redim(lb1, lb1 + rows - 1, lb2, lb2 + static_cast<int32_t>(cols) - 1);
+      arr.redim(lb1, ub1, lb2, ub2);
       for (int32_t r = 0; r < rows; ++r)
         for (int32_t c = 0; c < static_cast<int32_t>(cols); ++c) arr.at(lb1 + r, lb2 + c) = convert(items[r][c]);
     } else {
-      arr.redim(lb1, lb1 + rows - 1);
+      arr.redim(lb1, ub1);
       for (int32_t r = 0; r < rows; ++r) arr.at(lb1 + r) = convert(items[r]);
     }
   };
@@ -392,18 +413,26 @@ int runScript(CallHost& host, std::istream& in, std::ostream& out) {
     try {
       Json line = Json::parse(text);
       bool raised = false;
-      out << runner.run(line, raised).dump() << "\n";
+      out << runner.run(line, raised).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
       anyRaised = anyRaised || raised;
     } catch (const Json::exception& e) {
       anyMalformed = true;
       std::string msg = fmt::format("line {}: malformed JSON: {}", lineNo, e.what());
       std::cerr << "ovtbldiff call: " << msg << "\n";
-      out << Json{{"line", lineNo}, {"malformed", msg}}.dump() << "\n";
+      out << Json{{"line", lineNo}, {"malformed", msg}}.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
     } catch (const UsageError& e) {
       anyMalformed = true;
       std::string msg = fmt::format("line {}: {}", lineNo, e.what());
       std::cerr << "ovtbldiff call: " << msg << "\n";
-      out << Json{{"line", lineNo}, {"malformed", msg}}.dump() << "\n";
+      out << Json{{"line", lineNo}, {"malformed", msg}}.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+    } catch (const ComError&) {
+      throw;
+    } catch (const std::exception& e) {
+      // Whatever else a line provokes is reported with it; the script goes on.
+      anyMalformed = true;
+      std::string msg = fmt::format("line {}: cannot be run: {}", lineNo, e.what());
+      std::cerr << "ovtbldiff call: " << msg << "\n";
+      out << Json{{"line", lineNo}, {"malformed", msg}}.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
     }
     out.flush();
   }

@@ -64,6 +64,12 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   // The existing table (not view) of that name, case-insensitively; nullopt when none.
   std::optional<TableLocation> findTable(const std::string& name) const;
   std::vector<ColumnInfo> columns(const TableLocation& t) const;
+  // The table an INSERT statement writes to (nullopt for other statements or no such table).
+  std::optional<TableLocation> insertTarget(const dialect::Statement& st) const;
+  // Columns of `t` declared COUNTER / AUTOINCREMENT that the engine does not fill itself.
+  std::vector<std::string> unfilledCounters(const TableLocation& t) const;
+  // Gives the rows of `t` whose `counters` are Null the next numbers of each column.
+  void fillCounters(const TableLocation& t, const std::vector<std::string>& counters);
   // Appends one entry to the trace file, when there is one.
   void trace(const std::string& operation, const std::string& received, const std::string& run,
              const std::string& outcome);

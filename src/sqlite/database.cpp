@@ -9,6 +9,9 @@
 // - `select ... into T` creates T with the source columns' declared types and NOT NULL
 //   flags (no key, no index) and copies the rows, in one savepoint.
 // - A link file is attached as schema kLinkSchema; ORULINK_X names its table X.
+// - A column declared COUNTER or AUTOINCREMENT in a table made by another program is no rowid
+//   alias, and the engine never fills it: an insert through the connection gives the rows it
+//   left Null the next numbers after the column's largest.
 // - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
 #include <chrono>
@@ -221,6 +224,41 @@ bool SqliteDatabase::makeTable(const dialect::SqliteRendering& r, std::string& o
   }
 }
 
+std::optional<TableLocation> SqliteDatabase::insertTarget(const dialect::Statement& st) const {
+  if (!std::holds_alternative<dialect::Insert>(st.body)) return std::nullopt;
+  return findTable(std::get<dialect::Insert>(st.body).table.text);
+}
+
+std::vector<std::string> SqliteDatabase::unfilledCounters(const TableLocation& t) const {
+  // A column the component creates as COUNTER is the engine's rowid alias (declared INTEGER);
+  // one declared COUNTER or AUTOINCREMENT by another program is an ordinary column.
+  std::vector<std::string> out;
+  for (const ColumnInfo& c : columns(t))
+    if (startsWithText(c.type, "COUNTER") || startsWithText(c.type, "AUTOINCREMENT")) out.push_back(c.name);
+  return out;
+}
+
+void SqliteDatabase::fillCounters(const TableLocation& t, const std::vector<std::string>& counters) {
+  const std::string table = t.qualified();
+  for (const std::string& name : counters) {
+    std::string column = "[";
+    for (char ch : name) column += ch == ']' ? std::string("]]") : std::string(1, ch);
+    column += "]";
+    Stmt top(db_.get(), "SELECT coalesce(max(" + column + "), 0) FROM " + table);
+    top.step();
+    sqlite3_int64 next = sqlite3_column_int64(top.get(), 0);
+    std::vector<sqlite3_int64> rows;
+    Stmt empty(db_.get(), "SELECT rowid FROM " + table + " WHERE " + column + " IS NULL ORDER BY rowid");
+    while (empty.step() == SQLITE_ROW) rows.push_back(sqlite3_column_int64(empty.get(), 0));
+    for (sqlite3_int64 row : rows) {
+      Stmt set(db_.get(), "UPDATE " + table + " SET " + column + " = ?1 WHERE rowid = ?2");
+      sqlite3_bind_int64(set.get(), 1, ++next);
+      sqlite3_bind_int64(set.get(), 2, row);
+      set.step();
+    }
+  }
+}
+
 bool SqliteDatabase::Execute(const std::string& sql) {
   lastFailure_.clear();
   std::string rendered, outcome;
@@ -234,9 +272,27 @@ bool SqliteDatabase::Execute(const std::string& sql) {
       makeTable(r, outcome);
     } else {
       rendered = r.sql;
-      Stmt stmt(db_.get(), r.sql);
-      stmt.step();
-      outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+      const std::optional<TableLocation> target = insertTarget(st);
+      const std::vector<std::string> counters = target ? unfilledCounters(*target) : std::vector<std::string>{};
+      if (counters.empty()) {
+        Stmt stmt(db_.get(), r.sql);
+        stmt.step();
+        outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+      } else {
+        // The insert and the keys given to its new rows succeed or fail together.
+        exec(db_.get(), "SAVEPOINT ovt_counter");
+        try {
+          Stmt stmt(db_.get(), r.sql);
+          stmt.step();
+          outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+          fillCounters(*target, counters);
+          exec(db_.get(), "RELEASE ovt_counter");
+        } catch (const ComError&) {
+          exec(db_.get(), "ROLLBACK TO ovt_counter");
+          exec(db_.get(), "RELEASE ovt_counter");
+          throw;
+        }
+      }
     }
     trace("Execute", sql, rendered, outcome);
     return true;

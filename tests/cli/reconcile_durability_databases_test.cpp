@@ -271,7 +271,7 @@ TEST(WalJournal, TheOptionSwitchesTheFileAndTheToolCopiesThroughIt) {
   EXPECT_EQ(fileFormat("plain.db"), "11");
   ToolRun r = runTool(dir.path(), "delete plain.db T --plain --keys ID --value 1 --wal --format csv");
   EXPECT_EQ(r.code, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "ID,result\n1,deleted\n");
+  EXPECT_EQ(r.out, "ID,result\n1,deleted (1 row)\n");
   EXPECT_EQ(fileFormat("plain.db"), "22");
 }
 

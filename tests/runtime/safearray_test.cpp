@@ -82,6 +82,18 @@ TEST(SafeArrayRedim, PreserveKeepsElementsOfTheLastDimension) {
   EXPECT_EQ(raisedNumber([&] { grid.redimPreserve(1, 2, 0, 0); }), 9);
   EXPECT_EQ(raisedNumber([&] { grid.redimPreserve(0, 1, 1, 1); }), 9);
   EXPECT_EQ(raisedNumber([&] { grid.redimPreserve(5); }), 9);
+  // The one-bound form means 0 to ub: another lower bound raises 9 and leaves the array whole.
+  Strings one;
+  one.redim(1, 2);
+  one.at(1) = "x";
+  EXPECT_EQ(raisedNumber([&] { one.redimPreserve(0); }), 9);
+  EXPECT_EQ(one.lbound(), 1);
+  EXPECT_EQ(one.ubound(), 2);
+  EXPECT_EQ(one.at(1), "x");
+  // An array that ends at the last 32-bit index.
+  Strings last;
+  last.redim(2147483647, 2147483647);
+  EXPECT_EQ(last.ubound(), 2147483647);
   EXPECT_EQ(raisedNumber([&] { a.redimPreserve(0, 0, 0, 0); }), 9);
   grid.erase();
   EXPECT_FALSE(grid.allocated());

@@ -348,6 +348,27 @@ TEST_F(SqliteTest, AutoFieldsAreTheKeyAndTheSystemColumnsOfFormTables) {
   EXPECT_FALSE(tables[1]->IsAutoField(f));
 }
 
+// A table made outside the component may declare COUNTER on an ordinary column, which the
+// engine never fills: the component fills it, in its own file and as a link table.
+TEST_F(SqliteTest, CounterColumnsTheEngineDoesNotFillAreFilled) {
+  const std::string other = dir.file("other.db");
+  for (const DatabaseRef& d : {db, OpenSqlite(other)})
+    RunSqliteScript(d, "CREATE TABLE Outside (UniqueKey COUNTER, RecStatus INTEGER, Name TEXT);"
+                       "INSERT INTO Outside VALUES (7, 1, 'kept')");
+  SqliteOptions o;
+  o.linkFile = other;
+  DatabaseRef both = OpenSqlite(dir.file("main.db"), o);
+  for (const std::string& t : {std::string("Outside"), std::string("ORULINK_Outside")}) {
+    ASSERT_TRUE(both->Execute("insert into " + t + " (RecStatus, Name) values (1, 'a')")) << both->LastFailure();
+    ASSERT_TRUE(both->Execute("insert into " + t + " (RecStatus, Name) select RecStatus, Name from " + t)) << both->LastFailure();
+    VariantArray rows = both->OpenRecordset("select UniqueKey, Name from " + t + " order by UniqueKey", 3, "")->GetRows();
+    ASSERT_EQ(rows.ubound(2), 3) << t;
+    std::string keys;
+    for (int32_t r = 0; r <= rows.ubound(2); ++r) keys += concatText(rows.at(0, r)) + " ";
+    EXPECT_EQ(keys, "7 8 9 10 ") << t;
+  }
+}
+
 TEST_F(SqliteTest, SelectIntoCopiesRowsAndDeclaredTypes) {
   ASSERT_TRUE(db->Execute("select * into Survey_bk from [Survey]"));
   auto tables = db->Tables();

@@ -3,6 +3,7 @@
 
 #include "calls/calls.h"
 #include "commands.h"
+#include "members.h"
 
 namespace ovt::tool {
 
@@ -17,8 +18,7 @@ void addCallCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       "Invoke any member by name with JSON arguments, as a host does. Output: one JSON line per call "
       "{\"member\", \"result\", \"byref\", \"error\"}. Exit 0 when no call raised, 3 when one did, 2 for "
       "malformed input.");
-  cmd->add_option("--trace", g.session.traceFile, "Write every statement sent to the database into FILE");
-  cmd->add_option("--lang", g.session.lang, "Phrase language of error texts");
+  addSessionOptions(cmd, g);
   cmd->add_option("--script", a->script,
                   "JSON Lines (FILE or - for standard input): {\"member\": M, \"db\": CONN, \"args\": {...}} per "
                   "line, all on one object");
@@ -50,7 +50,7 @@ void addCallCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       }
       calls::CallRunner runner(session);
       bool raised = false;
-      std::cout << runner.run(line, raised).dump() << "\n";
+      std::cout << runner.run(line, raised).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
       return raised ? kExitRaised : kExitOk;
     };
   });

@@ -2,6 +2,7 @@
 // comparison and catalogue members and renders what they return.
 #include <iostream>
 
+#include "input_check.h"
 #include "members.h"
 #include "ovtbldiff/runtime/text.h"
 #include "ovtbldiff/verify.h"
@@ -17,7 +18,7 @@ Variant conn(const db::DatabaseRef& c) { return Variant(ObjectRef(c)); }
 // Rows of entry 1 (and, for a conflict, the partner rows of entry 2 with the same key values,
 // each pair shown together and the values that differ marked). `nKeys` leading columns are the
 // keys; `skipLast` leaves the last column (a parent key of each entry's own) unmarked.
-Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nKeys, bool skipLast) {
+Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nKeys, bool skipLast, int first = 1) {
   Report r;
   r.title = std::move(title);
   r.columns.push_back("entry");
@@ -38,7 +39,7 @@ Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nK
   bool allPaired = true;
   size_t next = 0;
   for (const auto& row : one.rows) {
-    r.rows.push_back(jsonRow(1, row));
+    r.rows.push_back(jsonRow(first, row));
     r.marked.emplace_back(r.columns.size(), false);
     if (!two) continue;
     size_t j = next;
@@ -50,7 +51,7 @@ Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nK
     next = j + 1;
     used[j] = true;
     const auto& other = two->rows[j];
-    r.rows.push_back(jsonRow(2, other));
+    r.rows.push_back(jsonRow(3 - first, other));
     std::vector<bool> m(r.columns.size(), false);
     const size_t last = skipLast && !row.empty() ? row.size() - 1 : row.size();
     for (size_t c = nKeys; c < row.size() && c < other.size(); ++c)
@@ -62,7 +63,7 @@ Report sideBySide(std::string title, const Rows& one, const Rows* two, size_t nK
     for (size_t j = 0; j < two->rows.size(); ++j)
       if (!used[j]) {
         allPaired = false;
-        r.rows.push_back(jsonRow(2, two->rows[j]));
+        r.rows.push_back(jsonRow(3 - first, two->rows[j]));
         r.marked.emplace_back(r.columns.size(), false);
       }
     r.group = allPaired ? 2 : 1;
@@ -88,6 +89,47 @@ std::vector<std::string> sharedFields(Session& s, const db::DatabaseRef& c, cons
     if (!isKey) out.push_back(f);
   }
   return out;
+}
+
+// Which entry a table belongs to: a link table (ORULINK_...) is entry 2 beside a table of the
+// connection's own, and the other way round; otherwise the position on the command line.
+std::string entryLabel(const std::string& table, const std::string& other, int position) {
+  const bool link = startsWithText(table, "ORULINK_"), otherLink = startsWithText(other, "ORULINK_");
+  if (link != otherLink) return link ? "entry 2" : "entry 1";
+  return "entry " + std::to_string(position);
+}
+
+// DB TABLE1 TABLE2, or ENTRY1 TABLE1 ENTRY2 TABLE2: the second file becomes the link tables
+// and TABLE2 its table ORULINK_TABLE2.
+struct Entries {
+  std::string db, link, t1, t2;
+};
+Entries entries(const std::vector<std::string>& args, const std::string& linkOption, const std::string& command) {
+  if (args.size() == 3) return Entries{args[0], "", args[1], args[2]};
+  if (args.size() != 4) throw UsageError(command + " needs DB TABLE1 TABLE2, or ENTRY1 TABLE1 ENTRY2 TABLE2");
+  if (!linkOption.empty())
+    throw UsageError("entry 2 is given twice: as " + args[2] + " and as --link " + linkOption);
+  if (startsWithText(args[3], "ORULINK_"))
+    throw UsageError("name the table of " + args[2] + " as it is there: " + args[3].substr(8));
+  return Entries{args[0], args[2], args[1], "ORULINK_" + args[3]};
+}
+
+// "N records of TABLE (entry E) have no value in KEYS and are not compared", or "" when every
+// record has its keys.
+std::string keylessNote(const db::DatabaseRef& c, const std::string& table, const std::string& label,
+                        const std::vector<std::string>& keys, const std::vector<int32_t>& types) {
+  std::string cond;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const bool text = types[k] == db::adVarWChar || types[k] == db::adWChar || types[k] == db::adChar ||
+                      types[k] == db::adBSTR || types[k] == db::adLongVarWChar;
+    cond += std::string(k ? " or " : "") + "[" + keys[k] + "] is null" + (text ? " or [" + keys[k] + "] = \"\"" : "");
+  }
+  const Variant n = c->OpenRecordset("select count(*) as N from [" + table + "] where " + cond, 3, "")->FieldValue("N");
+  const int64_t count = static_cast<int64_t>(toDouble(n));
+  if (count == 0) return "";
+  return std::to_string(count) + (count == 1 ? " record of " : " records of ") + table + " (" + label + ") " +
+         (count == 1 ? "has" : "have") + " no value in " + joinList(keys, " or ") + " and " +
+         (count == 1 ? "is" : "are") + " not compared";
 }
 
 void addStructure(CLI::App& app, Globals& g, std::function<int()>& run) {
@@ -162,7 +204,7 @@ void addKeys(CLI::App& app, Globals& g, std::function<int()>& run) {
   addCommonOptions(cmd, g);
   addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table")->required();
-  cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
+  addKeysOption(cmd, a->keys);
   a->mode.addOptions(cmd);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
@@ -170,6 +212,7 @@ void addKeys(CLI::App& app, Globals& g, std::function<int()>& run) {
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
       const std::vector<std::string> keys = splitList(a->keys);
+      checkedColumns(c, a->table, keys);
       Variant oru(a->mode.resolve(c, a->table, a->table));
       Report r;
       r.title = "Match keys of " + a->table;
@@ -202,17 +245,15 @@ void addCount(CLI::App& app, Globals& g, std::function<int()>& run) {
   addDatabaseArgument(cmd, a->db);
   cmd->add_option("table1", a->t1, "First table")->required();
   cmd->add_option("table2", a->t2, "Second table")->required();
-  cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
+  addKeysOption(cmd, a->keys);
   a->mode.addOptions(cmd);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
       Session s(g.session);
       db::DatabaseRef c = s.open(a->db);
       const std::vector<std::string> keys = splitList(a->keys);
-      for (const std::string& k : keys) {
-        columnType(c, a->t1, k);
-        columnType(c, a->t2, k);
-      }
+      checkedColumns(c, a->t1, keys, entryLabel(a->t1, a->t2, 1));
+      checkedColumns(c, a->t2, keys, entryLabel(a->t2, a->t1, 2));
       bool oru = a->mode.resolve(c, a->t1, a->t2);
       // 64-bit, from the verification layer's own counting statement.
       const int64_t n = verify::matchedCount(*c, a->t1, a->t2, keys, oru);
@@ -228,7 +269,8 @@ void addCount(CLI::App& app, Globals& g, std::function<int()>& run) {
 
 void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
   struct A {
-    std::string db, t1, t2, keys, fields;
+    std::vector<std::string> args;
+    std::string keys, fields;
     bool missing = false;
     Mode mode;
   };
@@ -238,10 +280,12 @@ void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
       "List the records of TABLE1 that conflict with their partner in TABLE2 (default, both entries shown) "
       "or that have no partner there (--missing). Exit 0 when there is none, 1 when records are listed.");
   addCommonOptions(cmd, g);
-  addDatabaseArgument(cmd, a->db);
-  cmd->add_option("table1", a->t1, "First table (entry 1)")->required();
-  cmd->add_option("table2", a->t2, "Second table (entry 2; ORULINK_name with --link)")->required();
-  cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
+  cmd->add_option("args", a->args,
+                  "DB TABLE1 TABLE2 (TABLE2 as ORULINK_name with --link), or ENTRY1 TABLE1 ENTRY2 TABLE2 (the second "
+                  "file attached as the link tables)")
+      ->required()
+      ->expected(3, 4);
+  addKeysOption(cmd, a->keys);
   cmd->add_option("--fields", a->fields,
                   "Fields to compare, separated by commas (default: the fields both tables share, without the keys "
                   "and the system's own)");
@@ -250,36 +294,49 @@ void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
       Session s(g.session);
-      db::DatabaseRef c = s.open(a->db);
+      const Entries e = entries(a->args, g.session.linkFile, "diff");
+      db::DatabaseRef c = s.open(e.db, e.link);
+      const std::string& t1 = e.t1;
+      const std::string& t2 = e.t2;
       const std::vector<std::string> keys = splitList(a->keys);
-      std::vector<std::string> fields = a->fields.empty() ? sharedFields(s, c, a->t1, a->t2, keys) : splitList(a->fields);
-      const bool oru = a->mode.resolve(c, a->t1, a->t2);
+      const std::string label1 = entryLabel(t1, t2, 1), label2 = entryLabel(t2, t1, 2);
+      const std::vector<int32_t> types = checkedColumns(c, t1, keys, label1);
+      checkedColumns(c, t2, keys, label2);
+      if (!a->fields.empty()) {
+        checkedColumns(c, t1, splitList(a->fields), label1);
+        checkedColumns(c, t2, splitList(a->fields), label2);
+      }
+      std::vector<std::string> fields = a->fields.empty() ? sharedFields(s, c, t1, t2, keys) : splitList(a->fields);
+      const bool oru = a->mode.resolve(c, t1, t2);
       const int32_t kind = a->missing ? 2 : 1;
       auto query = [&](const std::string& x, const std::string& y) {
         Variant k(stringList(keys)), f(stringList(fields)), oDB = conn(c);
         return readRows(callMember(s, "GetTblDiffRecRS", {byVal(Variant(x)), byVal(Variant(y)), byRef(k), byRef(f),
                                                           byVal(Variant(kind)), byVal(Variant(oru)), byRef(oDB)}));
       };
-      Rows one = query(a->t1, a->t2);
+      Rows one = query(t1, t2);
+      const int first = label1 == "entry 2" ? 2 : 1;
       Report r;
       if (a->missing) {
-        r = sideBySide(plural(one.rows.size(), "record", "records") + " of " + a->t1 + " without a partner in " + a->t2 +
-                           " (keys " + joinList(keys) + ")",
-                       one, nullptr, keys.size(), false);
+        r = sideBySide(plural(one.rows.size(), "record", "records") + " of " + t1 + " (" + label1 +
+                           ") without a partner in " + t2 + " (" + label2 + ", keys " + joinList(keys) + ")",
+                       one, nullptr, keys.size(), false, first);
       } else {
-        // Entry 2's partners, fetched by the keys of the listed records only.
+        // The partners, fetched by the keys of the listed records only.
         Rows two;
         two.columns = one.columns;
         std::vector<std::string> keyCols, select;
-        for (const std::string& k : keys) keyCols.push_back("[" + a->t2 + "].[" + k + "]");
-        for (const std::string& col : one.columns) select.push_back("[" + a->t2 + "].[" + col + "]");
-        verify::fetchByKey(*c, "[" + a->t2 + "]", keyCols, select, oru ? "[" + a->t2 + "].RecStatus = 1" : "", one.rows,
+        for (const std::string& k : keys) keyCols.push_back("[" + t2 + "].[" + k + "]");
+        for (const std::string& col : one.columns) select.push_back("[" + t2 + "].[" + col + "]");
+        verify::fetchByKey(*c, "[" + t2 + "]", keyCols, select, oru ? "[" + t2 + "].RecStatus = 1" : "", one.rows,
                            [&](std::vector<Variant>&& row) { two.rows.push_back(std::move(row)); });
-        r = sideBySide(plural(one.rows.size(), "conflict", "conflicts") + " between " + a->t1 + " (entry 1) and " + a->t2 +
-                           " (entry 2) on " + joinList(keys),
-                       one, &two, keys.size(), false);
+        r = sideBySide(plural(one.rows.size(), "conflict", "conflicts") + " between " + t1 + " (" + label1 + ") and " +
+                           t2 + " (" + label2 + ") on " + joinList(keys),
+                       one, &two, keys.size(), false, first);
       }
       r.notes.push_back("Compared fields: " + (fields.empty() ? std::string("(none)") : joinList(fields)));
+      for (const auto& [table, label] : {std::pair{t1, label1}, std::pair{t2, label2}})
+        if (std::string note = keylessNote(c, table, label, keys, types); !note.empty()) r.notes.push_back(note);
       render(std::cout, r, g.format);
       return one.rows.empty() ? kExitOk : kExitDifferences;
     };
@@ -302,8 +359,7 @@ void addGridDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_option("child1", a->c1, "Grid table of entry 1")->required();
   cmd->add_option("parent2", a->p2, "Parent table of entry 2")->required();
   cmd->add_option("child2", a->c2, "Grid table of entry 2")->required();
-  cmd->add_option("--parent-keys", a->parentKeys, "Match keys of the parent, separated by commas")->required();
-  cmd->add_option("--child-key", a->childKey, "The grid column that identifies a record within its parent")->required();
+  addGridKeyOptions(cmd, a->parentKeys, a->childKey);
   cmd->add_flag("--missing", a->missing, "List the grid records of entry 1 without a partner in entry 2");
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
@@ -311,6 +367,12 @@ void addGridDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
       const std::vector<std::string> keys = splitList(a->parentKeys);
+      const std::string label1 = entryLabel(a->p1, a->p2, 1), label2 = entryLabel(a->p2, a->p1, 2);
+      checkedColumns(c, a->p1, keys, label1);
+      checkedColumns(c, a->p2, keys, label2);
+      checkedColumns(c, a->c1, {a->childKey, "FKey"}, label1);
+      checkedColumns(c, a->c2, {a->childKey, "FKey"}, label2);
+      const int first = label1 == "entry 2" ? 2 : 1;
       const int32_t kind = a->missing ? 2 : 1;
       auto query = [&](const std::string& p1, const std::string& c1, const std::string& p2, const std::string& c2) {
         Variant k(stringList(keys));
@@ -324,12 +386,12 @@ void addGridDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
       if (a->missing) {
         r = sideBySide(plural(one.rows.size(), "grid record", "grid records") + " of " + a->c1 + " without a partner in " +
                            a->c2 + on,
-                       one, nullptr, keys.size() + 1, true);
+                       one, nullptr, keys.size() + 1, true, first);
       } else {
         Rows two = query(a->p2, a->c2, a->p1, a->c1);
-        r = sideBySide(plural(one.rows.size(), "grid conflict", "grid conflicts") + " between " + a->c1 +
-                           " (entry 1) and " + a->c2 + " (entry 2)" + on,
-                       one, &two, keys.size() + 1, true);
+        r = sideBySide(plural(one.rows.size(), "grid conflict", "grid conflicts") + " between " + a->c1 + " (" +
+                           label1 + ") and " + a->c2 + " (" + label2 + ")" + on,
+                       one, &two, keys.size() + 1, true, first);
       }
       r.notes.push_back("FKey is the UniqueKey of the parent record in each entry.");
       render(std::cout, r, g.format);
@@ -357,9 +419,13 @@ void addParent(CLI::App& app, Globals& g, std::function<int()>& run) {
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
       const std::vector<std::string> keys = splitList(a->keys), fields = splitList(a->fields);
+      checkedColumns(c, a->table, keys);
+      checkedColumns(c, a->table, fields);
+      // The FKey value is written bare into the lookup of the parent's UniqueKey.
+      const Variant fkey = checkedValue(Variant(a->fkey), checkedColumns(c, a->table, {"UniqueKey"})[0], "UniqueKey", a->table);
       Variant k(stringList(keys)), f(stringList(fields)), info(StringArray{});
       bool found = toBoolean(callMember(s, "ShowParent", {byVal(Variant(a->table)), byRef(k), byRef(f),
-                                                          byVal(Variant(a->fkey)), byRef(info)}));
+                                                          byVal(Variant(toText(fkey))), byRef(info)}));
       Report r;
       r.title = "Parent record " + a->fkey + " of " + a->table + (found ? "" : ": not found");
       if (found) {

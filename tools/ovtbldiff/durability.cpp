@@ -41,27 +41,31 @@ CommitGroups::~CommitGroups() {
   }
 }
 
-size_t CommitGroups::next(size_t wanted, const std::vector<std::string>& messages) {
+size_t CommitGroups::next(size_t from, size_t wanted) {
   if (every_ <= 1) return wanted;
   if (!open_) {
     conn_->BeginTrans();
     open_ = true;
-    groupStart_ = messages.size();
+    groupStart_ = from;
   }
   return std::min(wanted, every_ - inGroup_);
 }
 
-void CommitGroups::done(size_t n, std::vector<std::string>& messages) {
+void CommitGroups::done(size_t end, std::vector<RecordResult>& results) {
   if (!open_) return;
-  inGroup_ += n;
-  if (inGroup_ >= every_) commit(messages);
+  inGroup_ = end - groupStart_;
+  if (inGroup_ >= every_) commit(end, results);
 }
 
-void CommitGroups::finish(std::vector<std::string>& messages) {
-  if (open_) commit(messages);
+void CommitGroups::finish(std::vector<RecordResult>& results) {
+  if (open_) commit(groupStart_ + inGroup_, results);
 }
 
-void CommitGroups::commit(std::vector<std::string>& messages) {
+void CommitGroups::flush(size_t end, std::vector<RecordResult>& results) {
+  if (open_) commit(end, results);
+}
+
+void CommitGroups::commit(size_t end, std::vector<RecordResult>& results) {
   open_ = false;
   inGroup_ = 0;
   try {
@@ -71,10 +75,10 @@ void CommitGroups::commit(std::vector<std::string>& messages) {
       conn_->RollbackTrans();  // still open where the engine refused the commit itself
     } catch (const ComError&) {
     }
-    for (size_t i = groupStart_; i < messages.size(); ++i)
-      if (messages[i].empty()) messages[i] = "not committed: " + e.description();
+    for (size_t i = groupStart_; i < end && i < results.size(); ++i)
+      if (results[i].message.empty()) results[i].message = "not committed: " + e.description();
   }
-  groupStart_ = messages.size();
+  groupStart_ = end;
 }
 
 namespace {

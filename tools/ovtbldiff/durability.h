@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "record_runs.h"
 
 namespace CLI {
 class App;
@@ -37,25 +38,28 @@ class CommitGroups {
   CommitGroups(const CommitGroups&) = delete;
   CommitGroups& operator=(const CommitGroups&) = delete;
 
-  // Before a member call: opens the group's transaction when none is open (the records done so
-  // far are `messages`) and answers how many of the `wanted` next records may go to the call
+  // Before a member call for the records from index `from` on: opens the group's transaction
+  // when none is open and answers how many of the `wanted` next records may go to the call
   // without crossing the end of the group.
-  size_t next(size_t wanted, const std::vector<std::string>& messages);
-  // After the call, whose `n` records' messages end `messages`: commits when the group is
-  // full. When a commit fails, the group's records without a message get the failure as
+  size_t next(size_t from, size_t wanted);
+  // After the calls for the records up to index `end` (exclusive): commits when the group is
+  // full. When a commit fails, the group's records that had succeeded get the failure as
   // theirs (they are not there).
-  void done(size_t n, std::vector<std::string>& messages);
-  // Commits the last group; `messages` as for done.
-  void finish(std::vector<std::string>& messages);
+  void done(size_t end, std::vector<RecordResult>& results);
+  // Commits the last group; `results` as for done.
+  void finish(std::vector<RecordResult>& results);
+  // Commits the open group now, its records being those up to index `end` (exclusive), so that
+  // the locks it holds do not keep another writer (and so a record tried again) waiting.
+  void flush(size_t end, std::vector<RecordResult>& results);
 
  private:
-  void commit(std::vector<std::string>& messages);
+  void commit(size_t end, std::vector<RecordResult>& results);
 
   db::DatabaseRef conn_;
   size_t every_;
   bool open_ = false;
   size_t inGroup_ = 0;
-  size_t groupStart_ = 0;  // index in the messages of the group's first record
+  size_t groupStart_ = 0;  // index of the group's first record
 };
 
 // A table a reconciling run looks records up in, by its match key columns.

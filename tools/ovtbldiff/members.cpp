@@ -82,12 +82,29 @@ void addDatabaseArgument(CLI::App* cmd, std::string& db) {
   cmd->add_option("db", db, "Database file, or a PostgreSQL location (postgresql://...?schema=NAME)")->required();
 }
 
-void addCommonOptions(CLI::App* cmd, Globals& g) {
+void addSessionOptions(CLI::App* cmd, Globals& g) {
   cmd->add_option("--lang", g.session.lang, "Phrase language of error texts (e.g. English, German)");
   cmd->add_option("--trace", g.session.traceFile, "Write every statement sent to the database into FILE");
+}
+
+void addCommonOptions(CLI::App* cmd, Globals& g) {
+  addSessionOptions(cmd, g);
   cmd->add_option("--link", g.session.linkFile, "Attach FILE (or, for a PostgreSQL database, another schema of it) as the link tables (prefix ORULINK_)");
   cmd->add_option("--format", g.format, "Output format: table (default), csv, json or html")
       ->check(CLI::IsMember({"table", "csv", "json", "html"}));
+}
+
+void addKeysOption(CLI::App* cmd, std::string& keys, const std::string& name) {
+  cmd->add_option(name, keys, "Match key columns, separated by commas")->required();
+}
+
+void addGridKeyOptions(CLI::App* cmd, std::string& parentKeys, std::string& childKey) {
+  cmd->add_option("--parent-keys", parentKeys, "Match keys of the parent, separated by commas")->required();
+  cmd->add_option("--child-key", childKey, "The grid column that identifies a record within its parent")->required();
+}
+
+void addDryRunOption(CLI::App* cmd, bool& dry) {
+  cmd->add_flag("--dry-run", dry, "Print the statements inside a transaction that is rolled back");
 }
 
 void Mode::addOptions(CLI::App* cmd) {
@@ -209,11 +226,20 @@ std::vector<std::vector<Variant>> KeySource::read(const std::vector<std::string>
     } catch (const Json::exception& e) {
       throw UsageError("malformed JSON in " + file + ": " + e.what());
     }
-    if (!j.contains("columns") || !j.contains("rows")) throw UsageError(file + " is no diff result (no columns and rows)");
-    std::vector<std::string> header = j["columns"].get<std::vector<std::string>>();
+    if (!j.is_object() || !j.contains("columns") || !j.contains("rows"))
+      throw UsageError(file + " is no diff result (no columns and rows)");
+    // A file written by hand may hold anything: columns are texts, rows are lists of values.
+    if (!j["columns"].is_array() || !j["rows"].is_array())
+      throw UsageError(file + " is no diff result: \"columns\" and \"rows\" must be lists");
+    std::vector<std::string> header;
+    for (const Json& c : j["columns"]) {
+      if (!c.is_string()) throw UsageError(file + " is no diff result: a column name is not a text: " + c.dump(-1, ' ', false, Json::error_handler_t::replace));
+      header.push_back(c.get<std::string>());
+    }
     std::vector<size_t> pos;
     for (const std::string& c : columns) pos.push_back(findColumn(header, c, file));
     for (const Json& row : j["rows"]) {
+      if (!row.is_array()) throw UsageError(file + " is no diff result: a row is not a list: " + row.dump(-1, ' ', false, Json::error_handler_t::replace));
       std::vector<Variant> r;
       for (size_t p : pos) r.push_back(p < row.size() ? jsonValue(row[p]) : Variant(Null{}));
       add(std::move(r));
@@ -269,9 +295,12 @@ void dryRun(const db::DatabaseRef& conn, const std::string& trace, std::ostream&
       }
       if (op == "BeginTrans" && depth++ == 0) continue;
       if ((op == "CommitTrans" || op == "RollbackTrans") && --depth == 0) continue;
+      // A record's own transaction commits nothing inside the dry run: only its statements show.
+      if (op == "BeginTrans" || op == "CommitTrans") continue;
       out << "  " << op << (jet.empty() ? "" : ": " + jet) << "  => " << line.substr(3) << "\n";
     }
   }
+  out << "Rolled back: none of these statements changed the database.\n";
 }
 
 Progress::Progress(std::string what, size_t total)

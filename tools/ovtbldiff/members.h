@@ -44,6 +44,8 @@ struct KeySource {
   std::vector<std::string> values;
   std::string file;
   void addOptions(CLI::App* cmd);
+  // Where the records come from, for messages: "--value", "standard input" or the file.
+  std::string origin() const { return file.empty() ? "--value" : file == "-" ? "standard input" : file; }
   // One row per record, one value per column of `columns` (looked up by name in the file,
   // also as name~Main / name~Grid); rows with the same values are taken once.
   std::vector<std::vector<Variant>> read(const std::vector<std::string>& columns) const;
@@ -57,8 +59,16 @@ struct Mode {
   bool resolve(const db::DatabaseRef& conn, const std::string& t1, const std::string& t2) const;
 };
 
-// The options every subcommand repeats after its name (--lang, --trace, --link, --format).
+// The options every subcommand repeats after its name (--lang, --trace, --link, --format);
+// addSessionOptions adds --lang and --trace alone.
 void addCommonOptions(CLI::App* cmd, Globals& g);
+void addSessionOptions(CLI::App* cmd, Globals& g);
+// --keys (or another name for the same list), required.
+void addKeysOption(CLI::App* cmd, std::string& keys, const std::string& name = "--keys");
+// --parent-keys and --child-key of the grid subcommands, both required.
+void addGridKeyOptions(CLI::App* cmd, std::string& parentKeys, std::string& childKey);
+// --dry-run of the reconciling subcommands.
+void addDryRunOption(CLI::App* cmd, bool& dry);
 // The required first positional of a subcommand: a database file or a PostgreSQL location.
 void addDatabaseArgument(CLI::App* cmd, std::string& db);
 

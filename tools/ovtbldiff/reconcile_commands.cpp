@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include "durability.h"
+#include "input_check.h"
 #include "members.h"
+#include "record_runs.h"
 #include "ovtbldiff/runtime/text.h"
 
 namespace ovt::tool {
@@ -17,11 +19,13 @@ using com::byVal;
 
 // Records go to a member in batches, so that the progress line moves during long work.
 constexpr size_t kBatch = 25;
+// Calls more for a record whose failure may pass when tried again (busy, serialization).
+constexpr int kRetries = 4;
 
 Variant conn(const db::DatabaseRef& c) { return Variant(ObjectRef(c)); }
 
-// The run of one reconciling subcommand: a session whose connection traces into a scratch file
-// when --dry-run asks for the statements.
+// The run of one reconciling subcommand: a session whose connection traces into a scratch
+// file, read for the rows each statement changed, the engine's reasons and --dry-run.
 struct Run {
   Globals& g;
   bool dry;
@@ -31,16 +35,13 @@ struct Run {
   Run(Globals& globals, bool dryRun, bool wal = false) : g(globals), dry(dryRun) {
     SessionOptions o = g.session;
     o.wal = wal && !dry;  // a dry run changes nothing in the files, their journal mode included
-    if (dry) {
-      traceFile = (std::filesystem::temp_directory_path() / ("ovtbldiff-dry-run-" + std::to_string(getpid()) + ".trace")).string();
-      std::filesystem::remove(traceFile);
-      o.traceFile = traceFile;
-    }
+    traceFile = (std::filesystem::temp_directory_path() / ("ovtbldiff-run-" + std::to_string(getpid()) + ".trace")).string();
+    std::filesystem::remove(traceFile);
+    o.traceFile = traceFile;
     session = std::make_unique<Session>(o);
   }
   ~Run() {
-    if (!dry) return;
-    // A --trace file given as well receives what the dry run traced.
+    // A --trace file given as well receives what the run traced.
     std::error_code ec;
     if (!g.session.traceFile.empty()) {
       std::ifstream in(traceFile);
@@ -79,48 +80,79 @@ VariantArray valueRows(const std::vector<std::vector<Variant>>& rows, size_t fro
 
 StringArray blanks(size_t n) { return StringArray::of(std::vector<std::string>(n, "")); }
 
-// Calls `member` once per batch of records; `call(values, errors, from, n)` makes one call and
-// answers its Boolean result. The per-record messages come back in record order. The batches
-// run in the commit groups of `groups`.
-std::vector<std::string> inBatches(const std::string& what, const std::vector<std::vector<Variant>>& records,
-                                   CommitGroups& groups, const std::function<bool(size_t, size_t, Variant&)>& call) {
-  std::vector<std::string> messages;
+// Calls a member once per batch of records; `call(from, n, errors)` makes one call. Failed
+// records run again alone (transient failures a few times); one result per record, in order.
+// The batches run in the commit groups of `groups`.
+std::vector<RecordResult> inBatches(Run& run, const std::string& what, const std::vector<std::vector<Variant>>& records,
+                                    CommitGroups& groups, const std::function<void(size_t, size_t, Variant&)>& call,
+                                    size_t batch = kBatch) {
   Progress progress(what, records.size());
-  for (size_t from = 0; from < records.size();) {
-    const size_t n = groups.next(std::min(kBatch, records.size() - from), messages);
-    Variant errors(blanks(n));
-    call(from, n, errors);
-    const StringArray& e = errors.stringArray();
-    for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) messages.push_back(e.at(i));
-    groups.done(n, messages);
-    from += n;
-    progress.update(from);
-  }
-  groups.finish(messages);
-  return messages;
+  // The trace is kept whole only when it is shown (--dry-run) or asked for (--trace).
+  TraceTail tail(run.traceFile, !run.dry && run.g.session.traceFile.empty());
+  return runRecords(
+      records.size(), batch, tail, kRetries, groups,
+      [&](size_t from, size_t n, std::vector<std::string>& messages) {
+        Variant errors(blanks(n));
+        call(from, n, errors);
+        const StringArray& e = errors.stringArray();
+        for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) messages[static_cast<size_t>(i)] = e.at(i);
+      },
+      [&](size_t done) { progress.update(done); });
 }
 
-// One row per record: its key values and what became of it.
-int outcome(Globals& g, const std::string& title, const std::vector<std::string>& columns,
-            const std::vector<std::vector<Variant>>& records, const std::vector<std::string>& messages,
-            const std::string& done, const std::vector<std::string>& notes) {
+// One row per record: its key values and what became of it (`describe` gives the text of a
+// record, "" for one that failed with the member's message).
+int outcome(Globals& g, bool dry, const std::string& title, const std::vector<std::string>& columns,
+            const std::vector<std::vector<Variant>>& records, const std::vector<RecordResult>& results,
+            const std::string& done, std::vector<std::string> notes,
+            const std::function<std::string(const RecordResult&)>& describe = {}) {
   Report r;
   r.columns = columns;
   r.columns.push_back("result");
+  const std::string doneText = dry ? "would be " + done : done;
   size_t failed = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     std::vector<Json> row;
     for (const Variant& v : records[i]) row.push_back(toJson(v));
-    const bool ok = messages[i].empty();
+    std::string text = describe ? describe(results[i]) : "";
+    if (text.empty()) text = results[i].message.empty() ? doneText : withReason(results[i]);
+    const bool ok = text.rfind(doneText, 0) == 0;
     failed += ok ? 0 : 1;
-    row.push_back(Json(ok ? done : messages[i]));
+    row.push_back(Json(text));
     r.rows.push_back(std::move(row));
   }
-  r.title = title + ": " + std::to_string(records.size() - failed) + " of " + std::to_string(records.size()) +
-            " records " + done + (failed ? ", " + std::to_string(failed) + " failed" : "");
-  r.notes = notes;
+  r.title = title + (dry ? " (dry run, rolled back)" : "") + ": " + std::to_string(records.size() - failed) + " of " +
+            std::to_string(records.size()) + " records " + doneText + (failed ? ", " + std::to_string(failed) + " failed" : "");
+  if (std::string retried = retryNote(results); !retried.empty()) notes.push_back(retried);
+  r.notes = std::move(notes);
   render(std::cout, r, g.format);
   return failed ? kExitDifferences : kExitOk;
+}
+
+// The text of a record that deletion handled: the rows each statement changed ("deleted
+// (1 row)", "marked deleted (1 row; grid Member: 2 rows)"), or "no record matched" when its
+// key found nothing; "" for a record that failed otherwise.
+std::string deletion(const RecordResult& rec, const std::string& done) {
+  std::string parts;
+  int64_t total = 0;
+  bool lookupFoundNone = false;
+  for (const TraceEntry& e : rec.entries) {
+    if (e.operation == "OpenRecordset" && e.outcome == "0 rows") lookupFoundNone = true;
+    const int64_t n = rowsChanged(e);
+    if (n < 0) continue;
+    total += n;
+    std::string part = std::to_string(n) + (n == 1 ? " row" : " rows");
+    // A grid's records are marked by "update TABLE set recstatus = 0 where FKey = ...".
+    if (e.operation == "Execute" && startsWithText(e.jet, "update ")) {
+      std::string table = e.jet.substr(7, e.jet.find(' ', 7) - 7);
+      if (table.size() > 2 && table.front() == '[' && table.back() == ']') table = table.substr(1, table.size() - 2);
+      part = "grid " + table + ": " + part;
+    }
+    parts += (parts.empty() ? "" : "; ") + part;
+  }
+  if (rec.message.empty()) return total == 0 ? "no record matched" : done + " (" + parts + ")";
+  if (rec.reason.empty() && lookupFoundNone && total == 0) return "no record matched";
+  return "";
 }
 
 void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
@@ -141,13 +173,13 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
   addDatabaseArgument(cmd, a->db);
   cmd->add_option("source", a->source, "Table the records are copied from")->required();
   cmd->add_option("dest", a->dest, "Table the records are copied to")->required();
-  cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
+  addKeysOption(cmd, a->keys);
   cmd->add_option("--fields", a->fields,
                   "Columns to copy besides the keys (default: the fields both tables share, without the system's own)");
   cmd->add_option("--grids", a->grids,
                   "Grids to copy with a form record: auto (the comparable grids of both forms), none, or "
                   "GRIDVIEW:TABLE pairs separated by commas");
-  cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
+  addDryRunOption(cmd, a->dry);
   a->mode.addOptions(cmd);
   a->records.addOptions(cmd);
   a->durability.addOptions(cmd);
@@ -157,14 +189,20 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
       Session& s = *r.session;
       db::DatabaseRef c = s.open(a->db);
       const std::vector<std::string> keys = splitList(a->keys);
-      const bool oru = a->mode.resolve(c, a->source, a->dest);
-      const auto records = a->records.read(keys);
-      checkKeyIndexes(c, {{a->source, keys}, {a->dest, keys}}, records.size(), a->durability.index && !a->dry);
-      Variant matchFld(keyRows(c, a->source, keys));
+      const std::vector<int32_t> types = checkedColumns(c, a->source, keys, "source");
+      checkedColumns(c, a->dest, keys, "destination");
       std::vector<std::string> fields;
       if (!a->fields.empty()) {
         fields = splitList(a->fields);
-      } else {
+        checkedColumns(c, a->source, fields, "source");
+        checkedColumns(c, a->dest, fields, "destination");
+      }
+      auto records = a->records.read(keys);
+      checkRecords(records, keys, types, std::vector<std::string>(keys.size(), a->source), a->records.origin());
+      checkKeyIndexes(c, {{a->source, keys}, {a->dest, keys}}, records.size(), a->durability.index && !a->dry);
+      const bool oru = a->mode.resolve(c, a->source, a->dest);
+      Variant matchFld(keyRows(c, a->source, keys));
+      if (a->fields.empty()) {
         Variant t1(ObjectRef(Session::table(c, a->source))), t2(ObjectRef(Session::table(c, a->dest)));
         Variant common(StringArray{}), select(int32_t{2});
         callMember(s, "CompareTablesStructure", {byRef(t1), byRef(t2), byRef(common), byRef(select)});
@@ -198,18 +236,16 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
       const StringArray& gl = grids.stringArray();
       for (int32_t i = 0; i <= gl.ubound(1); ++i)
         if (!gl.at(i, 0).empty()) gridNotes.push_back(gl.at(i, 0) + " (" + gl.at(i, 1) + ")");
-      std::vector<std::string> messages;
+      std::vector<RecordResult> results;
       r(c, [&] {
         CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
-        messages = inBatches("copy", records, groups, [&](size_t from, size_t n, Variant& errors) {
+        results = inBatches(r, "copy", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), common(stringList(fields)), oruType(oru), oDB = conn(c);
-          return toBoolean(callMember(s, "CopyRec", {byVal(Variant(a->source)), byVal(Variant(a->dest)), byRef(matchFld),
-                                                     byRef(values), byRef(common), byRef(oruType), byRef(grids),
-                                                     byRef(errors), byRef(oDB)}));
+          callMember(s, "CopyRec", {byVal(Variant(a->source)), byVal(Variant(a->dest)), byRef(matchFld), byRef(values),
+                                    byRef(common), byRef(oruType), byRef(grids), byRef(errors), byRef(oDB)});
         });
       });
-      return outcome(g, "Copy from " + a->source + " to " + a->dest + (a->dry ? " (dry run, rolled back)" : ""), keys,
-                     records, messages, "copied",
+      return outcome(g, a->dry, "Copy from " + a->source + " to " + a->dest, keys, records, results, "copied",
                      {"Copied fields: " + (fields.empty() ? std::string("(keys only)") : joinList(fields)),
                       "Grids: " + (gridNotes.empty() ? std::string("(none)") : joinList(gridNotes))});
     };
@@ -236,9 +272,8 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_option("src_child", a->srcChild, "Source grid table")->required();
   cmd->add_option("dest_child", a->destChild, "Destination grid table")->required();
   cmd->add_option("--child-view", a->childView, "The grid's view, whose variables are the columns copied")->required();
-  cmd->add_option("--parent-keys", a->parentKeys, "Match keys of the parent, separated by commas")->required();
-  cmd->add_option("--child-key", a->childKey, "The grid column that identifies a record within its parent")->required();
-  cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
+  addGridKeyOptions(cmd, a->parentKeys, a->childKey);
+  addDryRunOption(cmd, a->dry);
   a->records.addOptions(cmd);
   a->durability.addOptions(cmd);
   cmd->callback([a, &g, &run] {
@@ -251,16 +286,23 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
       std::vector<std::string> columns = pkeys;
       columns.push_back(a->childKey);
       columns.push_back("FKey");
-      const auto records = a->records.read(columns);
+      std::vector<int32_t> types = checkedColumns(c, a->srcParent, pkeys, "source");
+      checkedColumns(c, a->destParent, pkeys, "destination");
+      for (int32_t t : checkedColumns(c, a->srcChild, {a->childKey, "FKey"}, "source")) types.push_back(t);
+      checkedColumns(c, a->destChild, {a->childKey, "FKey"}, "destination");
+      std::vector<std::string> tables(pkeys.size(), a->srcParent);
+      tables.insert(tables.end(), 2, a->srcChild);
+      auto records = a->records.read(columns);
+      checkRecords(records, columns, types, tables, a->records.origin());
       checkKeyIndexes(c, {{a->srcParent, pkeys}, {a->destParent, pkeys}}, records.size(),
                       a->durability.index && !a->dry);
       Variant parentKeys(keyRows(c, a->srcParent, pkeys));
       Variant childKeys(keyRows(c, a->srcChild, {a->childKey, "FKey"}));
       Variant view(a->childView);
-      std::vector<std::string> messages;
+      std::vector<RecordResult> results;
       r(c, [&] {
         CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
-        messages = inBatches("copy-child", records, groups, [&](size_t from, size_t n, Variant& errors) {
+        results = inBatches(r, "copy-child", records, groups, [&](size_t from, size_t n, Variant& errors) {
           VariantArray pv;
           StringArray cv;
           pv.redim(0, static_cast<int32_t>(n) - 1, 0, static_cast<int32_t>(pkeys.size()) - 1);
@@ -272,14 +314,13 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
             cv.at(static_cast<int32_t>(i), 1) = concatText(rec[pkeys.size() + 1]);
           }
           Variant pvals(std::move(pv)), cvals(std::move(cv));
-          return toBoolean(callMember(s, "CopyChild", {byVal(Variant(a->srcParent)), byVal(Variant(a->destParent)),
-                                                       byVal(Variant(a->srcChild)), byVal(Variant(a->destChild)),
-                                                       byRef(view), byRef(parentKeys), byRef(pvals), byRef(childKeys),
-                                                       byRef(cvals), byRef(errors)}));
+          callMember(s, "CopyChild", {byVal(Variant(a->srcParent)), byVal(Variant(a->destParent)),
+                                      byVal(Variant(a->srcChild)), byVal(Variant(a->destChild)), byRef(view),
+                                      byRef(parentKeys), byRef(pvals), byRef(childKeys), byRef(cvals), byRef(errors)});
         });
       });
-      return outcome(g, "Grid copy from " + a->srcChild + " to " + a->destChild + (a->dry ? " (dry run, rolled back)" : ""),
-                     columns, records, messages, "copied", {});
+      return outcome(g, a->dry, "Grid copy from " + a->srcChild + " to " + a->destChild, columns, records, results,
+                     "copied", {});
     };
   });
 }
@@ -300,8 +341,8 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
   addCommonOptions(cmd, g);
   addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table")->required();
-  cmd->add_option("--keys", a->keys, "Match key columns, separated by commas")->required();
-  cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
+  addKeysOption(cmd, a->keys);
+  addDryRunOption(cmd, a->dry);
   a->mode.addOptions(cmd);
   a->records.addOptions(cmd);
   a->durability.addOptions(cmd);
@@ -312,38 +353,57 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
       db::DatabaseRef c = s.open(a->db);
       s.setDB(c);
       const std::vector<std::string> keys = splitList(a->keys);
+      const std::vector<int32_t> types = checkedColumns(c, a->table, keys);
+      auto records = a->records.read(keys);
+      checkRecords(records, keys, types, std::vector<std::string>(keys.size(), a->table), a->records.origin());
       const bool oru = a->mode.resolve(c, a->table, a->table);
-      const auto records = a->records.read(keys);
       checkKeyIndexes(c, {{a->table, keys}}, records.size(), a->durability.index && !a->dry);
       Variant matchFld(keyRows(c, a->table, keys));
-      std::vector<std::string> messages;
+      std::vector<RecordResult> results;
       r(c, [&] {
         CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
-        messages = inBatches("delete", records, groups, [&](size_t from, size_t n, Variant& errors) {
+        // One record per call, so that the rows its statements changed are its own.
+        results = inBatches(r, "delete", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), oruType(oru), ext = conn(c);
-          return toBoolean(callMember(s, "DeleteRec", {byVal(Variant(a->table)), byRef(matchFld), byRef(values),
-                                                       byRef(oruType), byRef(errors), byRef(ext)}));
-        });
+          callMember(s, "DeleteRec", {byVal(Variant(a->table)), byRef(matchFld), byRef(values), byRef(oruType),
+                                      byRef(errors), byRef(ext)});
+        }, 1);
       });
-      return outcome(g, "Delete from " + a->table + (a->dry ? " (dry run, rolled back)" : ""), keys, records, messages,
-                     oru ? "marked deleted" : "deleted", {});
+      const std::string done = oru ? "marked deleted" : "deleted";
+      return outcome(g, a->dry, "Delete from " + a->table, keys, records, results, done, {},
+                     [&](const RecordResult& rec) { return deletion(rec, a->dry ? "would be " + done : done); });
     };
   });
+}
+
+// True when `backup` is named as a backup of `table` is (TABLE_bk...) and has its columns:
+// the same names and types in the same order.
+bool isBackupOf(const db::DatabaseRef& c, const std::string& backup, const std::string& table) {
+  if (!startsWithText(backup, table + "_bk")) return false;
+  const auto a = deref(checkedTable(c, backup)->Fields()).Items();
+  const auto b = deref(checkedTable(c, table)->Fields()).Items();
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!textEqual(a[i]->Name(), b[i]->Name()) || a[i]->DataType() != b[i]->DataType()) return false;
+  return true;
 }
 
 void addBackup(CLI::App& app, Globals& g, std::function<int()>& run) {
   struct A {
     std::string db, table, to;
-    bool dry = false;
+    bool dry = false, replace = false;
   };
   auto a = std::make_shared<A>();
   CLI::App* cmd = app.add_subcommand(
-      "backup", "Copy a whole table into a backup table (default TABLE_bk), replacing an earlier backup of that name.");
+      "backup",
+      "Copy a whole table into a backup table (default TABLE_bk), replacing an earlier backup (a table named "
+      "TABLE_bk... with the same columns); any other existing table only with --replace.");
   addCommonOptions(cmd, g);
   addDatabaseArgument(cmd, a->db);
   cmd->add_option("table", a->table, "Table to back up")->required();
   cmd->add_option("--to", a->to, "Name of the backup table (default: the table's name followed by _bk)");
-  cmd->add_flag("--dry-run", a->dry, "Print the statements inside a transaction that is rolled back");
+  cmd->add_flag("--replace", a->replace, "Replace the table named by --to even when it is no backup of TABLE");
+  addDryRunOption(cmd, a->dry);
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
       if (!a->to.empty() && textEqual(a->to, a->table))
@@ -351,6 +411,13 @@ void addBackup(CLI::App& app, Globals& g, std::function<int()>& run) {
       Run r(g, a->dry);
       Session& s = *r.session;
       db::DatabaseRef c = s.open(a->db);
+      // The member drops the backup table before it copies: nothing may be dropped unless the
+      // copy can run and the table dropped is an earlier backup (or --replace says so).
+      if (!c->TableExists(a->table)) throw UsageError("no table " + a->table + " in " + c->Location());
+      const std::string to = a->to.empty() ? a->table + "_bk" : a->to;
+      if (!a->replace && c->TableExists(to) && !isBackupOf(c, to, a->table))
+        throw UsageError("table " + to + " exists and is no backup of " + a->table + " (named " + a->table +
+                         "_bk... with the same columns); give --replace to replace it");
       r(c, [&] {
         Variant ext = conn(c);
         std::vector<com::DispArg> args{byVal(Variant(a->table))};

@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "input_check.h"
+
 namespace ovt::tool {
 namespace {
 
@@ -19,6 +21,12 @@ size_t width(const std::string& s) {
   size_t n = 0;
   for (unsigned char c : s) n += (c & 0xC0) != 0x80;
   return n;
+}
+
+std::string hex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char b : bytes) out += fmt::format("{:02x}", b);
+  return out;
 }
 
 void renderTable(std::ostream& out, const Report& r) {
@@ -85,7 +93,14 @@ void renderJson(std::ostream& out, const Report& r) {
   j["rows"] = std::move(rows);
   j["differs"] = std::move(marked);
   j["notes"] = r.notes;
-  out << j.dump(2) << "\n";
+  // Text that is not UTF-8 is written with replacement characters; its bytes are kept here.
+  Json raw = Json::array();
+  for (size_t i = 0; i < r.rows.size(); ++i)
+    for (size_t c = 0; c < r.rows[i].size() && c < r.columns.size(); ++c)
+      if (r.rows[i][c].is_string() && !isUtf8(r.rows[i][c].get_ref<const std::string&>()))
+        raw.push_back(Json{{"row", i}, {"column", r.columns[c]}, {"hex", hex(r.rows[i][c].get_ref<const std::string&>())}});
+  if (!raw.empty()) j["raw"] = std::move(raw);
+  out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
 void renderHtml(std::ostream& out, const Report& r) {
@@ -150,7 +165,7 @@ std::string cellText(const Json& v) {
   if (v.is_null()) return "";
   if (v.is_string()) return v.get<std::string>();
   if (v.is_object() && v.contains("empty")) return "";
-  return v.dump();
+  return v.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void render(std::ostream& out, const Report& r, const std::string& format) {

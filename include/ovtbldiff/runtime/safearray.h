@@ -44,10 +44,11 @@ class SafeArray {
   void redim(int32_t lb1, int32_t ub1, int32_t lb2, int32_t ub2) {
     reset(2, {lb1, checkedCount(lb1, ub1)}, {lb2, checkedCount(lb2, ub2)});
   }
-  // ReDim Preserve: only the last dimension may change (else 9); elements kept.
+  // ReDim Preserve: only the last dimension may change (else 9); elements kept. The one-bound
+  // form means the bounds 0 to ub: an array with another lower bound raises 9 unchanged.
   void redimPreserve(int32_t ub) {
     if (!allocated()) return redim(0, ub);
-    if (dims_ != 1) raiseRuntime(RuntimeError::SubscriptOutOfRange);
+    if (dims_ != 1 || d1_.lb != 0) raiseRuntime(RuntimeError::SubscriptOutOfRange);
     int32_t n = checkedCount(d1_.lb, ub);
     data_.resize(static_cast<size_t>(n));
     d1_.count = n;
@@ -70,7 +71,8 @@ class SafeArray {
   int32_t lbound(int dim = 1) const { return bounds(dim).lb; }
   int32_t ubound(int dim = 1) const {
     const Dim& d = bounds(dim);
-    return d.lb + d.count - 1;
+    // In 64 bits: lb + count passes 2147483647 for an array that ends there.
+    return static_cast<int32_t>(static_cast<int64_t>(d.lb) + d.count - 1);
   }
 
   T& at(int32_t i) { return data_[offset1(i)]; }

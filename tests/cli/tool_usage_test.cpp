@@ -1,0 +1,61 @@
+// The tool as a new user meets it: entry 2 named as a file, names refused before anything
+// runs, the version, and one example at the end of each subcommand's help.
+#include "cli/demo_fixture.h"
+
+namespace {
+
+using ovt::test::DemoTest;
+using ovt::test::ToolRun;
+
+TEST_F(DemoTest, DiffTakesEntryTwoAsAFileOrAsLinkTables) {
+  for (const std::string& extra : {std::string(""), std::string(" --missing"), std::string(" --fields Rooms")}) {
+    ToolRun natural = run("diff d/entry1.db House d/entry2.db House --keys HouseNo --format csv" + extra);
+    ToolRun link = linked("diff d/entry1.db House ORULINK_House --keys HouseNo --format csv" + extra);
+    EXPECT_EQ(natural.code, 1) << natural.err;
+    EXPECT_EQ(natural.out, link.out) << extra;
+    EXPECT_NE(natural.out, "") << extra;
+  }
+  // The first file is entry 1.
+  ToolRun swapped = run("diff d/entry1.db House d/entry2.db House --keys HouseNo --missing --format csv");
+  EXPECT_EQ(swapped.out, "entry,HouseNo,HeadName,Village,Rooms,WaterSource\n1,108,David Kamau,Thika,2,River\n");
+  ToolRun twice = linked("diff d/entry1.db House d/entry2.db House --keys HouseNo");
+  EXPECT_EQ(twice.code, 2);
+  EXPECT_EQ(twice.err, "ovtbldiff: entry 2 is given twice: as d/entry2.db and as --link d/entry2.db\n");
+  ToolRun prefixed = run("diff d/entry1.db House d/entry2.db ORULINK_House --keys HouseNo");
+  EXPECT_EQ(prefixed.code, 2);
+  EXPECT_EQ(run("diff d/entry1.db House --keys HouseNo").code, 2);
+}
+
+TEST_F(DemoTest, MisspeltNamesNameTheEntryAndNoStatement) {
+  struct Case {
+    std::string args, err;
+  } cases[] = {
+      {"diff d/entry1.db House d/entry2.db Member --keys HouseNo",
+       "ovtbldiff: no column HouseNo in table Member (entry 2)\n"},
+      {"diff d/entry1.db House d/entry2.db House --keys HouseNumber",
+       "ovtbldiff: no column HouseNumber in table House (entry 1)\n"},
+      {"diff d/entry1.db House d/entry2.db House --keys HouseNo --fields Rooms,Waters",
+       "ovtbldiff: no column Waters in table House (entry 1)\n"},
+      {"diff d/entry1.db House d/entry2.db Hose --keys HouseNo", "ovtbldiff: no table Hose (entry 2)\n"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = run(c.args);
+    EXPECT_EQ(r.code, 2) << c.args;
+    EXPECT_EQ(r.err, c.err) << c.args;
+    EXPECT_EQ(r.err.find("select"), std::string::npos) << c.args;
+  }
+}
+
+TEST_F(DemoTest, VersionAndOneExamplePerSubcommand) {
+  ToolRun v = run("--version");
+  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(v.out, "ovtbldiff 2.0\n");
+  for (const char* name : {"structure", "keys", "count", "diff", "grid-diff", "parent", "grids", "copy",
+                                  "copy-child", "delete", "backup", "demo", "call"}) {
+    ToolRun h = run(std::string(name) + " --help");
+    EXPECT_EQ(h.code, 0) << name;
+    EXPECT_NE(h.out.find("Example:\n  ovtbldiff " + std::string(name) + " "), std::string::npos) << name << "\n" << h.out;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+// What became of each record a reconciling member was given: the member's own message, the
+// rows each statement changed and the engine's reason for a failure (both read from the
+// connection's statement trace), and the records tried again after a transient failure.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ovt::tool {
+
+class CommitGroups;
+
+// One entry of a statement trace: "-- operation", "jet: text", "sql: text", "=> outcome".
+struct TraceEntry {
+  std::string operation, jet, outcome;
+};
+
+// Reads the entries a connection appended to its trace file since the last read.
+class TraceTail {
+ public:
+  // Starts at the current end of `file` (which may not exist yet). With `consume`, the file is
+  // emptied after each read, so that a long run does not fill the disk with its trace (the
+  // connection appends, so it goes on writing at the new end).
+  explicit TraceTail(std::string file, bool consume = false);
+  std::vector<TraceEntry> next();
+
+ private:
+  std::string file_;
+  bool consume_;
+  std::streamoff position_ = 0;
+};
+
+struct RecordResult {
+  std::string message;          // the member's message; "" when the record succeeded
+  std::string reason;           // the engine's reason for the last failed statement, if any
+  std::vector<TraceEntry> entries;  // the statements of the record (known when it ran alone)
+  int attempts = 1;             // calls the record took (more than 1: tried again)
+};
+
+// True for a failure that may pass when tried again: the database busy or locked, a
+// serialization failure or a deadlock.
+bool isTransient(const std::string& reason);
+
+// Runs `call(from, n, messages)` over `count` records in batches of `batch`; `messages`
+// receives one message per record ("" = done). A record that failed in a batch of several is
+// run again alone, to learn its own reason; a transient failure is tried again up to
+// `retries` times with a growing pause. The batches run in the commit groups of `groups`.
+// `progress(done)` is told after each batch.
+std::vector<RecordResult> runRecords(size_t count, size_t batch, TraceTail& trace, int retries, CommitGroups& groups,
+                                     const std::function<void(size_t, size_t, std::vector<std::string>&)>& call,
+                                     const std::function<void(size_t)>& progress);
+
+// The rows an entry changed, or -1 when it changed none by its outcome ("N rows changed").
+int64_t rowsChanged(const TraceEntry& e);
+
+// The member's message followed by the engine's reason, when there is one.
+std::string withReason(const RecordResult& r);
+
+// A note on the records that needed more than one call ("" when none did).
+std::string retryNote(const std::vector<RecordResult>& results);
+
+}  // namespace ovt::tool
