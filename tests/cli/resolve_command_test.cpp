@@ -165,6 +165,31 @@ TEST_F(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided)
             "Member,HouseNo=104;LineNo=3,,present,missing,\n");
 }
 
+TEST_F(SpreadsheetRoute, KeysComeFromTheSurveyFileAsVerifyTakesThem) {
+  decisionsFromVerify({{"House,HouseNo=103,Rooms", "1"}, {"Member,HouseNo=102;LineNo=3,Age", "1"}});
+  const std::string common = "resolve d/entry1.db d/entry2.db --decisions decisions.csv --into 2 --dry-run --format csv";
+  ToolRun byKeys = run(common + " --keys House=HouseNo Member=LineNo");
+  ToolRun bySurvey = run(common + " --survey d/survey.toml");
+  EXPECT_EQ(bySurvey.code, 1) << bySurvey.err;  // lines left undecided
+  EXPECT_EQ(bySurvey.out, byKeys.out);
+  EXPECT_NE(bySurvey.out.find("House,HouseNo=103,Rooms,5,4,1,would change"), std::string::npos) << bySurvey.out;
+
+  // --keys wins over the file for a table it names; a key the file misspells names itself
+  // before review serves anything; no keys at all is a usage error.
+  std::ofstream(dir_.file("bad.toml")) << "[tables.House]\nkeys = [\"HouseNumber\"]\n[tables.Member]\nkeys = \"LineNo\"\n";
+  EXPECT_EQ(run(common + " --survey bad.toml --keys House=HouseNo").out, byKeys.out);
+  for (const std::string& command :
+       std::vector<std::string>{"review d/entry1.db d/entry2.db --survey bad.toml", common + " --survey bad.toml"}) {
+    ToolRun r = run(command);
+    EXPECT_EQ(r.code, 2) << command;
+    EXPECT_EQ(r.err, "ovtbldiff: no column HouseNumber in table House (entry 1)\n") << command;
+    EXPECT_EQ(r.out, "") << command;
+  }
+  ToolRun none = run("review d/entry1.db d/entry2.db");
+  EXPECT_EQ(none.code, 2);
+  EXPECT_EQ(none.err, "ovtbldiff: the match keys are needed: --keys TABLE=COL[,COL] or --survey FILE\n");
+}
+
 TEST_F(Resolve, DryRunShowsTheStatementsAndKeepsNothing) {
   const std::string two = contents("entry2.db");
   ToolRun r = resolve("2", " --dry-run");
