@@ -47,6 +47,14 @@ int ovt_call(ovt_gateway* g, const char* member, const char* args_json, char** o
  * "optional"}]}] (free it with ovt_free). */
 int ovt_members(ovt_gateway* g, char** out_json);
 
+/* Verifies two entries of a survey as `ovtbldiff verify --format json` does and gives the same
+ * JSON object in *result_json (free it with ovt_free; NULL unless OVT_OK). request_json:
+ * {"entry1", "entry2" (locations), "tables": {TABLE: {"keys": [COL...], "ignore": [...],
+ * "compare": [...]}}, "survey": FILE or null, "case_sensitive": false, "labels": [NAME, NAME]}.
+ * The verification sets the object's DB. A setting that names nothing, or a bad survey file,
+ * gives OVT_BAD_INPUT with the text naming it. */
+int ovt_verify(ovt_gateway* g, const char* request_json, char** result_json);
+
 /* Frees text this interface returned (NULL is allowed). */
 void ovt_free(char* text);
 

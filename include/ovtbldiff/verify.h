@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "ovtbldiff/component.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/runtime/variant.h"
@@ -65,6 +67,9 @@ class Settings {
 // `[tables.NAME]` (JSON: "tables": {"NAME": {...}}) with `keys`, `ignore` and `compare`, each a
 // list of column names (a text "A,B" is taken too). Errors name the file and the entry.
 Settings readSurvey(const std::string& path);
+// Settings from a JSON object {TABLE: {"keys", "ignore", "compare"}}, the "tables" of a JSON
+// survey file; errors name `where` and the entry.
+Settings settingsFromJson(const nlohmann::json& tables, const std::string& where);
 // Writes the settings as the TOML survey file readSurvey reads.
 std::string surveyText(const Settings& s);
 

@@ -13,6 +13,11 @@ Arguments take the value forms of `ovtbldiff call`: str, int, float, bool, None 
 (arrays), connection(...) and table(...) objects. Every member call returns a Result: the
 member's return value and its by-reference arguments as the member left them. An error the
 member raises comes as ComError with number, source and description.
+
+A whole survey's two entries are verified in one call, with the result `ovtbldiff verify
+--format json` prints (forms, grids, counts, conflicts, unpaired records):
+
+    report = ovtbldiff.verify("entry1.db", "entry2.db", keys={"House": "HouseNo", "Member": "LineNo"})
 """
 import json
 import threading
@@ -20,7 +25,7 @@ from typing import Any, Dict, List, NamedTuple, Optional
 
 from . import _capi
 
-__all__ = ["ComError", "Gateway", "Recordset", "Result", "connection", "table", "unallocated", "version"]
+__all__ = ["ComError", "Gateway", "Recordset", "Result", "connection", "table", "unallocated", "verify", "version"]
 
 _lib = None
 _lib_lock = threading.Lock()
@@ -179,6 +184,30 @@ class Gateway:
             raise ComError._from_record(self._lib)
         return json.loads(text)
 
+    def verify(self, entry1: str, entry2: str, keys: Optional[Dict[str, Any]] = None, survey: Optional[str] = None,
+               ignore=None, case_sensitive: bool = False, labels: Optional[List[str]] = None) -> dict:
+        """Verifies two entries as `ovtbldiff verify --format json` does and returns its object;
+        see the module function verify. Sets this object's DB."""
+        tables: Dict[str, Dict[str, Any]] = {}
+        for name, cols in (keys or {}).items():
+            tables.setdefault(name, {})["keys"] = cols
+        if isinstance(ignore, dict):
+            ignore = [f"{name}.{field}" for name, fields in ignore.items()
+                      for field in ([fields] if isinstance(fields, str) else fields)]
+        for item in ignore or []:
+            name, dot, field = item.partition(".")
+            if not dot or not name or not field:
+                raise ValueError(f"ignore {item!r}: TABLE.FIELD is expected")
+            tables.setdefault(name, {}).setdefault("ignore", []).append(field)
+        request = {"entry1": entry1, "entry2": entry2, "tables": tables, "survey": survey,
+                   "case_sensitive": bool(case_sensitive), "labels": labels}
+        out = _capi.ctypes.c_void_p()
+        status = self._lib.ovt_verify(self._check(), json.dumps(request).encode("utf-8"), _capi.ctypes.byref(out))
+        text = _capi.take_text(self._lib, out.value)
+        if status != _capi.OK:
+            raise ComError._from_record(self._lib)
+        return json.loads(text)
+
     @property
     def DB(self):
         """The stored connection: its location, or None for Nothing."""
@@ -226,3 +255,15 @@ class Gateway:
         if not self._handle:
             raise ValueError("the gateway object was released")
         return self._handle
+
+
+def verify(entry1: str, entry2: str, keys: Optional[Dict[str, Any]] = None, survey: Optional[str] = None,
+           ignore=None, case_sensitive: bool = False, labels: Optional[List[str]] = None) -> dict:
+    """Verifies a survey's two entries (files or PostgreSQL locations) and returns the object
+    `ovtbldiff verify --format json` prints. keys: {TABLE: "COL" or [COL, ...]} per data table
+    (a grid's table: its key within the parent record); survey: a survey file; ignore:
+    ["TABLE.FIELD", ...] or {TABLE: [FIELD, ...]}; labels: names of the entries in the report.
+    A setting naming nothing raises ComError (number 5) naming it."""
+    with Gateway() as g:
+        return g.verify(entry1, entry2, keys=keys, survey=survey, ignore=ignore, case_sensitive=case_sensitive,
+                        labels=labels)

@@ -42,6 +42,8 @@ def load():
     lib.ovt_call.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p, c_char_pp]
     lib.ovt_members.restype = ctypes.c_int
     lib.ovt_members.argtypes = [ctypes.c_void_p, c_char_pp]
+    lib.ovt_verify.restype = ctypes.c_int
+    lib.ovt_verify.argtypes = [ctypes.c_void_p, ctypes.c_char_p, c_char_pp]
     lib.ovt_free.restype = None
     lib.ovt_free.argtypes = [ctypes.c_void_p]
     lib.ovt_error_number.restype = ctypes.c_int32

@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "calls/calls.h"
+#include "calls/verify_json.h"
 #include "ovtbldiff/component.h"
 #include "ovtbldiff/host.h"
+#include "ovtbldiff/verify.h"
 
 struct ovt_gateway : ovt::calls::CallHost {
   explicit ovt_gateway(ovt::com::AutomationObject object) : object_(std::move(object)) {}
@@ -26,6 +29,28 @@ struct ovt_gateway : ovt::calls::CallHost {
 namespace {
 
 using ovt::calls::Json;
+
+// How the verification layer reaches the members: through the object the C interface created.
+class GatewayMembers : public ovt::verify::Members {
+ public:
+  explicit GatewayMembers(ovt_gateway& g) : g_(g) {}
+  ovt::Variant call(std::string_view member, std::vector<ovt::com::DispArg> args) override {
+    return g_.gateway().call(member, std::move(args));
+  }
+  void setDB(const ovt::db::DatabaseRef& conn) override {
+    g_.gateway().putRef("DB", ovt::Variant(ovt::ObjectRef(conn)));
+  }
+
+ private:
+  ovt_gateway& g_;
+};
+
+// A text member of the request (`fallback` when absent or null).
+std::string requestText(const nlohmann::json& r, const char* name, const std::string& fallback = "") {
+  if (!r.contains(name) || r[name].is_null()) return fallback;
+  if (!r[name].is_string()) throw ovt::calls::UsageError(std::string("request: \"") + name + "\" must be a text");
+  return r[name].get<std::string>();
+}
 
 constexpr int32_t kInvalidArgument = 5;  // "Invalid procedure call or argument"
 constexpr const char* kSource = "OVTblDiffData";
@@ -69,7 +94,9 @@ int guarded(ovt_gateway* g, F&& work) {
     return raised(e);
   } catch (const ovt::calls::UsageError& e) {
     return badInput(e.what());
-  } catch (const Json::exception& e) {
+  } catch (const ovt::verify::SettingsError& e) {
+    return badInput(e.what());
+  } catch (const nlohmann::json::exception& e) {
     return badInput(std::string("malformed JSON: ") + e.what());
   } catch (const std::bad_alloc&) {
     return fail(OVT_RAISED, 7, kSource, "Out of memory");
@@ -149,6 +176,46 @@ int ovt_members(ovt_gateway* g, char** out_json) {
     char* text = copyText(ovt::calls::memberListJson(g->gateway().typeInfo()).dump());
     if (!text) throw std::bad_alloc();
     *out_json = text;
+    return succeed();
+  });
+}
+
+int ovt_verify(ovt_gateway* g, const char* request_json, char** result_json) {
+  if (result_json) *result_json = nullptr;
+  if (!result_json) return badInput("no place for the result (a null pointer)");
+  if (!request_json) return badInput("no request (a null pointer)");
+  return guarded(g, [&] {
+    const nlohmann::json r = nlohmann::json::parse(request_json);
+    if (!r.is_object()) throw ovt::calls::UsageError("request: a JSON object is expected");
+    const std::string entry1 = requestText(r, "entry1"), entry2 = requestText(r, "entry2");
+    if (entry1.empty() || entry2.empty()) throw ovt::calls::UsageError("request: \"entry1\" and \"entry2\" are needed");
+    const std::string survey = requestText(r, "survey");
+    if (r.contains("case_sensitive") && !r["case_sensitive"].is_boolean())
+      throw ovt::calls::UsageError("request: \"case_sensitive\" must be true or false");
+    const bool caseSensitive = r.value("case_sensitive", false);
+    ovt::verify::Settings settings;
+    if (!survey.empty()) settings = ovt::verify::readSurvey(survey);
+    if (r.contains("tables") && !r["tables"].is_null()) settings.merge(ovt::verify::settingsFromJson(r["tables"], "request"));
+    std::array<std::string, 2> labels{entry1, entry2};
+    if (r.contains("labels") && !r["labels"].is_null()) {
+      const auto& l = r["labels"];
+      if (!l.is_array() || l.size() > 2) throw ovt::calls::UsageError("request: \"labels\" is a list of at most two texts");
+      for (size_t i = 0; i < l.size(); ++i)
+        labels[i] = l[i].get<std::string>() + " (" + labels[i] + ")";
+    }
+
+    ovt::calls::LocationOptions options;
+    options.binaryCompare = caseSensitive;
+    ovt::verify::Entries entries{ovt::calls::openLocation(entry1, entry2, options),
+                                 ovt::calls::openLocation(entry2, "", options), caseSensitive};
+    GatewayMembers members(*g);
+    ovt::verify::Verifier v(members, entries, std::move(settings));
+    ovt::verify::Survey s = v.summarize();
+    std::ostringstream out;
+    v.stream(s, *ovt::calls::verifyJsonSink(out, labels));
+    char* text = copyText(out.str());
+    if (!text) throw std::bad_alloc();
+    *result_json = text;
     return succeed();
   });
 }

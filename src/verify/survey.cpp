@@ -74,6 +74,22 @@ std::vector<std::string>& item(TableSettings& t, const std::string& name) {
 
 }  // namespace
 
+Settings settingsFromJson(const nlohmann::json& tables, const std::string& where) {
+  if (!tables.is_object()) throw SettingsError(where + ": tables: an object {TABLE: {\"keys\": [...]}} is expected");
+  Settings out;
+  for (const auto& [table, body] : tables.items()) {
+    const std::string at = where + ": tables." + table;
+    if (!body.is_object()) throw SettingsError(at + ": an object is expected");
+    TableSettings& t = out.at(table);
+    for (const auto& [name, value] : body.items()) {
+      if (name != "keys" && name != "ignore" && name != "compare")
+        throw SettingsError(at + ": unknown entry \"" + name + "\" (keys, ignore or compare)");
+      item(t, name) = jsonNames(value, at + "." + name);
+    }
+  }
+  return out;
+}
+
 Settings readSurvey(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw SettingsError("survey file not found: " + path);
@@ -89,17 +105,7 @@ Settings readSurvey(const std::string& path) {
     }
     if (!j.is_object() || !j.contains("tables") || !j["tables"].is_object())
       throw SettingsError(path + ": an object with \"tables\": {TABLE: {\"keys\": [...]}} is expected");
-    for (const auto& [table, body] : j["tables"].items()) {
-      const std::string where = path + ": tables." + table;
-      if (!body.is_object()) throw SettingsError(where + ": an object is expected");
-      TableSettings& t = out.at(table);
-      for (const auto& [name, value] : body.items()) {
-        if (name != "keys" && name != "ignore" && name != "compare")
-          throw SettingsError(where + ": unknown entry \"" + name + "\" (keys, ignore or compare)");
-        item(t, name) = jsonNames(value, where + "." + name);
-      }
-    }
-    return out;
+    return settingsFromJson(j["tables"], path);
   }
   toml::table doc;
   try {

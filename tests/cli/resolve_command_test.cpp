@@ -1,5 +1,8 @@
 // resolve on the demo: the spreadsheet route from the long csv into entry 2 and into a new
 // verified copy, what diff shows afterwards, a second run, and the refusals.
+#include <map>
+#include <vector>
+
 #include "cli/demo_fixture.h"
 
 namespace ovt::test {
@@ -79,6 +82,112 @@ TEST_F(Resolve, IntoANewCopyEntry1AndEntry2StayAsTheyWere) {
   // A second run reuses the copy and changes nothing.
   ToolRun again = resolve("verified.db");
   EXPECT_EQ(again.out.find(",changed"), std::string::npos) << again.out;
+}
+
+// The README's spreadsheet route: the decisions file is verify's long csv, its choose column
+// filled line by line; lines without a choice stay out of `choices` and so stay undecided.
+class SpreadsheetRoute : public DemoTest {
+ protected:
+  std::string decisionsFromVerify(const std::map<std::string, std::string>& choices) {
+    ToolRun v = run("verify d/entry1.db d/entry2.db --survey d/survey.toml --format csv");
+    EXPECT_EQ(v.code, 1) << v.err;
+    std::vector<std::string> lines = v.lines();
+    EXPECT_EQ(lines.size(), 12u) << v.out;
+    std::string csv = lines.empty() ? "" : lines[0] + "\n";
+    for (size_t i = 1; i < lines.size(); ++i) {
+      const std::string& l = lines[i];
+      size_t third = l.find(',', l.find(',', l.find(',') + 1) + 1);  // after table,record,field
+      auto c = choices.find(l.substr(0, third));
+      csv += l + (c == choices.end() ? "" : c->second) + "\n";
+    }
+    std::ofstream(dir_.file("decisions.csv")) << csv;
+    return csv;
+  }
+  ToolRun resolveInto(const std::string& into) {
+    return run("resolve d/entry1.db d/entry2.db --keys House=HouseNo Member=LineNo --decisions decisions.csv "
+               "--reviewer ann --into " + into);
+  }
+};
+
+TEST_F(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgrees) {
+  const std::string csv = decisionsFromVerify({{"House,HouseNo=103,Rooms", "2"},
+                                               {"House,HouseNo=105,HeadName", "1"},
+                                               {"House,HouseNo=107,Village", "=Thika"},
+                                               {"House,HouseNo=107,WaterSource", "2"},
+                                               {"House,HouseNo=108,", "keep"},
+                                               {"House,HouseNo=109,", "keep"},
+                                               {"Member,HouseNo=102;LineNo=3,Age", "2"},
+                                               {"Member,HouseNo=105;LineNo=1,MemberName", "1"},
+                                               {"Member,HouseNo=104;LineNo=3,", "keep"},
+                                               {"Member,HouseNo=108;LineNo=1,", "keep"},
+                                               {"Member,HouseNo=109;LineNo=1,", "keep"}});
+  // Unpaired lines carry present/missing, grid records their parent's key first.
+  EXPECT_NE(csv.find("\nHouse,HouseNo=108,,present,missing,keep\n"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\nMember,HouseNo=102;LineNo=3,Age,9,10,2\n"), std::string::npos) << csv;
+  ToolRun two = resolveInto("2");
+  EXPECT_EQ(two.code, 0) << two.out << two.err;
+  ToolRun one = resolveInto("1");
+  EXPECT_EQ(one.code, 0) << one.out << one.err;
+  ToolRun v = run("verify d/entry1.db d/entry2.db --survey d/survey.toml");
+  EXPECT_EQ(v.code, 0) << v.out << v.err;
+  EXPECT_NE(v.out.find("House: 9 matched, 0 conflicting, 0 missing in entry 2, 0 missing in entry 1; 36 of 36 "
+                       "values agree (100.0%)"),
+            std::string::npos)
+      << v.out;
+  EXPECT_NE(v.out.find("House / grid Members (Member): 15 matched, 0 conflicting"), std::string::npos) << v.out;
+  EXPECT_NE(v.out.find("The entries agree."), std::string::npos) << v.out;
+  EXPECT_EQ(rows("entry2.db", "select HeadName, Village, WaterSource, Rooms from House where HouseNo in (105, 107) "
+                              "order by HouseNo"),
+            "Fatuma Hassan|Malindi|Tap|2\nMary Njeri|Thika|Borehole|3\n");
+}
+
+TEST_F(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided) {
+  // Every difference decided as entry 2 has it, except 107's water source and the member 104/3.
+  decisionsFromVerify({{"House,HouseNo=103,Rooms", "2"},
+                       {"House,HouseNo=105,HeadName", "2"},
+                       {"House,HouseNo=107,Village", "2"},
+                       {"House,HouseNo=108,", "2"},
+                       {"House,HouseNo=109,", "2"},
+                       {"Member,HouseNo=102;LineNo=3,Age", "2"},
+                       {"Member,HouseNo=105;LineNo=1,MemberName", "2"},
+                       {"Member,HouseNo=108;LineNo=1,", "2"},
+                       {"Member,HouseNo=109;LineNo=1,", "2"}});
+  const std::string one = contents("entry1.db"), two = contents("entry2.db");
+  ToolRun r = resolveInto("verified.db");
+  EXPECT_EQ(r.code, 1) << r.out << r.err;  // two lines undecided
+  EXPECT_EQ(contents("entry1.db"), one);
+  EXPECT_EQ(contents("entry2.db"), two);
+  ToolRun v = run("verify verified.db d/entry2.db --survey d/survey.toml --format csv");
+  EXPECT_EQ(v.code, 1) << v.err;
+  EXPECT_EQ(v.out,
+            "table,record,field,entry1,entry2,choose\n"
+            "House,HouseNo=107,WaterSource,Tap,Borehole,\n"
+            "Member,HouseNo=104;LineNo=3,,present,missing,\n");
+}
+
+TEST_F(SpreadsheetRoute, KeysComeFromTheSurveyFileAsVerifyTakesThem) {
+  decisionsFromVerify({{"House,HouseNo=103,Rooms", "1"}, {"Member,HouseNo=102;LineNo=3,Age", "1"}});
+  const std::string common = "resolve d/entry1.db d/entry2.db --decisions decisions.csv --into 2 --dry-run --format csv";
+  ToolRun byKeys = run(common + " --keys House=HouseNo Member=LineNo");
+  ToolRun bySurvey = run(common + " --survey d/survey.toml");
+  EXPECT_EQ(bySurvey.code, 1) << bySurvey.err;  // lines left undecided
+  EXPECT_EQ(bySurvey.out, byKeys.out);
+  EXPECT_NE(bySurvey.out.find("House,HouseNo=103,Rooms,5,4,1,would change"), std::string::npos) << bySurvey.out;
+
+  // --keys wins over the file for a table it names; a key the file misspells names itself
+  // before review serves anything; no keys at all is a usage error.
+  std::ofstream(dir_.file("bad.toml")) << "[tables.House]\nkeys = [\"HouseNumber\"]\n[tables.Member]\nkeys = \"LineNo\"\n";
+  EXPECT_EQ(run(common + " --survey bad.toml --keys House=HouseNo").out, byKeys.out);
+  for (const std::string& command :
+       std::vector<std::string>{"review d/entry1.db d/entry2.db --survey bad.toml", common + " --survey bad.toml"}) {
+    ToolRun r = run(command);
+    EXPECT_EQ(r.code, 2) << command;
+    EXPECT_EQ(r.err, "ovtbldiff: no column HouseNumber in table House (entry 1)\n") << command;
+    EXPECT_EQ(r.out, "") << command;
+  }
+  ToolRun none = run("review d/entry1.db d/entry2.db");
+  EXPECT_EQ(none.code, 2);
+  EXPECT_EQ(none.err, "ovtbldiff: the match keys are needed: --keys TABLE=COL[,COL] or --survey FILE\n");
 }
 
 TEST_F(Resolve, DryRunShowsTheStatementsAndKeepsNothing) {

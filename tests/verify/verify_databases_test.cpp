@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/tool_run.h"
+#include "ovtbldiff/ovtbldiff.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/verify.h"
 #include "support/engines.h"
@@ -171,6 +172,43 @@ TEST_P(Verify, DemoCountsAgainstTheHandCountedValues) {
             "1:HouseNo=104;LineNo=3 1:HouseNo=108;LineNo=1 2:HouseNo=109;LineNo=1 ");
   EXPECT_EQ(members["conflicts"][0]["entry1"]["Age"], 9);
   EXPECT_EQ(members["conflicts"][0]["entry2"]["Age"], 10);
+}
+
+// The C interface's verification writes the object the tool writes, on every engine; a
+// setting naming nothing is refused as input, with the text the tool prints.
+TEST_P(Verify, CInterfaceGivesTheToolsObject) {
+  demo();
+  const Json expected = json("--survey d/survey.toml --ignore House.Village");
+  ovt_gateway* g = nullptr;
+  ASSERT_EQ(ovt_create(&g), OVT_OK);
+  auto verify = [&](const Json& request, std::string& out) {
+    char* text = nullptr;
+    const int status = ovt_verify(g, request.dump().c_str(), &text);
+    out = text ? text : "";
+    ovt_free(text);
+    return status;
+  };
+  std::string out;
+  ASSERT_EQ(verify({{"entry1", one_},
+                    {"entry2", two_},
+                    {"survey", dir_.file("d/survey.toml")},
+                    {"tables", {{"House", {{"ignore", {"Village"}}}}}}},
+                   out),
+            OVT_OK)
+      << ovt_error_description();
+  EXPECT_EQ(Json::parse(out), expected);
+  EXPECT_EQ(expected["forms"][0]["conflicting"], 3);  // 107 still differs in its water source
+
+  const ToolRun refused = tool("verify " + entriesArgs() + " --keys House=HouseNumber");
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_EQ(verify({{"entry1", one_}, {"entry2", two_}, {"tables", {{"House", {{"keys", "HouseNumber"}}}}}}, out),
+            OVT_BAD_INPUT);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(ovt_error_number(), 5);
+  EXPECT_EQ("ovtbldiff: " + std::string(ovt_error_description()) + "\n", refused.err);
+  EXPECT_EQ(verify({{"entry1", one_}}, out), OVT_BAD_INPUT);
+  EXPECT_EQ(ovt_verify(g, "{", nullptr), OVT_BAD_INPUT);
+  EXPECT_EQ(ovt_release(g), OVT_OK);
 }
 
 TEST_P(Verify, DemoSummaryAndLongCsv) {

@@ -3,11 +3,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "ovtbldiff/dbcomp/postgres.h"
+#include "ovtbldiff/runtime/text.h"
+#include "ovtbldiff/verify.h"
 
 namespace ovt::tool {
 
@@ -86,8 +89,32 @@ void Entries::addOptions(CLI::App* cmd) {
   cmd->add_option("entry1", entry1, "Entry 1: a database file or a PostgreSQL location")->required();
   cmd->add_option("entry2", entry2, "Entry 2: a database file, or another schema of the same PostgreSQL database")
       ->required();
-  cmd->add_option("--keys", keys, "Match keys of a data table, TABLE=COL[,COL] (repeat for each form and grid)")
-      ->required();
+  cmd->add_option("--keys", keys, "Match keys of a data table, TABLE=COL[,COL] (repeat for each form and grid)");
+  cmd->add_option("--survey", survey, "Survey file (TOML, or JSON when named *.json) giving the keys of each table, as "
+                                      "verify takes it; --keys adds to it");
+}
+
+void Entries::takeSurveyKeys() {
+  if (!survey.empty()) {
+    verify::Settings read;
+    try {
+      read = verify::readSurvey(survey);
+    } catch (const verify::SettingsError& e) {
+      throw UsageError(e.what());
+    }
+    auto given = [&](const std::string& table) {
+      return std::any_of(keys.begin(), keys.end(), [&](const std::string& k) {
+        return foldCase(trimBlanks(k.substr(0, k.find('=')))) == foldCase(table);
+      });
+    };
+    std::vector<std::string> fromFile;
+    for (const auto& [folded, t] : read.all())
+      if (!t.keys.empty() && !given(read.nameOf(folded)))
+        fromFile.push_back(read.nameOf(folded) + "=" + joinList(t.keys, ","));
+    keys.insert(keys.begin(), fromFile.begin(), fromFile.end());
+    survey.clear();  // taken once
+  }
+  if (keys.empty()) throw UsageError("the match keys are needed: --keys TABLE=COL[,COL] or --survey FILE");
 }
 
 db::DatabaseRef openBoth(Session& s, const Entries& e) { return s.open(e.entry1, e.entry2); }

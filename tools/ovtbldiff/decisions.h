@@ -42,7 +42,11 @@ class ComponentMembers : public decide::Members {
 struct Entries {
   std::string entry1, entry2;
   std::vector<std::string> keys;  // TABLE=COL[,COL]
+  std::string survey;             // a survey file giving keys (--survey)
   void addOptions(CLI::App* cmd);
+  // Adds the keys of the survey file to `keys` (--keys wins for a table it names); a
+  // UsageError for a bad file or when no keys are given at all.
+  void takeSurveyKeys();
 };
 
 // Opens the connections for applying into `into` ("1", "2" or a new file / schema, made

@@ -51,6 +51,7 @@ void addResolveCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_flag("--dry-run", a->dry, "Show the changes inside a transaction that is rolled back");
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
+      a->entries.takeSurveyKeys();
       const std::vector<decide::Decision> decisions = readDecisions(a->decisions);
       if (a->dry && a->into != "1" && a->into != "2")
         throw UsageError("--dry-run applies into entry 1 or 2 only: a new copy would be written first");

@@ -242,6 +242,7 @@ void addReviewCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->add_option("--port", a->port, "Port on 127.0.0.1 (default: any free port)")->check(CLI::Range(0, 65535));
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
+      a->entries.takeSurveyKeys();
       std::string file = a->file;
       if (file.empty()) {
         if (db::IsPostgresLocation(a->entries.entry1)) throw UsageError("--review FILE is needed for a PostgreSQL entry");

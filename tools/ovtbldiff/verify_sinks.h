@@ -1,5 +1,5 @@
-// The formats `ovtbldiff verify` writes, each a sink of the verification layer that writes
-// records as they arrive: table, json, csv (long format), html and xlsx.
+// The formats `ovtbldiff verify` writes (json: calls/verify_json.h), each a sink of the verification layer that writes
+// records as they arrive: table, csv (long format), html and xlsx.
 #pragma once
 
 #include <array>
@@ -16,7 +16,6 @@ struct VerifyNames {
 };
 
 std::unique_ptr<verify::Sink> tableSink(std::ostream& out, const VerifyNames& n);
-std::unique_ptr<verify::Sink> jsonSink(std::ostream& out, const VerifyNames& n);
 std::unique_ptr<verify::Sink> csvSink(std::ostream& out);
 std::unique_ptr<verify::Sink> htmlSink(std::ostream& out, const VerifyNames& n);
 // Writes the workbook into `file` (xlsx is never written to a terminal).
