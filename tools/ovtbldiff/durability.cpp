@@ -76,7 +76,10 @@ void CommitGroups::commit(size_t end, std::vector<RecordResult>& results) {
     } catch (const ComError&) {
     }
     for (size_t i = groupStart_; i < end && i < results.size(); ++i)
-      if (results[i].message.empty()) results[i].message = "not committed: " + e.description();
+      if (results[i].message.empty()) {
+        results[i].message = kNotCommitted + e.description();
+        results[i].reason = e.description();
+      }
   }
   groupStart_ = end;
 }

@@ -21,6 +21,9 @@ namespace ovt::tool {
 // Records per commit when --commit-every is not given (chosen by measurement, see the README).
 inline constexpr size_t kDefaultCommitEvery = 100;
 
+// How a record whose group's commit failed begins its message (the engine's reason follows).
+inline constexpr const char* kNotCommitted = "not committed: ";
+
 // The options of a reconciling subcommand about how its work reaches the disk.
 struct Durability {
   size_t commitEvery = kDefaultCommitEvery;
@@ -44,13 +47,15 @@ class CommitGroups {
   size_t next(size_t from, size_t wanted);
   // After the calls for the records up to index `end` (exclusive): commits when the group is
   // full. When a commit fails, the group's records that had succeeded get the failure as
-  // theirs (they are not there).
+  // theirs, message (kNotCommitted) and reason (they are not there).
   void done(size_t end, std::vector<RecordResult>& results);
   // Commits the last group; `results` as for done.
   void finish(std::vector<RecordResult>& results);
   // Commits the open group now, its records being those up to index `end` (exclusive), so that
   // the locks it holds do not keep another writer (and so a record tried again) waiting.
   void flush(size_t end, std::vector<RecordResult>& results);
+  // True while a group's transaction is open.
+  bool open() const { return open_; }
 
  private:
   void commit(size_t end, std::vector<RecordResult>& results);

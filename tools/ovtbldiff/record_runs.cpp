@@ -79,6 +79,29 @@ std::vector<RecordResult> runRecords(size_t count, size_t batch, TraceTail& trac
                                      const std::function<void(size_t)>& progress) {
   std::vector<RecordResult> results(count);
   batch = std::max<size_t>(1, batch);
+  // Runs record `i` alone (no group is open then: it commits on its own) until it passes or
+  // its failure is not transient or the tries are spent, pausing longer each time.
+  auto again = [&](size_t i, bool pauseFirst) {
+    RecordResult& r = results[i];
+    for (int tries = 0;; ++tries) {
+      if (pauseFirst || tries > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250 << std::min(tries, 4)));
+      std::vector<std::string> one(1);
+      call(i, 1, one);
+      ++r.attempts;
+      r.message = one[0];
+      r.entries = trace.next();
+      r.reason = r.message.empty() ? "" : reasonOf(r.entries);
+      if (r.message.empty() || !isTransient(r.reason) || tries >= retries) return;
+    }
+  };
+  // A group whose commit met a transient failure (busy, serialization) was rolled back whole:
+  // its records run again, each on its own.
+  size_t committedUpTo = 0;
+  auto uncommitted = [&](size_t end) {
+    for (size_t i = committedUpTo; i < end; ++i)
+      if (results[i].message.rfind(kNotCommitted, 0) == 0 && isTransient(results[i].reason)) again(i, true);
+    committedUpTo = std::max(committedUpTo, end);
+  };
   for (size_t from = 0; from < count;) {
     const size_t n = groups.next(from, std::min(batch, count - from));
     std::vector<std::string> messages(n);
@@ -87,33 +110,29 @@ std::vector<RecordResult> runRecords(size_t count, size_t batch, TraceTail& trac
     std::vector<TraceEntry> entries = trace.next();
     for (size_t i = 0; i < n; ++i) {
       RecordResult& r = results[from + i];
-      r.message = messages[i];
-      if (n == 1) {
-        r.entries = entries;
-        r.reason = r.message.empty() ? "" : reasonOf(entries);
+      // A record the flush of an earlier one's group rolled back keeps saying so.
+      if (r.message.rfind(kNotCommitted, 0) != 0) {
+        r.message = messages[i];
+        if (n == 1) {
+          r.entries = entries;
+          r.reason = r.message.empty() ? "" : reasonOf(entries);
+        }
       }
       // A record that failed among others runs again alone: its own statements tell why.
-      bool again = !r.message.empty() && (n > 1 || isTransient(r.reason));
-      for (int tries = 0; again; ++tries) {
-        // The open group holds the locks of the batch's reads: committed first, so that the
-        // writer this record met can finish and the record runs again on its own.
-        groups.flush(from + n, results);
-        if (n == 1 || tries > 0)
-          std::this_thread::sleep_for(std::chrono::milliseconds(250 << std::min(tries, 4)));
-        std::vector<std::string> one(1);
-        call(from + i, 1, one);
-        ++r.attempts;
-        r.message = one[0];
-        r.entries = trace.next();
-        r.reason = r.message.empty() ? "" : reasonOf(r.entries);
-        again = !r.message.empty() && isTransient(r.reason) && tries < retries;
-      }
+      if (r.message.empty() || (n == 1 && !isTransient(r.reason))) continue;
+      // The open group holds the locks of the batch's reads: committed first, so that the
+      // writer this record met can finish and the record runs again on its own.
+      groups.flush(from + n, results);
+      uncommitted(from + i);
+      again(from + i, n == 1);
     }
     groups.done(from + n, results);
     from += n;
+    if (!groups.open()) uncommitted(from);
     progress(from);
   }
   groups.finish(results);
+  uncommitted(count);
   return results;
 }
 

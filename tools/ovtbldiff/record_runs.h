@@ -46,7 +46,8 @@ bool isTransient(const std::string& reason);
 // Runs `call(from, n, messages)` over `count` records in batches of `batch`; `messages`
 // receives one message per record ("" = done). A record that failed in a batch of several is
 // run again alone, to learn its own reason; a transient failure is tried again up to
-// `retries` times with a growing pause. The batches run in the commit groups of `groups`.
+// `retries` times with a growing pause. The batches run in the commit groups of `groups`; the
+// records of a group whose commit failed transiently run again, each on its own.
 // `progress(done)` is told after each batch.
 std::vector<RecordResult> runRecords(size_t count, size_t batch, TraceTail& trace, int retries, CommitGroups& groups,
                                      const std::function<void(size_t, size_t, std::vector<std::string>&)>& call,
