@@ -8,6 +8,7 @@
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/runtime/error.h"
 #include "support/engines.h"
+#include "support/raised.h"
 
 namespace ovt {
 namespace {
@@ -175,6 +176,34 @@ TEST_P(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
     EXPECT_NE(e.description().find("vMissing"), std::string::npos) << e.description();
   }
   EXPECT_EQ(common, StringArray{"kept"});
+}
+
+// CommonFields handed in with lower bound 1 cannot be redimensioned from 0: both comparisons
+// raise 9 and hand the array back as it came, its bounds and values kept.
+TEST_P(StructureOnFiles, CommonFieldsOfLowerBoundOneRaiseNineAndStayWhole) {
+  run(db_, "create table A1 (UniqueKey LONG, Name TEXT(50))");
+  run(db_, "create table A2 (UniqueKey LONG, Name TEXT(50))");
+  db::DatabaseRef ext = entries().second();
+  catalogue(db_, "vA", {{"Age", "NUMBER", 1}});
+  catalogue(ext, "vB", {{"Age", "NUMBER", 1}});
+  auto fromOne = [] {
+    StringArray a;
+    a.redim(1, 2);
+    a.at(1) = "x";
+    a.at(2) = "y";
+    return a;
+  };
+  auto expectWhole = [](const StringArray& a) {
+    EXPECT_EQ(a.lbound(), 1);
+    EXPECT_EQ(a.ubound(), 2);
+    EXPECT_EQ(a.at(1), "x");
+    EXPECT_EQ(a.at(2), "y");
+  };
+  StringArray tables = fromOne(), views = fromOne();
+  EXPECT_EQ(test::raisedBy([&] { compareTables("A1", "A2", tables); }).number(), 9);
+  expectWhole(tables);
+  EXPECT_EQ(test::raisedBy([&] { compareViews("vA", ext, "vB", views); }).number(), 9);
+  expectWhole(views);
 }
 
 OVT_ON_EVERY_ENGINE(StructureOnFiles);
