@@ -387,7 +387,14 @@ void SqliteDatabase::BeginTrans() {
 
 void SqliteDatabase::CommitTrans() {
   if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Commit without an open transaction");
-  exec(db_.get(), "RELEASE ovt_trans");
+  try {
+    exec(db_.get(), "RELEASE ovt_trans");
+  } catch (const ComError& e) {
+    // Refused (a reader holds the file): the transaction stays open, to be committed again
+    // or rolled back.
+    trace("CommitTrans", "", "RELEASE ovt_trans", "error: " + e.description());
+    throw;
+  }
   --transactionDepth_;
   trace("CommitTrans", "", "RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
 }
@@ -395,7 +402,14 @@ void SqliteDatabase::CommitTrans() {
 void SqliteDatabase::RollbackTrans() {
   if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Rollback without an open transaction");
   exec(db_.get(), "ROLLBACK TO ovt_trans");
-  exec(db_.get(), "RELEASE ovt_trans");
+  try {
+    exec(db_.get(), "RELEASE ovt_trans");
+  } catch (const ComError&) {
+    // The outermost release is a commit, which a reader can still refuse after a refused
+    // commit; nothing is left to keep by then, and ROLLBACK always ends the transaction.
+    if (transactionDepth_ != 1) throw;
+    exec(db_.get(), "ROLLBACK");
+  }
   --transactionDepth_;
   trace("RollbackTrans", "", "ROLLBACK TO ovt_trans; RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
 }

@@ -7,6 +7,7 @@
 
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
+#include "sqlite/connection.h"
 #include "support/temp_dir.h"
 
 namespace ovt::db {
@@ -305,6 +306,28 @@ TEST_F(SqliteTest, TransactionsNestAndCommitKeepsChanges) {
   } catch (const ComError& e) {
     EXPECT_EQ(e.number(), kDbErrNoTransaction);
   }
+}
+
+// A reader of the file refuses the outermost commit: the transaction stays open and the
+// commit raises; a rollback then ends it (the release after undoing is refused in turn, so
+// the connection rolls the whole transaction back) and the next transaction commits alone.
+TEST_F(SqliteTest, ARollbackAfterARefusedCommitEndsTheTransaction) {
+  sqlite3_busy_timeout(dynamic_cast<sqlite::SqliteDatabase&>(*db).handle(), 50);
+  auto reader = OpenSqlite(dir.file("main.db"));
+  reader->BeginTrans();
+  ASSERT_EQ(toLong(reader->OpenRecordset("select count(*) as N from Survey", 3, "")->FieldValue("N")), 3);
+  db->BeginTrans();
+  ASSERT_TRUE(db->Execute("delete from [Survey] where UniqueKey = 1"));
+  EXPECT_THROW(db->CommitTrans(), ComError);
+  db->RollbackTrans();
+  EXPECT_THROW(db->RollbackTrans(), ComError);  // none is open any more
+  reader->CommitTrans();
+  db->BeginTrans();
+  ASSERT_TRUE(db->Execute("delete from [Survey] where UniqueKey = 2"));
+  db->CommitTrans();
+  auto again = OpenSqlite(dir.file("main.db"));
+  EXPECT_EQ(toLong(again->OpenRecordset("select count(*) as N from Survey where UniqueKey = 1", 3, "")->FieldValue("N")), 1);
+  EXPECT_EQ(toLong(again->OpenRecordset("select count(*) as N from Survey", 3, "")->FieldValue("N")), 2);
 }
 
 TEST_F(SqliteTest, CatalogueQuestions) {
