@@ -160,6 +160,14 @@ class Verifier {
   Survey summarize();
   // Streams the conflicts and unpaired records of every compared table to `sink`.
   void stream(const Survey& s, Sink& sink);
+  // The one-pass route: as summarize(), except that where the listed records can give them
+  // (keys unique in both entries) the conflicting records, the values differing and a grid's
+  // records without partner are left for run() to count; no counting statement compares values.
+  Survey prepare();
+  // Lists the records of `s` (from prepare()) once, completes its counts from them, then hands
+  // `sink` the summary and the records, which wait in a temporary file meanwhile (memory stays
+  // with a record). With a survey from summarize() it is stream().
+  void run(Survey& s, Sink& sink);
   // Called with what the verification is doing ("counting House", "listing Member").
   void onProgress(std::function<void(const std::string&)> f) { progress_ = std::move(f); }
 
@@ -170,8 +178,10 @@ class Verifier {
   // Key findings of both entries; true when no key value is used twice in either.
   // `gridUnique`: for a grid, whether each entry's keys were already found unique.
   bool checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique = nullptr);
-  void streamForm(const TableSummary& t, Sink& sink);
-  void streamGrid(const TableSummary& g, Sink& sink);
+  // `counts`: the table whose counts the listed records complete (nullptr: none).
+  void streamForm(const TableSummary& t, Sink& sink, TableSummary* counts = nullptr);
+  void streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts = nullptr);
+  bool fromLists(const TableSummary& t) const;
 
   void progress(const std::string& what) const {
     if (progress_) progress_(what);
@@ -181,6 +191,8 @@ class Verifier {
   Entries entries_;
   Settings settings_;
   std::function<void(const std::string&)> progress_;
+  bool preparing_ = false;               // prepare() is counting
+  std::vector<std::string> fromLists_;   // folded data tables whose counts run() completes
 };
 
 // Records of `table1` (active when `oru`) whose keys pair with a record of `table2`: the

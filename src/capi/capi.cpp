@@ -210,9 +210,9 @@ int ovt_verify(ovt_gateway* g, const char* request_json, char** result_json) {
                                  ovt::calls::openLocation(entry2, "", options), caseSensitive};
     GatewayMembers members(*g);
     ovt::verify::Verifier v(members, entries, std::move(settings));
-    ovt::verify::Survey s = v.summarize();
+    ovt::verify::Survey s = v.prepare();
     std::ostringstream out;
-    v.stream(s, *ovt::calls::verifyJsonSink(out, labels));
+    v.run(s, *ovt::calls::verifyJsonSink(out, labels));
     char* text = copyText(out.str());
     if (!text) throw std::bad_alloc();
     *result_json = text;

@@ -4,6 +4,8 @@
 #include "ovtbldiff/verify.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -233,6 +235,7 @@ Verifier::Verifier(Members& members, Entries entries, Settings settings)
     : members_(members), entries_(std::move(entries)), settings_(std::move(settings)) {}
 
 Survey Verifier::summarize() {
+  fromLists_.clear();
   Survey s;
   s.entries = {entries_.linked->Location(), entries_.second->Location()};
   members_.setDB(entries_.linked);
@@ -370,6 +373,13 @@ TableSummary Verifier::form(const std::string& view, std::vector<std::string>& u
 
 namespace {
 
+const std::string kNotListed = "grid conflicts not listed";
+
+bool notListable(const TableSummary& g) {
+  return std::any_of(g.findings.begin(), g.findings.end(),
+                     [](const Finding& f) { return f.text.rfind(kNotListed, 0) == 0; });
+}
+
 // The fields to compare of `table` in both entries: the common fields the structure member
 // lists (without the system's own), less keys, ignored fields and `skip`, or the fields the
 // settings name. Structure differences go into `findings`.
@@ -423,6 +433,18 @@ void Verifier::countForm(TableSummary& t) {
   std::string join;
   for (const std::string& k : t.keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
   join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
+  const std::string pairs = " from " + br(t1) + " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1";
+  // With keys unique in both entries every paired record has one partner, and run() counts what
+  // differs from the listed conflicts and their partners. The listing compares one field alone
+  // with `<>`, which passes over a Null facing a value: one field is counted here.
+  if (preparing_ && unique && fields.size() > 1) {
+    const int64_t n = counts(conn, "select count(*) as pairs" + pairs, {"pairs"})[0];
+    for (const std::string& f : fields) t.fields.push_back({f, n, 0});
+    t.matched = n;
+    t.missing = {t.records[0] - n, t.records[1] - n};
+    fromLists_.push_back(foldCase(t.table));
+    return;
+  }
   std::string sums, any;
   std::vector<std::string> names{"pairs", "conflicting"};
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -432,9 +454,7 @@ void Verifier::countForm(TableSummary& t) {
     names.push_back("d" + std::to_string(i));
   }
   if (fields.empty()) any = "1 = 0";
-  auto c = counts(conn, "select count(*) as pairs, sum(iif(" + any + ", 1, 0)) as conflicting" + sums + " from " + br(t1) +
-                            " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1",
-                  names);
+  auto c = counts(conn, "select count(*) as pairs, sum(iif(" + any + ", 1, 0)) as conflicting" + sums + pairs, names);
   t.conflicting = c[1];
   for (size_t i = 0; i < fields.size(); ++i) t.fields.push_back({fields[i], c[0], c[2 + i]});
   // With keys unique in both entries every paired record has one partner; otherwise the
@@ -471,6 +491,21 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
     gridUnique[e] = r[0] == r[1];
     g.deleted[e] = counts(conn, "select count(*) as n from " + br(c) + " where RecStatus <> 1 or RecStatus is null", {"n"})[0];
   }
+  // The grid's conflicts are listed by the member, which compares every field of entry 1's
+  // grid table: when entry 2's lacks one, the member cannot list them.
+  db::TableRef a = findTable(conn, c1), b = findTable(conn, c2);
+  for (const std::string& f : fieldNames(a))
+    if (!isSystemColumn(f) && !contains(fieldNames(b), f))
+      g.findings.push_back({"structure", 2, kNotListed + ": " + c1 + " of entry 2 has no field " + f});
+  const bool listable = !notListable(g);
+  // Keys unique within their parents and every conflict listed: run() counts the pairs, what
+  // differs and the records without partner from the listed records.
+  if (preparing_ && listable && gridUnique[0] && gridUnique[1]) {
+    for (const std::string& f : fields) g.fields.push_back({f, 0, 0});
+    fromLists_.push_back(foldCase(g.table));
+    checkKeys(g, &gridUnique);
+    return;
+  }
   std::string pair = under(c1, p1) + " and " + under(c2, p2);
   for (const std::string& k : g.parentKeys) pair += " and " + col(p1, k) + " = " + col(p2, k);
   pair += " and " + col(c1, childKey) + " = " + col(c2, childKey);
@@ -490,13 +525,6 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   g.conflicting = c[1];
   g.missing = {std::max<int64_t>(0, g.records[0] - c[0]), std::max<int64_t>(0, g.records[1] - c[0])};
   for (size_t i = 0; i < fields.size(); ++i) g.fields.push_back({fields[i], c[0], c[2 + i]});
-
-  // The grid's conflicts are listed by the member, which compares every field of entry 1's
-  // grid table: when entry 2's lacks one, the member cannot list them.
-  db::TableRef a = findTable(conn, c1), b = findTable(conn, c2);
-  for (const std::string& f : fieldNames(a))
-    if (!isSystemColumn(f) && !contains(fieldNames(b), f))
-      g.findings.push_back({"structure", 2, "grid conflicts not listed: " + c1 + " of entry 2 has no field " + f});
   checkKeys(g, &gridUnique);
 }
 
@@ -576,8 +604,9 @@ class Pairing {
  public:
   using Fetch = std::function<void(const std::vector<std::vector<Variant>>&,
                                    const std::function<void(std::vector<Variant>&&)>&)>;
-  Pairing(size_t nKeys, std::function<void(std::vector<Variant>&, std::vector<Variant>*)> pair)
-      : nKeys_(nKeys), pair_(std::move(pair)) {}
+  // `caseSensitive`: keys pair as the connections compare text.
+  Pairing(size_t nKeys, bool caseSensitive, std::function<void(std::vector<Variant>&, std::vector<Variant>*)> pair)
+      : nKeys_(nKeys), caseSensitive_(caseSensitive), pair_(std::move(pair)) {}
 
   void add(std::vector<Variant>&& row) { batch_.push_back(std::move(row)); }
   bool full() const { return batch_.size() >= kBatch; }
@@ -601,11 +630,13 @@ class Pairing {
  private:
   std::string key(const std::vector<Variant>& row) const {
     std::string k;
-    for (size_t i = 0; i < nKeys_ && i < row.size(); ++i) k += foldCase(concatText(row[i])) + '\x1f';
+    for (size_t i = 0; i < nKeys_ && i < row.size(); ++i)
+      k += (caseSensitive_ ? concatText(row[i]) : foldCase(concatText(row[i]))) + '\x1f';
     return k;
   }
 
   size_t nKeys_;
+  bool caseSensitive_;
   std::function<void(std::vector<Variant>&, std::vector<Variant>*)> pair_;
   std::vector<std::vector<Variant>> batch_;
 };
@@ -643,7 +674,233 @@ std::string withoutAlias(const std::string& c, bool& main) {
   return c;
 }
 
+// Two values as `&` compares them (Null counts as ""), in the connections' case rule.
+bool sameText(const Variant& a, const Variant& b, bool caseSensitive) {
+  const std::string x = concatText(a), y = concatText(b);
+  return caseSensitive ? x == y : textEqual(x, y);
+}
+
+// The columns of the listed records that hold the compared fields of `t`, each with its
+// count (nullptr for keys and other columns); worked out once per list.
+const std::vector<FieldCount*>& columnCounts(TableSummary& t, const std::vector<std::string>& columns, size_t nKeys,
+                                             std::vector<FieldCount*>& counted) {
+  if (counted.size() == columns.size()) return counted;
+  counted.assign(columns.size(), nullptr);
+  for (size_t c = nKeys; c < columns.size(); ++c) {
+    bool main = false;
+    const std::string base = withoutAlias(columns[c], main);
+    if (main) continue;
+    for (FieldCount& f : t.fields)
+      if (textEqual(f.field, base)) counted[c] = &f;
+  }
+  return counted;
+}
+
+// A listed pair with its partner: its differing fields (`differs` per column) and, when any
+// differs, the pair itself.
+void countPair(TableSummary& t, const std::vector<FieldCount*>& counted, const std::vector<bool>& differs) {
+  bool any = false;
+  for (size_t c = 0; c < counted.size() && c < differs.size(); ++c)
+    if (counted[c] && differs[c]) {
+      ++counted[c]->differing;
+      any = true;
+    }
+  if (any) ++t.conflicting;
+}
+
+
+// The conflicts and unpaired records of every table, in a temporary file until the counts
+// they complete have been written: values with their types, so that they come back as read.
+class Spool : public Sink {
+ public:
+  Spool() : file_(std::tmpfile(), &std::fclose) {
+    if (!file_) throw std::runtime_error("cannot create a temporary file for the listed records");
+    std::setvbuf(file_.get(), nullptr, _IOFBF, 1 << 20);
+  }
+
+  void summary(const Survey&) override {}
+  void beginTable(const TableSummary&) override {}
+  void conflict(const Record& one, const Record& two, const std::vector<bool>& differs) override {
+    columns(0, *one.columns);
+    put('C');
+    text(one.key);
+    values(one.values);
+    values(two.values);
+    number(differs.size());
+    for (bool d : differs) put(d ? 1 : 0);
+  }
+  void unpaired(int entry, const Record& r) override {
+    columns(entry, *r.columns);
+    put('U');
+    put(static_cast<uint8_t>(entry));
+    text(r.key);
+    values(r.values);
+  }
+  void endTable(const TableSummary&) override { put('E'); }
+  void finish(const Survey&) override {}
+
+  // Hands `sink` the summary, then each table's records as they were listed.
+  void replay(const Survey& s, Sink& sink) {
+    if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()))
+      throw std::runtime_error("cannot write the temporary file of the listed records");
+    std::rewind(file_.get());
+    for (auto& c : read_) c.clear();
+    sink.summary(s);
+    for (const TableSummary& f : s.forms) {
+      replayTable(f, sink);
+      for (const TableSummary& g : f.grids) replayTable(g, sink);
+    }
+    sink.finish(s);
+  }
+
+ private:
+  enum : uint8_t { kEmpty, kNull, kInt16, kInt32, kDouble, kCurrency, kDate, kText, kBool, kByte };
+
+  void replayTable(const TableSummary& t, Sink& sink) {
+    sink.beginTable(t);
+    for (;;) {
+      const uint8_t tag = get();
+      if (tag == 'E') break;
+      if (tag == 'N') {
+        const uint8_t slot = get();
+        read_[slot].resize(static_cast<size_t>(number()));
+        for (std::string& c : read_[slot]) c = text();
+      } else if (tag == 'C') {
+        Record one{&read_[0], {}, text()}, two{&read_[0], {}, one.key};
+        one.values = values();
+        two.values = values();
+        std::vector<bool> differs(static_cast<size_t>(number()));
+        for (size_t i = 0; i < differs.size(); ++i) differs[i] = get() != 0;
+        sink.conflict(one, two, differs);
+      } else if (tag == 'U') {
+        const int entry = get();
+        Record r{&read_[entry == 1 ? 1 : 2], {}, text()};
+        r.values = values();
+        sink.unpaired(entry, r);
+      } else {
+        throw std::runtime_error("the temporary file of the listed records is damaged");
+      }
+    }
+    sink.endTable(t);
+  }
+
+  // A record's columns, written when they differ from the last ones of their slot.
+  void columns(int slot, const std::vector<std::string>& names) {
+    if (written_[slot] == names) return;
+    written_[slot] = names;
+    put('N');
+    put(static_cast<uint8_t>(slot));
+    number(names.size());
+    for (const std::string& n : names) text(n);
+  }
+
+  void put(uint8_t b) { std::fputc(b, file_.get()); }
+  void bytes(const void* p, size_t n) { std::fwrite(p, 1, n, file_.get()); }
+  void number(uint64_t n) { bytes(&n, sizeof n); }
+  void text(const std::string& t) {
+    number(t.size());
+    bytes(t.data(), t.size());
+  }
+  template <class T>
+  void raw(uint8_t tag, T v) {
+    put(tag);
+    bytes(&v, sizeof v);
+  }
+  void values(const std::vector<Variant>& vs) {
+    number(vs.size());
+    for (const Variant& v : vs) {
+      if (v.isEmpty()) put(kEmpty);
+      else if (const auto* i = v.get<int16_t>()) raw(kInt16, *i);
+      else if (const auto* l = v.get<int32_t>()) raw(kInt32, *l);
+      else if (const auto* d = v.get<double>()) raw(kDouble, *d);
+      else if (const auto* c = v.get<Currency>()) raw(kCurrency, c->scaled);
+      else if (const auto* t = v.get<Date>()) raw(kDate, t->serial);
+      else if (const auto* s = v.get<std::string>()) {
+        put(kText);
+        text(*s);
+      } else if (const auto* b = v.get<bool>()) raw(kBool, static_cast<uint8_t>(*b));
+      else if (const auto* y = v.get<uint8_t>()) raw(kByte, *y);
+      else put(kNull);  // Null (a record holds no objects or arrays)
+    }
+  }
+
+  uint8_t get() {
+    const int c = std::fgetc(file_.get());
+    if (c == EOF) throw std::runtime_error("the temporary file of the listed records ends early");
+    return static_cast<uint8_t>(c);
+  }
+  void read(void* p, size_t n) {
+    if (n && std::fread(p, 1, n, file_.get()) != n)
+      throw std::runtime_error("the temporary file of the listed records ends early");
+  }
+  uint64_t number() {
+    uint64_t n = 0;
+    read(&n, sizeof n);
+    return n;
+  }
+  std::string text() {
+    std::string t(static_cast<size_t>(number()), '\0');
+    read(t.data(), t.size());
+    return t;
+  }
+  template <class T>
+  T raw() {
+    T v{};
+    read(&v, sizeof v);
+    return v;
+  }
+  std::vector<Variant> values() {
+    std::vector<Variant> out(static_cast<size_t>(number()));
+    for (Variant& v : out) {
+      switch (get()) {
+        case kEmpty: v = Variant(); break;
+        case kNull: v = Variant(Null{}); break;
+        case kInt16: v = Variant(raw<int16_t>()); break;
+        case kInt32: v = Variant(raw<int32_t>()); break;
+        case kDouble: v = Variant(raw<double>()); break;
+        case kCurrency: v = Variant(Currency{raw<int64_t>()}); break;
+        case kDate: v = Variant(Date{raw<double>()}); break;
+        case kText: v = Variant(text()); break;
+        case kBool: v = Variant(raw<uint8_t>() != 0); break;
+        case kByte: v = Variant(raw<uint8_t>()); break;
+        default: throw std::runtime_error("the temporary file of the listed records is damaged");
+      }
+    }
+    return out;
+  }
+
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
+  std::array<std::vector<std::string>, 3> written_, read_;  // slot 0: conflicts, 1 and 2: unpaired of an entry
+};
+
 }  // namespace
+
+Survey Verifier::prepare() {
+  struct Preparing {
+    bool& flag;
+    ~Preparing() { flag = false; }
+  } preparing{preparing_ = true};
+  return summarize();
+}
+
+bool Verifier::fromLists(const TableSummary& t) const { return contains(fromLists_, t.table); }
+
+void Verifier::run(Survey& s, Sink& sink) {
+  if (fromLists_.empty()) return stream(s, sink);
+  Spool spool;
+  for (TableSummary& f : s.forms) {
+    if (f.notCompared.empty()) streamForm(f, spool, fromLists(f) ? &f : nullptr);
+    spool.endTable(f);
+    for (TableSummary& g : f.grids) {
+      if (g.notCompared.empty()) streamGrid(g, spool, fromLists(g) ? &g : nullptr);
+      spool.endTable(g);
+    }
+  }
+  fromLists_.clear();
+  progress("writing the report");
+  spool.replay(s, sink);
+  progress("");
+}
 
 void Verifier::stream(const Survey& s, Sink& sink) {
   sink.summary(s);
@@ -661,7 +918,7 @@ void Verifier::stream(const Survey& s, Sink& sink) {
   progress("");
 }
 
-void Verifier::streamForm(const TableSummary& t, Sink& sink) {
+void Verifier::streamForm(const TableSummary& t, Sink& sink, TableSummary* counts) {
   progress("listing the records of " + t.table);
   db::DatabaseRef conn = entries_.linked;
   const std::string t1 = t.table, t2 = link(t.table);
@@ -675,14 +932,13 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink) {
   };
   const size_t nk = t.keys.size();
   std::vector<std::string> columns;
-  Pairing pairing(nk, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
+  std::vector<FieldCount*> counted;  // per column, the field it counts (nullptr: none)
+  Pairing pairing(nk, entries_.caseSensitive, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
     Record r1{&columns, one, keyText(t.keys, one)};
     std::vector<bool> diff(columns.size(), false);
     Record r2{&columns, two ? *two : std::vector<Variant>(columns.size(), Variant(Null{})), r1.key};
-    for (size_t c = nk; c < columns.size(); ++c) {
-      const std::string a = concatText(one[c]), b = concatText(r2.values[c]);
-      diff[c] = entries_.caseSensitive ? a != b : !textEqual(a, b);
-    }
+    for (size_t c = nk; c < columns.size(); ++c) diff[c] = !sameText(one[c], r2.values[c], entries_.caseSensitive);
+    if (counts && two) countPair(*counts, columnCounts(*counts, columns, nk, counted), diff);
     sink.conflict(r1, r2, diff);
   });
   std::vector<std::string> keyCols, select;
@@ -706,7 +962,7 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink) {
   });
 }
 
-void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
+void Verifier::streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts) {
   progress("listing the records of " + g.table);
   db::DatabaseRef conn = entries_.linked;
   members_.setDB(conn);
@@ -719,8 +975,7 @@ void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
                                                         byVal(Variant(kind))}));
   };
   const size_t nk = g.keys.size();
-  const bool listable = std::none_of(g.findings.begin(), g.findings.end(),
-                                     [](const Finding& f) { return f.text.rfind("grid conflicts not listed", 0) == 0; });
+  const bool listable = !notListable(g);
   std::vector<std::string> columns;
   // Columns of the listed records that hold compared values (not keys, not FKey).
   std::vector<bool> compared;
@@ -733,17 +988,20 @@ void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
                                          [&](const FieldCount& f) { return textEqual(f.field, base); });
     }
   };
-  Pairing pairing(nk, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
+  std::vector<FieldCount*> counted;
+  Pairing pairing(nk, entries_.caseSensitive, [&](std::vector<Variant>& one, std::vector<Variant>* two) {
     Record r1{&columns, one, keyText(g.keys, one)};
     Record r2{&columns, two ? *two : std::vector<Variant>(columns.size(), Variant(Null{})), r1.key};
-    std::vector<bool> diff(columns.size(), false);
+    std::vector<bool> diff(columns.size(), false), text(columns.size(), false);
     bool any = false;
     for (size_t c = 0; c < columns.size(); ++c) {
       if (!compared[c]) continue;
-      const std::string a = concatText(one[c]), b = concatText(r2.values[c]);
-      diff[c] = (one[c].isNull() != r2.values[c].isNull()) || (entries_.caseSensitive ? a != b : !textEqual(a, b));
+      text[c] = !sameText(one[c], r2.values[c], entries_.caseSensitive);
+      diff[c] = (one[c].isNull() != r2.values[c].isNull()) || text[c];
       any = any || diff[c];
     }
+    // Counted as the counting statement compares (Null as ""); shown as the member lists.
+    if (counts && two) countPair(*counts, columnCounts(*counts, columns, nk, counted), text);
     // A record that differs only in ignored fields is no conflict here.
     if (any || !two) sink.conflict(r1, r2, diff);
   });
@@ -772,11 +1030,18 @@ void Verifier::streamGrid(const TableSummary& g, Sink& sink) {
   }
   std::vector<std::string> cols2;
   eachRow(rows(p1, c1, p2, c2, 2), columns, [&](std::vector<Variant>&& row) {
+    if (counts) ++counts->missing[0];
     sink.unpaired(1, Record{&columns, row, keyText(g.keys, row)});
   });
   eachRow(rows(p2, c2, p1, c1, 2), cols2, [&](std::vector<Variant>&& row) {
+    if (counts) ++counts->missing[1];
     sink.unpaired(2, Record{&cols2, row, keyText(g.keys, row)});
   });
+  if (counts) {
+    // Keys unique within their parents: every record of entry 1 not listed has one partner.
+    counts->matched = counts->records[0] - counts->missing[0];
+    for (FieldCount& f : counts->fields) f.compared = counts->matched;
+  }
 }
 
 }  // namespace ovt::verify

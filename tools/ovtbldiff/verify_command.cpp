@@ -295,7 +295,7 @@ void addVerifyCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
         });
       Survey survey;
       try {
-        survey = v.summarize();
+        survey = v.prepare();
       } catch (const verify::SettingsError& e) {
         throw UsageError(e.what());
       }
@@ -317,7 +317,7 @@ void addVerifyCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       else if (a->format == "html") sink = htmlSink(out, names);
       else if (a->format == "xlsx") sink = xlsxSink(a->output, names);
       else sink = tableSink(out, names);
-      v.stream(survey, *sink);
+      v.run(survey, *sink);
       out.flush();
       if (!out) throw UsageError("could not write the report" + (a->output.empty() ? std::string() : " into " + a->output));
       return survey.agrees() ? kExitOk : kExitDifferences;
