@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <regex>
 
+#include <fmt/format.h>
+
 #include "cli/browser.h"
 #include "cli/demo_fixture.h"
 #include "ovtbldiff/decide.h"
@@ -175,6 +177,80 @@ TEST_F(ReviewPage, DecidedByMouseAndKeyboardThenAppliedIntoEntry2) {
             "browser|Member|HouseNo=102;LineNo=3|Age|10|9|1\n");
   // Entry 1 is untouched.
   EXPECT_EQ(rows("entry1.db", "select count(*) from House where RecStatus <> 0"), "8\n");
+}
+
+// The counts and agreement the page shows per form and grid, as rendered, against what
+// `verify --format json` gives for the same entries: before any decision and after an apply.
+std::string renderedForms(Browser& b) {
+  return b.eval(R"JS(JSON.stringify([...document.querySelectorAll('#forms tbody tr')].map(tr => {
+      const o = {table: tr.dataset.table};
+      for (const td of tr.querySelectorAll('td.n')) o[td.classList[1]] = td.textContent;
+      const a = tr.querySelector('td.agreement');
+      if (a) o.value = Number(a.dataset.value);
+      return o;
+    })))JS")
+      .get<std::string>();
+}
+
+nlohmann::json verifiedForms(const std::string& out) {
+  using Json = nlohmann::json;
+  Json rows = Json::array();
+  auto row = [&](const Json& t) {
+    auto text = [&](const char* key, int i = -1) {
+      return std::to_string((i < 0 ? t[key] : t[key][i]).get<int64_t>());
+    };
+    rows.push_back({{"table", t["table"]}, {"records1", text("records", 0)}, {"records2", text("records", 1)},
+                    {"matched", text("matched")}, {"conflicting", text("conflicting")},
+                    {"missing2", text("missing", 0)}, {"missing1", text("missing", 1)},
+                    {"compared", text("values_compared")}, {"differing", text("values_differing")},
+                    {"agreement", fmt::format("{:.1f}%", t["agreement"].get<double>() * 100.0)},
+                    {"value", t["agreement"]}});
+  };
+  const Json report = Json::parse(out);
+  for (const Json& f : report["forms"]) {
+    row(f);
+    for (const Json& g : f["grids"]) row(g);
+  }
+  return rows;
+}
+
+TEST_F(ReviewPage, FormsShowTheCountsAndAgreementVerifyGives) {
+  if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
+  Browser b(dir_.file("profile"));
+  b.open(url_);
+  ASSERT_TRUE(b.waitFor("document.body.dataset.ready === '1'")) << "the page did not load";
+  auto compare = [&](int verifyExit) {
+    ToolRun v = run("verify d/entry1.db d/entry2.db --keys House=HouseNo Member=LineNo --format json");
+    ASSERT_EQ(v.code, verifyExit) << v.err;
+    const nlohmann::json expected = verifiedForms(v.out);
+    nlohmann::json shown = nlohmann::json::parse(renderedForms(b));
+    ASSERT_EQ(shown.size(), expected.size()) << shown.dump();
+    for (size_t i = 0; i < shown.size(); ++i) {
+      SCOPED_TRACE(expected[i]["table"].get<std::string>());
+      for (const char* key : {"table", "records1", "records2", "matched", "conflicting", "missing2", "missing1",
+                              "compared", "differing", "agreement"})
+        EXPECT_EQ(shown[i][key], expected[i][key]) << key;
+      EXPECT_DOUBLE_EQ(shown[i]["value"].get<double>(), expected[i]["value"].get<double>());
+    }
+  };
+  compare(1);
+  // The demo's figures, worked out by hand: 7 of 8 houses matched, 24 of 28 values agree.
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.matched').textContent"), "7");
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.agreement').textContent"), "85.7%");
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.todecide').textContent"), "6");
+
+  // Everything decided as entry 1 has it, applied into entry 2: the page's figures follow.
+  for (int i = 0; i < 9; ++i) {
+    b.key("1");
+    ASSERT_TRUE(b.waitFor("document.getElementById('progress').textContent === '" + std::to_string(i + 1) + " / 9'"));
+  }
+  b.eval("document.getElementById('target').value = '2'");
+  b.click("#apply");
+  ASSERT_TRUE(b.waitFor("document.querySelector('#result .summary') && "
+                        "document.querySelector('#result .summary').textContent.startsWith('Applied')"));
+  ASSERT_TRUE(b.waitFor("document.getElementById('progress').textContent === '0 / 0'"));
+  compare(0);
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.agreement').textContent"), "100.0%");
 }
 
 }  // namespace
