@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,7 +116,7 @@ class Decide : public EngineTest {
 
   Survey survey(const db::DatabaseRef& conn) {
     MembersOf<cDataGetway> m(gw_);
-    return discoverSurvey(m, conn, {"House=HouseNo", "Member=LineNo"});
+    return discoverSurvey(m, conn, keys_);
   }
 
   // Sides for a target: "1", "2" or "copy".
@@ -199,6 +200,7 @@ class Decide : public EngineTest {
   }
 
   cDataGetway gw_;
+  std::vector<std::string> keys_ = {"House=HouseNo", "Member=LineNo"};
 };
 
 // Decisions on every difference but two (102's Village and member 102/2 stay undecided).
@@ -332,25 +334,29 @@ TEST_P(Decide, DryRunReportsTheChangesAndKeepsNothing) {
   EXPECT_FALSE(open(two())->TableExists("ovt_audit"));
 }
 
-// Forwards to the gateway, and ends the process as a kill would when a record is to be deleted.
-class KilledAtDelete : public MembersOf<cDataGetway> {
+// Forwards to the gateway, and ends the process as a kill would when a grid record is to be
+// copied.
+class KilledAtCopyChild : public MembersOf<cDataGetway> {
  public:
   using MembersOf::MembersOf;
-  bool DeleteRec(std::string, StringArray&, VariantArray&, bool&, StringArray&, db::DatabaseRef*) override { _exit(9); }
+  bool CopyChild(std::string, std::string, std::string, std::string, std::string&, StringArray&, VariantArray&,
+                 StringArray&, StringArray&, StringArray&) override {
+    _exit(9);
+  }
 };
 
 TEST_P(Decide, AnApplyKilledInTheMiddleOfARecordLeavesItUnchanged) {
   const std::vector<Decision> ds = {
-      decided("House", "HouseNo=103", "HeadName", Choice::Entry2),  // committed before the kill
-      decided("House", "HouseNo=102", "Rooms", Choice::Entry2),     // updated, then the kill
-      decided("Member", "HouseNo=102;LineNo=2", "", Choice::Delete),
+      decided("House", "HouseNo=103", "HeadName", Choice::Entry1),  // committed before the kill
+      decided("House", "HouseNo=102", "Rooms", Choice::Entry1),     // updated, then the kill
+      decided("Member", "HouseNo=102;LineNo=2", "", Choice::Keep),
   };
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     cDataGetway gw;
-    KilledAtDelete m(gw);
-    Sides s = sides("1");
+    KilledAtCopyChild m(gw);
+    Sides s = sides("2");
     ApplyOptions o;
     o.reviewer = "killed";
     apply(m, survey(s.writer), s, ds, o);
@@ -360,13 +366,117 @@ TEST_P(Decide, AnApplyKilledInTheMiddleOfARecordLeavesItUnchanged) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 9);
-  EXPECT_EQ(one(one(), "select HeadName from House where HouseNo = 103"), "Gracie");
-  EXPECT_EQ(one(one(), "select Rooms from House where HouseNo = 102"), "2");
-  EXPECT_EQ(rows(one(), "select record_key from ovt_audit"), (std::vector<std::string>{"HouseNo=103"}));
+  EXPECT_EQ(one(two(), "select HeadName from House where HouseNo = 103"), "Grace");
+  EXPECT_EQ(one(two(), "select Rooms from House where HouseNo = 102"), "5");
+  EXPECT_EQ(rows(two(), "select record_key from ovt_audit"), (std::vector<std::string>{"HouseNo=103"}));
   EXPECT_EQ(differences(one(), two()).count("Member|HouseNo=102;LineNo=2||(present)|(absent)"), 1u);
 }
 
+TEST_P(Decide, AGridRecordMarkedDeletedKeepsItsRow) {
+  ApplyResult r = applyInto("1", {decided("Member", "HouseNo=102;LineNo=2", "", Choice::Delete)});
+  ASSERT_EQ(r.failed(), 0u) << r.records[0].message;
+  EXPECT_EQ(r.changed(), 1u);
+  EXPECT_EQ(rows(one(), "select MemberName, RecStatus from Member where FKey = 2 order by LineNo"),
+            (std::vector<std::string>{"Peter|1", "Lucy|0"}));
+  EXPECT_EQ(differences(one(), two()).count("Member|HouseNo=102;LineNo=2||(present)|(absent)"), 0u);
+}
+
 OVT_ON_EVERY_ENGINE(Decide);
+
+// A form Farm whose grid Crop is matched on two columns within its farm, PlotNo and CropNo.
+const char* kFarm[] = {
+    "create table Farm (UniqueKey counter, RecStatus long, FarmNo long, Owner text(60))",
+    "create table Crop (UniqueKey counter, RecStatus long, FKey long, PlotNo long, CropNo long, CropName text(40), "
+    "Yield long)",
+    "create table viewFarm (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+    "insert into viewFarm values ('DATA1', 'SOURCE', 0, 'Farm')",
+    "insert into viewFarm values ('Owner', 'TEXT', 1, '')",
+    "insert into viewFarm values ('Crops', 'GRID', 1, 'DATA2')",
+    "insert into viewFarm values ('DATA2', 'SOURCE', 0, 'gvCrop')",
+    "create table gvCrop (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+    "insert into gvCrop values ('DATA1', 'SOURCE', 0, 'Crop')",
+    "insert into gvCrop values ('PlotNo', 'NUMBER', 1, '')",
+    "insert into gvCrop values ('CropNo', 'NUMBER', 1, '')",
+    "insert into gvCrop values ('CropName', 'TEXT', 1, '')",
+    "insert into gvCrop values ('Yield', 'NUMBER', 1, '')",
+};
+// Farm 201: plot 1 crop 1 differs in Yield, plot 1 crop 2 in CropName, plot 2 crop 1 is in
+// entry 1 only, plot 2 crop 2 in entry 2 only. Farm 202: plot 1 crop 12 and plot 11 crop 2,
+// one in each entry (their key values run together would be the same). Farm 203 and its crop
+// are in entry 1 only.
+const char* kFarm1 =
+    "insert into Farm (UniqueKey, RecStatus, FarmNo, Owner) values (1, 1, 201, 'Ann'), (2, 1, 202, 'Ben'), "
+    "(3, 1, 203, 'Cy')";
+const char* kCrop1 =
+    "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 1, 1, 1, 'Maize', 10), "
+    "(1, 1, 1, 2, 'Beans', 4), (1, 1, 2, 1, 'Maize', 7), (1, 2, 1, 1, 'Tea', 3), (1, 2, 1, 12, 'Kale', 1), "
+    "(1, 3, 1, 1, 'Rice', 2)";
+const char* kFarm2 = "insert into Farm (UniqueKey, RecStatus, FarmNo, Owner) values (51, 1, 201, 'Ann'), (52, 1, 202, 'Ben')";
+const char* kCrop2 =
+    "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 51, 1, 1, 'Maize', 12), "
+    "(1, 51, 1, 2, 'Peas', 4), (1, 51, 2, 2, 'Sorghum', 5), (1, 52, 1, 1, 'Tea', 3), (1, 52, 11, 2, 'Yam', 6)";
+
+class DecideGridKeys : public Decide {
+ protected:
+  void SetUp() override {
+    Decide::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    keys_ = {"Farm=FarmNo", "Crop=PlotNo,CropNo"};
+    for (auto [conn, farm, crop] : {std::tuple{entries().second(), kFarm2, kCrop2},
+                                    std::tuple{entries().first(false), kFarm1, kCrop1}}) {
+      for (const char* s : kFarm) ASSERT_TRUE(conn->Execute(s)) << s << ": " << conn->LastFailure();
+      for (const char* s : {farm, crop}) ASSERT_TRUE(conn->Execute(s)) << s << ": " << conn->LastFailure();
+    }
+  }
+};
+
+TEST_P(DecideGridKeys, AGridMatchedOnTwoColumnsIsListedAndDecided) {
+  EXPECT_EQ(differences(one(), two()),
+            (std::set<std::string>{"Crop|FarmNo=201;PlotNo=1;CropNo=1|Yield|10|12",
+                                   "Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Beans|Peas",
+                                   "Crop|FarmNo=201;PlotNo=2;CropNo=1||(present)|(absent)",
+                                   "Crop|FarmNo=201;PlotNo=2;CropNo=2||(absent)|(present)",
+                                   "Crop|FarmNo=202;PlotNo=1;CropNo=12||(present)|(absent)",
+                                   "Crop|FarmNo=202;PlotNo=11;CropNo=2||(absent)|(present)",
+                                   "Farm|FarmNo=203||(present)|(absent)"}));
+  const std::vector<Decision> ds = {
+      decided("Crop", "FarmNo=201;PlotNo=1;CropNo=1", "Yield", Choice::Entry1),
+      decided("Crop", "FarmNo=201;PlotNo=1;CropNo=2", "CropName", Choice::Typed, "Peas (mixed)"),
+      decided("Crop", "FarmNo=201;PlotNo=2;CropNo=1", "", Choice::Keep),
+      decided("Crop", "FarmNo=201;PlotNo=2;CropNo=2", "", Choice::Delete),
+      decided("Crop", "FarmNo=202;PlotNo=1;CropNo=12", "", Choice::Entry1),
+      decided("Farm", "FarmNo=203", "", Choice::Keep),
+  };
+  ApplyResult r = applyInto("2", ds);
+  for (const RecordOutcome& o : r.records) EXPECT_TRUE(o.ok) << o.record << ": " << o.message;
+  EXPECT_EQ(r.changed(), 6u);
+  // Left: the typed name (entry 1 still has its own) and the undecided plot 11 crop 2.
+  EXPECT_EQ(differences(one(), two()),
+            (std::set<std::string>{"Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Beans|Peas (mixed)",
+                                   "Crop|FarmNo=202;PlotNo=11;CropNo=2||(absent)|(present)"}));
+  auto crops = [&](int farm) {
+    return rows(two(), "select c.PlotNo, c.CropNo, c.CropName, c.Yield, c.RecStatus from Crop as c inner join Farm as "
+                       "f on c.FKey = f.UniqueKey where f.FarmNo = " + std::to_string(farm) +
+                           " and f.RecStatus <> 0 order by c.PlotNo, c.CropNo");
+  };
+  EXPECT_EQ(crops(201), (std::vector<std::string>{"1|1|Maize|10|1", "1|2|Peas (mixed)|4|1", "2|1|Maize|7|1",
+                                                  "2|2|Sorghum|5|0"}));
+  EXPECT_EQ(crops(202), (std::vector<std::string>{"1|1|Tea|3|1", "1|12|Kale|1|1", "11|2|Yam|6|1"}));
+  EXPECT_EQ(crops(203), (std::vector<std::string>{"1|1|Rice|2|1"}));
+  EXPECT_EQ(rows(two(), "select table_name, record_key, field_name, value_before, value_after from ovt_audit "
+                        "order by audit_no"),
+            // Farm 201's grid records: whole records first, then values.
+            (std::vector<std::string>{"Crop|FarmNo=201;PlotNo=2;CropNo=1||(absent)|(present)",
+                                      "Crop|FarmNo=201;PlotNo=2;CropNo=2||(present)|(deleted)",
+                                      "Crop|FarmNo=201;PlotNo=1;CropNo=1|Yield|12|10",
+                                      "Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Peas|Peas (mixed)",
+                                      "Crop|FarmNo=202;PlotNo=1;CropNo=12||(absent)|(present)",
+                                      "Farm|FarmNo=203||(absent)|(present)"}));
+  // Again: nothing to do.
+  EXPECT_EQ(applyInto("2", ds).changed(), 0u);
+}
+
+OVT_ON_EVERY_ENGINE(DecideGridKeys);
 
 }  // namespace
 }  // namespace ovt::test
