@@ -1,17 +1,13 @@
 // The review page of the demo in a real headless chromium: values chosen by mouse and by
 // keyboard, a typed value with quotes and brackets, apply with preview, then entry 2 and its
 // audit read back from the file. Requests without the token are refused.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cstdio>
-#include <regex>
+#include <cstdlib>
 
 #include <fmt/format.h>
 
 #include "cli/browser.h"
 #include "cli/demo_fixture.h"
+#include "cli/review_server.h"
 #include "ovtbldiff/decide.h"
 
 namespace ovt::test {
@@ -19,67 +15,22 @@ namespace {
 
 bool haveChromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
 
-// The status line of a plain GET on 127.0.0.1:port.
-std::string statusOf(int port, const std::string& target) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return "no connection";
-  }
-  const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-  if (write(s, req.data(), req.size()) < 0) return "write failed";
-  std::string resp;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(s, buf, sizeof buf)) > 0) resp.append(buf, static_cast<size_t>(n));
-  close(s);
-  return resp.substr(0, resp.find("\r\n"));
-}
+std::string statusOf(int port, const std::string& target) { return httpRequest(port, "GET", target).status; }
 
 class ReviewPage : public DemoTest {
  protected:
   void SetUp() override {
     DemoTest::SetUp();
     if (HasFatalFailure()) return;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      execl(OVT_BINARY_DIR "/ovtbldiff", "ovtbldiff", "review", "d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo",
-            "Member=LineNo", "--reviewer", "browser", nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[512] = {0};
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr) << "the review printed nothing";
-    url_ = line;
-    url_.erase(url_.find_last_not_of("\r\n") + 1);
-    out_ = f;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(url_, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32}))"))) << url_;
-    port_ = std::stoi(m[1]);
-    token_ = m[2];
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_) fclose(out_);
+    ASSERT_EQ(server_.start(dir_.path(), {"d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo", "Member=LineNo",
+                                          "--reviewer", "browser"}),
+              "");
+    url_ = server_.url;
+    port_ = server_.port;
+    token_ = server_.token;
   }
 
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
+  ReviewServer server_;
   std::string url_, token_;
   int port_ = 0;
 };

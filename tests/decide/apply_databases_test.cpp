@@ -6,7 +6,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <tuple>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "ovtbldiff/decide.h"
 #include "ovtbldiff/gateway.h"
 #include "support/engines.h"
+#include "support/farm_survey.h"
 
 namespace ovt::test {
 namespace {
@@ -383,50 +383,13 @@ TEST_P(Decide, AGridRecordMarkedDeletedKeepsItsRow) {
 
 OVT_ON_EVERY_ENGINE(Decide);
 
-// A form Farm whose grid Crop is matched on two columns within its farm, PlotNo and CropNo.
-const char* kFarm[] = {
-    "create table Farm (UniqueKey counter, RecStatus long, FarmNo long, Owner text(60))",
-    "create table Crop (UniqueKey counter, RecStatus long, FKey long, PlotNo long, CropNo long, CropName text(40), "
-    "Yield long)",
-    "create table viewFarm (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into viewFarm values ('DATA1', 'SOURCE', 0, 'Farm')",
-    "insert into viewFarm values ('Owner', 'TEXT', 1, '')",
-    "insert into viewFarm values ('Crops', 'GRID', 1, 'DATA2')",
-    "insert into viewFarm values ('DATA2', 'SOURCE', 0, 'gvCrop')",
-    "create table gvCrop (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into gvCrop values ('DATA1', 'SOURCE', 0, 'Crop')",
-    "insert into gvCrop values ('PlotNo', 'NUMBER', 1, '')",
-    "insert into gvCrop values ('CropNo', 'NUMBER', 1, '')",
-    "insert into gvCrop values ('CropName', 'TEXT', 1, '')",
-    "insert into gvCrop values ('Yield', 'NUMBER', 1, '')",
-};
-// Farm 201: plot 1 crop 1 differs in Yield, plot 1 crop 2 in CropName, plot 2 crop 1 is in
-// entry 1 only, plot 2 crop 2 in entry 2 only. Farm 202: plot 1 crop 12 and plot 11 crop 2,
-// one in each entry (their key values run together would be the same). Farm 203 and its crop
-// are in entry 1 only.
-const char* kFarm1 =
-    "insert into Farm (UniqueKey, RecStatus, FarmNo, Owner) values (1, 1, 201, 'Ann'), (2, 1, 202, 'Ben'), "
-    "(3, 1, 203, 'Cy')";
-const char* kCrop1 =
-    "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 1, 1, 1, 'Maize', 10), "
-    "(1, 1, 1, 2, 'Beans', 4), (1, 1, 2, 1, 'Maize', 7), (1, 2, 1, 1, 'Tea', 3), (1, 2, 1, 12, 'Kale', 1), "
-    "(1, 3, 1, 1, 'Rice', 2)";
-const char* kFarm2 = "insert into Farm (UniqueKey, RecStatus, FarmNo, Owner) values (51, 1, 201, 'Ann'), (52, 1, 202, 'Ben')";
-const char* kCrop2 =
-    "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 51, 1, 1, 'Maize', 12), "
-    "(1, 51, 1, 2, 'Peas', 4), (1, 51, 2, 2, 'Sorghum', 5), (1, 52, 1, 1, 'Tea', 3), (1, 52, 11, 2, 'Yam', 6)";
-
 class DecideGridKeys : public Decide {
  protected:
   void SetUp() override {
     Decide::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     keys_ = {"Farm=FarmNo", "Crop=PlotNo,CropNo"};
-    for (auto [conn, farm, crop] : {std::tuple{entries().second(), kFarm2, kCrop2},
-                                    std::tuple{entries().first(false), kFarm1, kCrop1}}) {
-      for (const char* s : kFarm) ASSERT_TRUE(conn->Execute(s)) << s << ": " << conn->LastFailure();
-      for (const char* s : {farm, crop}) ASSERT_TRUE(conn->Execute(s)) << s << ": " << conn->LastFailure();
-    }
+    fillFarmSurvey(entries().first(false), entries().second());
   }
 };
 
