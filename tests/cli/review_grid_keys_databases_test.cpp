@@ -1,14 +1,16 @@
-// The review server on both engines with a grid matched on two key columns: its records are
+// review and resolve on both engines with a grid matched on two key columns: its records are
 // listed under their parent, the forms show the verification's counts (the grid itself, which
 // verify matches on one column, with a note), and decisions on it are applied.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/review_server.h"
+#include "cli/tool_run.h"
 #include "ovtbldiff/decide.h"
 #include "support/engines.h"
 #include "support/farm_survey.h"
@@ -113,6 +115,23 @@ TEST_P(ReviewGridKeys, ListedCountedDecidedAndApplied) {
                                    "Crop|FarmNo=201;PlotNo=2;CropNo=1||(present)|(absent)|FarmNo=201",
                                    "Crop|FarmNo=202;PlotNo=11;CropNo=2||(absent)|(present)|FarmNo=202",
                                    "Farm|FarmNo=203||(present)|(absent)|"}));
+}
+
+TEST_P(ReviewGridKeys, ResolvedFromAHandWrittenDecisionsFile) {
+  std::ofstream(dir_.file("crops.csv")) << "table,record,field,entry1,entry2,choose\n"
+                                           "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,10,12,1\n"
+                                           "Crop,FarmNo=201;PlotNo=2;CropNo=2,,missing,present,delete\n"
+                                           "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,\n";
+  ToolRun r = runTool(dir_.path(), "resolve '" + entries().firstLocation() + "' '" + entries().secondLocation() +
+                                       "' --keys Farm=FarmNo Crop=PlotNo,CropNo --decisions crops.csv --into 2 "
+                                       "--reviewer csv --format csv");
+  EXPECT_EQ(r.code, 1) << r.err;  // one line left undecided
+  EXPECT_EQ(r.out,
+            "table,record,field,before,after,from,result\n"
+            "Crop,FarmNo=201;PlotNo=2;CropNo=2,,(present),(deleted),1,changed\n"
+            "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,12,10,1,changed\n"
+            "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,,undecided\n");
+  EXPECT_EQ(one("select count(*) from ovt_audit where reviewer = 'csv'"), "2");
 }
 
 OVT_ON_EVERY_ENGINE(ReviewGridKeys);
