@@ -40,12 +40,14 @@ std::vector<Col> columnsOf(const db::DatabaseRef& conn, const std::string& table
   return out;
 }
 
-// Fields both entries' tables have, keys and the system's columns left out.
-std::vector<Col> compared(const db::DatabaseRef& conn, const std::string& table, const std::vector<std::string>& keys) {
+// Fields both entries' tables have, keys, the system's columns and ignored fields left out
+// (only the fields to compare, when the table names them).
+std::vector<Col> compared(const db::DatabaseRef& conn, const TableKeys& t) {
   std::vector<Col> out;
-  const std::vector<Col> two = columnsOf(conn, kLink + table);
-  for (const Col& c : columnsOf(conn, table)) {
-    if (isSystem(c.name) || contains(keys, c.name)) continue;
+  const std::vector<Col> two = columnsOf(conn, kLink + t.table);
+  for (const Col& c : columnsOf(conn, t.table)) {
+    if (isSystem(c.name) || contains(t.keys, c.name) || contains(t.ignore, c.name)) continue;
+    if (!t.compare.empty() && !contains(t.compare, c.name)) continue;
     for (const Col& d : two)
       if (textEqual(c.name, d.name)) out.push_back(c);
   }
@@ -87,7 +89,7 @@ void fieldDifferences(const db::DatabaseRef& conn, const std::string& table, con
 void multiKeyGrid(const db::DatabaseRef& conn, const Survey& survey, const TableKeys& parent, const TableKeys& g,
                   const std::set<std::string>& unpairedParents, std::vector<Difference>& out) {
   const std::vector<std::string> all = survey.recordKeys(g);
-  const std::vector<Col> fields = compared(conn, g.table, g.keys);
+  const std::vector<Col> fields = compared(conn, g);
   // Aliases: p/c the parent and grid of one entry, q/d of the other.
   auto from = [&](const std::string& p, const std::string& c, const std::string& prefix) {
     return "[" + prefix + parent.table + "] as " + p + ", [" + prefix + g.table + "] as " + c;
@@ -159,7 +161,7 @@ std::vector<Difference> listDifferences(Members& m, const Survey& survey, const 
   m.SetDB(conn);
   for (const TableKeys& t : survey.tables) {
     if (!t.parent.empty()) continue;
-    const std::vector<Col> fields = compared(conn, t.table, t.keys);
+    const std::vector<Col> fields = compared(conn, t);
     const std::vector<Col> cols = columnsOf(conn, t.table);
     std::vector<std::string> names;
     for (const Col& f : fields) names.push_back(f.name);
@@ -194,7 +196,7 @@ std::vector<Difference> listDifferences(Members& m, const Survey& survey, const 
       }
       const std::vector<std::string> all = survey.recordKeys(g);
       const std::vector<Col> gcols = columnsOf(conn, g.table);
-      const std::vector<Col> gfields = compared(conn, g.table, g.keys);
+      const std::vector<Col> gfields = compared(conn, g);
       auto gridValues = [&](const std::vector<Variant>& row) {
         std::vector<std::string> v;
         for (size_t k = 0; k <= t.keys.size(); ++k) v.push_back(valueText(row[k]));

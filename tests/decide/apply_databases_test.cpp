@@ -219,6 +219,23 @@ std::vector<Decision> reviewed() {
 
 TEST_P(Decide, ListsEveryDifferenceWithBothValues) { EXPECT_EQ(differences(one(), two()), kAll); }
 
+TEST_P(Decide, FieldsLeftOutOfTheComparisonAreNotListed) {
+  db::DatabaseRef c = open(one(), two());
+  MembersOf<cDataGetway> m(gw_);
+  Survey s = survey(c);
+  for (TableKeys& t : s.tables) {
+    if (t.table == "House") t.ignore = {"village"};
+    if (t.table == "Member") t.compare = {"MemberName"};
+  }
+  std::set<std::string> listed;
+  for (const Difference& d : listDifferences(m, s, c))
+    listed.insert(d.table + "|" + d.record + "|" + d.field + "|" + d.entry1 + "|" + d.entry2);
+  std::set<std::string> expected = kAll;
+  expected.erase("House|HouseNo=102|Village|Thika|Thika Town");
+  expected.erase("Member|HouseNo=102;LineNo=1|Age|45|46");
+  EXPECT_EQ(listed, expected);
+}
+
 TEST_P(Decide, AppliedIntoBothEntriesOnlyTheUndecidedRemain) {
   ApplyResult r1 = applyInto("1", reviewed());
   EXPECT_EQ(r1.failed(), 0u);

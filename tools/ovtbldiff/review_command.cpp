@@ -214,15 +214,22 @@ class Review {
     both_ = openBoth(*session_, entries_);
     second_ = session_->open(entries_.entry2, "-");
     survey_ = surveyOf(*members_, both_, entries_);
+    // The fields a survey file leaves out of verify's comparison are left out of the review.
+    settings_ = verifySettings(entries_.surveyRead, entries_.keys);
+    for (decide::TableKeys& t : survey_.tables)
+      if (const verify::TableSettings* ts = settings_.find(t.table)) {
+        t.ignore = ts->ignore;
+        t.compare = ts->compare;
+      }
     refresh();
   }
 
-  // The differences to decide, and the verification's counts of the same entries: the
+  // The differences to decide, and the verification's counts of the same entries with the
   // settings verify takes (survey file, then --keys), less the keys of a grid matched on more
-  // than one column, which verify leaves out and the review lists itself.
+  // than one column, which verify refuses and the review lists itself.
   void refresh() {
     differences_ = decide::listDifferences(*members_, survey_, both_);
-    verify::Settings settings = verifySettings(entries_.surveyRead, entries_.keys);
+    verify::Settings settings = settings_;
     for (const decide::TableKeys& t : survey_.tables)
       if (!t.parent.empty() && t.keys.size() > 1) settings.at(t.table).keys.clear();
     verify::Verifier v(*verifyMembers_, verify::Entries{both_, second_, false}, std::move(settings));
@@ -244,6 +251,7 @@ class Review {
   db::DatabaseRef both_, second_;
   decide::Survey survey_;
   std::vector<decide::Difference> differences_;
+  verify::Settings settings_;
   verify::Survey summary_;
 };
 
