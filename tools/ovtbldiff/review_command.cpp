@@ -208,6 +208,15 @@ class Review {
 
   void ensure() {
     if (session_) return;
+    try {
+      open();
+    } catch (...) {
+      session_.reset();  // the next request starts again
+      throw;
+    }
+  }
+
+  void open() {
     session_ = std::make_unique<Session>(g_.session);
     members_ = std::make_unique<ComponentMembers>(*session_);
     verifyMembers_ = std::make_unique<SessionMembers>(*session_);
