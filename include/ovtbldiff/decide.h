@@ -93,6 +93,8 @@ struct TableKeys {
   std::string gridView;  // the grid's view (its variables are the columns CopyChild copies)
   // A form's grids as (grid view, grid table) pairs, all of them, copied with a whole record.
   std::vector<std::pair<std::string, std::string>> grids;
+  std::vector<std::string> ignore;   // fields whose differences are not listed
+  std::vector<std::string> compare;  // when not empty, only these fields' differences are listed
 };
 
 struct Survey {

@@ -199,13 +199,16 @@ class Applier {
       VariantArray pv;
       pv.redim(0, 0, 0, static_cast<int32_t>(parent.keys.size()) - 1);
       for (size_t k = 0; k < parent.keys.size(); ++k) pv.at(0, static_cast<int32_t>(k)) = Variant(values[k]);
-      std::vector<std::string> childKeys = t.keys;
-      childKeys.push_back("FKey");
+      // The member reads the source parent's key from the second column of the child's values:
+      // the child's first key column, FKey, then its other key columns.
+      std::vector<std::string> childKeys = t.keys, childValues(values.begin() + static_cast<long>(parent.keys.size()),
+                                                                 values.end());
+      childKeys.insert(childKeys.begin() + 1, "FKey");
+      childValues.insert(childValues.begin() + 1, sourceParentKey);
       StringArray ck = keyRows(source_, t.table, childKeys);
       StringArray cv;
       cv.redim(0, 0, 0, static_cast<int32_t>(childKeys.size()) - 1);
-      for (size_t k = 0; k < t.keys.size(); ++k) cv.at(0, static_cast<int32_t>(k)) = values[parent.keys.size() + k];
-      cv.at(0, static_cast<int32_t>(t.keys.size())) = sourceParentKey;
+      for (size_t k = 0; k < childKeys.size(); ++k) cv.at(0, static_cast<int32_t>(k)) = childValues[k];
       StringArray err = StringArray::of({""});
       std::string view = t.gridView;
       bool ok = m_.CopyChild(source_.prefix + parent.table, target_.prefix + parent.table, source_.prefix + t.table,
@@ -236,15 +239,17 @@ class Applier {
   }
 
   void deleteRecord(const TableKeys& t, const std::vector<std::string>& values) {
+    if (!t.parent.empty()) {
+      // DeleteRec marks a form's record through the form's catalogue, which a grid table does
+      // not have: a grid record is marked deleted by an update of its status.
+      auto cond = locate(target_, t, values);
+      if (!cond) throw Refused("its parent is not in the target");
+      exec("update [" + target_.prefix + t.table + "] set RecStatus = 0 where " + *cond);
+      return;
+    }
     if (opt_.statement) opt_.statement("DeleteRec " + target_.prefix + t.table);
     std::vector<std::string> keys = t.keys;
-    std::vector<std::string> vals(values.end() - static_cast<long>(t.keys.size()), values.end());
-    if (!t.parent.empty()) {
-      std::string parentKey;
-      if (!locate(target_, t, values, &parentKey)) throw Refused("its parent is not in the target");
-      keys.insert(keys.begin(), "FKey");
-      vals.insert(vals.begin(), parentKey);
-    }
+    std::vector<std::string> vals = values;
     StringArray mf = keyRows(target_, t.table, keys);
     VariantArray mv;
     mv.redim(0, 0, 0, static_cast<int32_t>(keys.size()) - 1);

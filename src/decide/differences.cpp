@@ -1,6 +1,8 @@
 // The differences a review lists: conflicting and unpaired records from GetTblDiffRecRS /
 // GetTblDiffGridRS, and for the listed records only, both entries' rows read by key so that
-// each differing field is named with both values.
+// each differing field is named with both values. A grid matched on more than one key column
+// (the grid member pairs on one) is compared by statements of its own that pair the records
+// on the parent's keys and all of the grid's.
 #include <set>
 
 #include "decide/internal.h"
@@ -38,12 +40,14 @@ std::vector<Col> columnsOf(const db::DatabaseRef& conn, const std::string& table
   return out;
 }
 
-// Fields both entries' tables have, keys and the system's columns left out.
-std::vector<Col> compared(const db::DatabaseRef& conn, const std::string& table, const std::vector<std::string>& keys) {
+// Fields both entries' tables have, keys, the system's columns and ignored fields left out
+// (only the fields to compare, when the table names them).
+std::vector<Col> compared(const db::DatabaseRef& conn, const TableKeys& t) {
   std::vector<Col> out;
-  const std::vector<Col> two = columnsOf(conn, kLink + table);
-  for (const Col& c : columnsOf(conn, table)) {
-    if (isSystem(c.name) || contains(keys, c.name)) continue;
+  const std::vector<Col> two = columnsOf(conn, kLink + t.table);
+  for (const Col& c : columnsOf(conn, t.table)) {
+    if (isSystem(c.name) || contains(t.keys, c.name) || contains(t.ignore, c.name)) continue;
+    if (!t.compare.empty() && !contains(t.compare, c.name)) continue;
     for (const Col& d : two)
       if (textEqual(c.name, d.name)) out.push_back(c);
   }
@@ -79,6 +83,76 @@ void fieldDifferences(const db::DatabaseRef& conn, const std::string& table, con
   }
 }
 
+// The differences of a grid matched on several key columns within its parent: the pairs whose
+// compared fields differ (both entries' values read in the same statement), then the records
+// of each entry without a partner, those under an unpaired parent left out.
+void multiKeyGrid(const db::DatabaseRef& conn, const Survey& survey, const TableKeys& parent, const TableKeys& g,
+                  const std::set<std::string>& unpairedParents, std::vector<Difference>& out) {
+  const std::vector<std::string> all = survey.recordKeys(g);
+  const std::vector<Col> fields = compared(conn, g);
+  // Aliases: p/c the parent and grid of one entry, q/d of the other.
+  auto from = [&](const std::string& p, const std::string& c, const std::string& prefix) {
+    return "[" + prefix + parent.table + "] as " + p + ", [" + prefix + g.table + "] as " + c;
+  };
+  auto active = [](const std::string& p, const std::string& c) {
+    return c + ".FKey = " + p + ".UniqueKey and " + p + ".RecStatus = 1 and " + c + ".RecStatus = 1";
+  };
+  auto keyColumns = [&](const std::string& p, const std::string& c) {
+    std::vector<std::string> cols;
+    for (const std::string& k : parent.keys) cols.push_back(p + ".[" + k + "]");
+    for (const std::string& k : g.keys) cols.push_back(c + ".[" + k + "]");
+    return cols;
+  };
+  auto joined = [](const std::vector<std::string>& items, const std::string& sep) {
+    std::string out;
+    for (const std::string& i : items) out += (out.empty() ? "" : sep) + i;
+    return out;
+  };
+  auto keyValues = [&](const std::vector<Variant>& row) {
+    std::vector<std::string> v;
+    for (size_t k = 0; k < all.size(); ++k) v.push_back(valueText(row[k]));
+    return v;
+  };
+  const std::vector<std::string> one = keyColumns("p", "c"), two = keyColumns("q", "d");
+  if (!fields.empty()) {
+    std::vector<std::string> select = one, pairs, differ;
+    for (size_t k = 0; k < one.size(); ++k) pairs.push_back(one[k] + " = " + two[k]);
+    for (const Col& f : fields) {
+      const std::string a = "c.[" + f.name + "]", b = "d.[" + f.name + "]";
+      select.push_back(a);
+      select.push_back(b);
+      differ.push_back("(" + a + " <> " + b + ") or (" + a + " is null and " + b + " is not null) or (" + a +
+                       " is not null and " + b + " is null)");
+    }
+    const std::string sql = "select " + joined(select, ", ") + " from " + from("p", "c", "") + ", " +
+                            from("q", "d", kLink) + " where " + active("p", "c") + " and " + active("q", "d") +
+                            " and " + joined(pairs, " and ") + " and (" + joined(differ, " or ") + ") order by " +
+                            joined(one, ", ");
+    for (const auto& row : rowsOf(conn, sql)) {
+      const std::string record = keyText(all, keyValues(row));
+      for (size_t i = 0; i < fields.size(); ++i) {
+        const Variant& a = row[all.size() + 2 * i];
+        const Variant& b = row[all.size() + 2 * i + 1];
+        const std::string v1 = valueText(a), v2 = valueText(b);
+        if (a.isNull() != b.isNull() || !textEqual(v1, v2)) out.push_back({g.table, record, fields[i].name, v1, v2});
+      }
+    }
+  }
+  for (int side = 1; side <= 2; ++side) {
+    const std::string mine = side == 1 ? "" : kLink, other = side == 1 ? kLink : "";
+    const std::string sql = "select " + joined(one, ", ") + " from " + from("p", "c", mine) + " where " +
+                            active("p", "c") + " and " + joined(one, " & '|' & ") + " not in (select " +
+                            joined(two, " & '|' & ") + " from " + from("q", "d", other) + " where " +
+                            active("q", "d") + ") order by " + joined(one, ", ");
+    for (const auto& row : rowsOf(conn, sql)) {
+      const std::vector<std::string> v = keyValues(row);
+      if (unpairedParents.count(foldCase(keyText(parent.keys, v)))) continue;
+      out.push_back({g.table, keyText(all, v), "", side == 1 ? "(present)" : "(absent)",
+                     side == 1 ? "(absent)" : "(present)"});
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<Difference> listDifferences(Members& m, const Survey& survey, const db::DatabaseRef& conn) {
@@ -87,7 +161,7 @@ std::vector<Difference> listDifferences(Members& m, const Survey& survey, const 
   m.SetDB(conn);
   for (const TableKeys& t : survey.tables) {
     if (!t.parent.empty()) continue;
-    const std::vector<Col> fields = compared(conn, t.table, t.keys);
+    const std::vector<Col> fields = compared(conn, t);
     const std::vector<Col> cols = columnsOf(conn, t.table);
     std::vector<std::string> names;
     for (const Col& f : fields) names.push_back(f.name);
@@ -113,12 +187,16 @@ std::vector<Difference> listDifferences(Members& m, const Survey& survey, const 
         out.push_back({t.table, record, "", side == 1 ? "(present)" : "(absent)", side == 1 ? "(absent)" : "(present)"});
       }
     }
-    // The form's grids that have keys of their own (one key column: the member pairs on one).
+    // The form's grids that have keys of their own; the member pairs on one key column.
     for (const TableKeys& g : survey.tables) {
-      if (!textEqual(g.parent, t.table) || g.keys.size() != 1) continue;
+      if (!textEqual(g.parent, t.table) || g.keys.empty()) continue;
+      if (g.keys.size() > 1) {
+        multiKeyGrid(conn, survey, t, g, unpaired, out);
+        continue;
+      }
       const std::vector<std::string> all = survey.recordKeys(g);
       const std::vector<Col> gcols = columnsOf(conn, g.table);
-      const std::vector<Col> gfields = compared(conn, g.table, g.keys);
+      const std::vector<Col> gfields = compared(conn, g);
       auto gridValues = [&](const std::vector<Variant>& row) {
         std::vector<std::string> v;
         for (size_t k = 0; k <= t.keys.size(); ++k) v.push_back(valueText(row[k]));

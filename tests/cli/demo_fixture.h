@@ -9,6 +9,7 @@
 #include "cli/tool_run.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/variant.h"
+#include "support/engines.h"
 #include "support/temp_dir.h"
 
 namespace ovt::test {
@@ -28,15 +29,7 @@ class DemoTest : public ::testing::Test {
 
   // Every row of a query on a demo file, one line per row, values separated by "|".
   std::string rows(const std::string& file, const std::string& sql) {
-    auto db = ovt::db::OpenSqlite(dir_.file("d/" + file));
-    ovt::VariantArray all = db->OpenRecordset(sql, 3, "")->GetRows();
-    std::string out;
-    if (!all.allocated()) return out;
-    for (int32_t r = 0; r <= all.ubound(2); ++r) {
-      for (int32_t c = 0; c <= all.ubound(1); ++c) out += (c ? "|" : "") + ovt::concatText(all.at(c, r));
-      out += "\n";
-    }
-    return out;
+    return rowsText(ovt::db::OpenSqlite(dir_.file("d/" + file)), sql);
   }
   // The contents of both demo tables of a file.
   std::string contents(const std::string& file) {

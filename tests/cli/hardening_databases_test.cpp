@@ -62,17 +62,8 @@ class Hardening : public ovt::test::EngineTest {
     for (const std::string& s : rows) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
   }
 
-  // Every row of a query, one line per row, values separated by "|".
   std::string rows(const std::string& where, const std::string& sql) {
-    auto db = ovt::test::openLocation(where);
-    ovt::VariantArray all = db->OpenRecordset(sql, 3, "")->GetRows();
-    std::string out;
-    if (!all.allocated()) return out;
-    for (int32_t r = 0; r <= all.ubound(2); ++r) {
-      for (int32_t c = 0; c <= all.ubound(1); ++c) out += (c ? "|" : "") + ovt::concatText(all.at(c, r));
-      out += "\n";
-    }
-    return out;
+    return ovt::test::rowsText(ovt::test::openLocation(where), sql);
   }
   std::string everything(const std::string& where) {
     return rows(where, "select * from Plain order by HouseNo") + rows(where, "select * from House order by UniqueKey") +

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "cli/demo_fixture.h"
+#include "ovtbldiff/dbcomp/postgres.h"
+#include "support/engines.h"
 
 namespace ovt::test {
 namespace {
@@ -85,12 +87,40 @@ TEST_F(Resolve, IntoANewCopyEntry1AndEntry2StayAsTheyWere) {
   EXPECT_EQ(again.out.find(",changed"), std::string::npos) << again.out;
 }
 
-// The README's spreadsheet route: the decisions file is verify's long csv, its choose column
-// filled line by line; lines without a choice stay out of `choices` and so stay undecided.
-class SpreadsheetRoute : public DemoTest {
+// The README's spreadsheet route on every engine: the demo's entries copied into the engine's
+// two entries, the decisions file made from verify's long csv with its choose column filled
+// line by line; lines without a choice stay out of `choices` and so stay undecided.
+class SpreadsheetRoute : public EngineTest {
  protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ToolRun r = run("demo d");
+    ASSERT_EQ(r.code, 0) << r.err;
+    one_ = entries().firstLocation();
+    two_ = entries().secondLocation();
+    copyTables(dir_.file("d/entry1.db"), openLocation(one_));
+    copyTables(dir_.file("d/entry2.db"), openLocation(two_));
+    copy_ = GetParam() == Engine::Postgres ? one_ + "v" : dir_.file("verified.db");
+  }
+  void TearDown() override {
+    // The verified copy's schema goes with the entries' schemas.
+    if (GetParam() == Engine::Postgres && !one_.empty())
+      db::RunPostgresStatement(openLocation(one_),
+                               "DROP SCHEMA IF EXISTS \"" + copy_.substr(copy_.rfind("schema=") + 7) + "\" CASCADE");
+  }
+
+  ToolRun run(const std::string& args) { return runTool(dir_.path(), args); }
+  static std::string q(const std::string& s) { return "'" + s + "'"; }
+  std::string both() const { return q(one_) + " " + q(two_); }
+  std::string rows(const std::string& location, const std::string& sql) { return rowsText(openLocation(location), sql); }
+  std::string contents(const std::string& location) {
+    return rows(location, "select * from House order by UniqueKey") + "--\n" +
+           rows(location, "select * from Member order by UniqueKey");
+  }
+
   std::string decisionsFromVerify(const std::map<std::string, std::string>& choices) {
-    ToolRun v = run("verify d/entry1.db d/entry2.db --survey d/survey.toml --format csv");
+    ToolRun v = run("verify " + both() + " --survey d/survey.toml --format csv");
     EXPECT_EQ(v.code, 1) << v.err;
     std::vector<std::string> lines = v.lines();
     EXPECT_EQ(lines.size(), 12u) << v.out;
@@ -105,12 +135,15 @@ class SpreadsheetRoute : public DemoTest {
     return csv;
   }
   ToolRun resolveInto(const std::string& into) {
-    return run("resolve d/entry1.db d/entry2.db --keys House=HouseNo Member=LineNo --decisions decisions.csv "
-               "--reviewer ann --into " + into);
+    return run("resolve " + both() + " --keys House=HouseNo Member=LineNo --decisions decisions.csv --reviewer ann "
+               "--into " + q(into));
   }
+
+  TempDir dir_;
+  std::string one_, two_, copy_;
 };
 
-TEST_F(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgrees) {
+TEST_P(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgrees) {
   const std::string csv = decisionsFromVerify({{"House,HouseNo=103,Rooms", "2"},
                                                {"House,HouseNo=105,HeadName", "1"},
                                                {"House,HouseNo=107,Village", "=Thika"},
@@ -129,7 +162,7 @@ TEST_F(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgre
   EXPECT_EQ(two.code, 0) << two.out << two.err;
   ToolRun one = resolveInto("1");
   EXPECT_EQ(one.code, 0) << one.out << one.err;
-  ToolRun v = run("verify d/entry1.db d/entry2.db --survey d/survey.toml");
+  ToolRun v = run("verify " + both() + " --survey d/survey.toml");
   EXPECT_EQ(v.code, 0) << v.out << v.err;
   EXPECT_NE(v.out.find("House: 9 matched, 0 conflicting, 0 missing in entry 2, 0 missing in entry 1; 36 of 36 "
                        "values agree (100.0%)"),
@@ -137,12 +170,12 @@ TEST_F(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgre
       << v.out;
   EXPECT_NE(v.out.find("House / grid Members (Member): 15 matched, 0 conflicting"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("The entries agree."), std::string::npos) << v.out;
-  EXPECT_EQ(rows("entry2.db", "select HeadName, Village, WaterSource, Rooms from House where HouseNo in (105, 107) "
-                              "order by HouseNo"),
+  EXPECT_EQ(rows(two_, "select HeadName, Village, WaterSource, Rooms from House where HouseNo in (105, 107) "
+                       "order by HouseNo"),
             "Fatuma Hassan|Malindi|Tap|2\nMary Njeri|Thika|Borehole|3\n");
 }
 
-TEST_F(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided) {
+TEST_P(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided) {
   // Every difference decided as entry 2 has it, except 107's water source and the member 104/3.
   decisionsFromVerify({{"House,HouseNo=103,Rooms", "2"},
                        {"House,HouseNo=105,HeadName", "2"},
@@ -153,12 +186,12 @@ TEST_F(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided)
                        {"Member,HouseNo=105;LineNo=1,MemberName", "2"},
                        {"Member,HouseNo=108;LineNo=1,", "2"},
                        {"Member,HouseNo=109;LineNo=1,", "2"}});
-  const std::string one = contents("entry1.db"), two = contents("entry2.db");
-  ToolRun r = resolveInto("verified.db");
+  const std::string one = contents(one_), two = contents(two_);
+  ToolRun r = resolveInto(copy_);
   EXPECT_EQ(r.code, 1) << r.out << r.err;  // two lines undecided
-  EXPECT_EQ(contents("entry1.db"), one);
-  EXPECT_EQ(contents("entry2.db"), two);
-  ToolRun v = run("verify verified.db d/entry2.db --survey d/survey.toml --format csv");
+  EXPECT_EQ(contents(one_), one);
+  EXPECT_EQ(contents(two_), two);
+  ToolRun v = run("verify " + q(copy_) + " " + q(two_) + " --survey d/survey.toml --format csv");
   EXPECT_EQ(v.code, 1) << v.err;
   EXPECT_EQ(v.out,
             "table,record,field,entry1,entry2,choose\n"
@@ -172,9 +205,9 @@ std::string withoutTimes(const std::string& out) {
   return std::regex_replace(out, time, "'TIME'");
 }
 
-TEST_F(SpreadsheetRoute, KeysComeFromTheSurveyFileAsVerifyTakesThem) {
+TEST_P(SpreadsheetRoute, KeysComeFromTheSurveyFileAsVerifyTakesThem) {
   decisionsFromVerify({{"House,HouseNo=103,Rooms", "1"}, {"Member,HouseNo=102;LineNo=3,Age", "1"}});
-  const std::string common = "resolve d/entry1.db d/entry2.db --decisions decisions.csv --into 2 --dry-run --format csv";
+  const std::string common = "resolve " + both() + " --decisions decisions.csv --into 2 --dry-run --format csv";
   ToolRun byKeys = run(common + " --keys House=HouseNo Member=LineNo");
   ToolRun bySurvey = run(common + " --survey d/survey.toml");
   EXPECT_EQ(bySurvey.code, 1) << bySurvey.err;  // lines left undecided
@@ -186,16 +219,18 @@ TEST_F(SpreadsheetRoute, KeysComeFromTheSurveyFileAsVerifyTakesThem) {
   std::ofstream(dir_.file("bad.toml")) << "[tables.House]\nkeys = [\"HouseNumber\"]\n[tables.Member]\nkeys = \"LineNo\"\n";
   EXPECT_EQ(withoutTimes(run(common + " --survey bad.toml --keys House=HouseNo").out), withoutTimes(byKeys.out));
   for (const std::string& command :
-       std::vector<std::string>{"review d/entry1.db d/entry2.db --survey bad.toml", common + " --survey bad.toml"}) {
+       std::vector<std::string>{"review " + both() + " --review r.review --survey bad.toml", common + " --survey bad.toml"}) {
     ToolRun r = run(command);
     EXPECT_EQ(r.code, 2) << command;
     EXPECT_EQ(r.err, "ovtbldiff: no column HouseNumber in table House (entry 1)\n") << command;
     EXPECT_EQ(r.out, "") << command;
   }
-  ToolRun none = run("review d/entry1.db d/entry2.db");
+  ToolRun none = run("review " + both() + " --review r.review");
   EXPECT_EQ(none.code, 2);
   EXPECT_EQ(none.err, "ovtbldiff: the match keys are needed: --keys TABLE=COL[,COL] or --survey FILE\n");
 }
+
+OVT_ON_EVERY_ENGINE(SpreadsheetRoute);
 
 TEST_F(Resolve, DryRunShowsTheStatementsAndKeepsNothing) {
   const std::string two = contents("entry2.db");

@@ -1,15 +1,13 @@
 // The review page of the demo in a real headless chromium: values chosen by mouse and by
 // keyboard, a typed value with quotes and brackets, apply with preview, then entry 2 and its
 // audit read back from the file. Requests without the token are refused.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <cstdlib>
 
-#include <cstdio>
-#include <regex>
+#include <fmt/format.h>
 
 #include "cli/browser.h"
 #include "cli/demo_fixture.h"
+#include "cli/review_server.h"
 #include "ovtbldiff/decide.h"
 
 namespace ovt::test {
@@ -17,67 +15,22 @@ namespace {
 
 bool haveChromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
 
-// The status line of a plain GET on 127.0.0.1:port.
-std::string statusOf(int port, const std::string& target) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return "no connection";
-  }
-  const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-  if (write(s, req.data(), req.size()) < 0) return "write failed";
-  std::string resp;
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(s, buf, sizeof buf)) > 0) resp.append(buf, static_cast<size_t>(n));
-  close(s);
-  return resp.substr(0, resp.find("\r\n"));
-}
+std::string statusOf(int port, const std::string& target) { return httpRequest(port, "GET", target).status; }
 
 class ReviewPage : public DemoTest {
  protected:
   void SetUp() override {
     DemoTest::SetUp();
     if (HasFatalFailure()) return;
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      execl(OVT_BINARY_DIR "/ovtbldiff", "ovtbldiff", "review", "d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo",
-            "Member=LineNo", "--reviewer", "browser", nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    FILE* f = fdopen(out[0], "r");
-    char line[512] = {0};
-    ASSERT_NE(fgets(line, sizeof line, f), nullptr) << "the review printed nothing";
-    url_ = line;
-    url_.erase(url_.find_last_not_of("\r\n") + 1);
-    out_ = f;
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(url_, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]{32}))"))) << url_;
-    port_ = std::stoi(m[1]);
-    token_ = m[2];
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_) fclose(out_);
+    ASSERT_EQ(server_.start(dir_.path(), {"d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo", "Member=LineNo",
+                                          "--reviewer", "browser"}),
+              "");
+    url_ = server_.url;
+    port_ = server_.port;
+    token_ = server_.token;
   }
 
-  pid_t pid_ = -1;
-  FILE* out_ = nullptr;
+  ReviewServer server_;
   std::string url_, token_;
   int port_ = 0;
 };
@@ -175,6 +128,80 @@ TEST_F(ReviewPage, DecidedByMouseAndKeyboardThenAppliedIntoEntry2) {
             "browser|Member|HouseNo=102;LineNo=3|Age|10|9|1\n");
   // Entry 1 is untouched.
   EXPECT_EQ(rows("entry1.db", "select count(*) from House where RecStatus <> 0"), "8\n");
+}
+
+// The counts and agreement the page shows per form and grid, as rendered, against what
+// `verify --format json` gives for the same entries: before any decision and after an apply.
+std::string renderedForms(Browser& b) {
+  return b.eval(R"JS(JSON.stringify([...document.querySelectorAll('#forms tbody tr')].map(tr => {
+      const o = {table: tr.dataset.table};
+      for (const td of tr.querySelectorAll('td.n')) o[td.classList[1]] = td.textContent;
+      const a = tr.querySelector('td.agreement');
+      if (a) o.value = Number(a.dataset.value);
+      return o;
+    })))JS")
+      .get<std::string>();
+}
+
+nlohmann::json verifiedForms(const std::string& out) {
+  using Json = nlohmann::json;
+  Json rows = Json::array();
+  auto row = [&](const Json& t) {
+    auto text = [&](const char* key, int i = -1) {
+      return std::to_string((i < 0 ? t[key] : t[key][i]).get<int64_t>());
+    };
+    rows.push_back({{"table", t["table"]}, {"records1", text("records", 0)}, {"records2", text("records", 1)},
+                    {"matched", text("matched")}, {"conflicting", text("conflicting")},
+                    {"missing2", text("missing", 0)}, {"missing1", text("missing", 1)},
+                    {"compared", text("values_compared")}, {"differing", text("values_differing")},
+                    {"agreement", fmt::format("{:.1f}%", t["agreement"].get<double>() * 100.0)},
+                    {"value", t["agreement"]}});
+  };
+  const Json report = Json::parse(out);
+  for (const Json& f : report["forms"]) {
+    row(f);
+    for (const Json& g : f["grids"]) row(g);
+  }
+  return rows;
+}
+
+TEST_F(ReviewPage, FormsShowTheCountsAndAgreementVerifyGives) {
+  if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
+  Browser b(dir_.file("profile"));
+  b.open(url_);
+  ASSERT_TRUE(b.waitFor("document.body.dataset.ready === '1'")) << "the page did not load";
+  auto compare = [&](int verifyExit) {
+    ToolRun v = run("verify d/entry1.db d/entry2.db --keys House=HouseNo Member=LineNo --format json");
+    ASSERT_EQ(v.code, verifyExit) << v.err;
+    const nlohmann::json expected = verifiedForms(v.out);
+    nlohmann::json shown = nlohmann::json::parse(renderedForms(b));
+    ASSERT_EQ(shown.size(), expected.size()) << shown.dump();
+    for (size_t i = 0; i < shown.size(); ++i) {
+      SCOPED_TRACE(expected[i]["table"].get<std::string>());
+      for (const char* key : {"table", "records1", "records2", "matched", "conflicting", "missing2", "missing1",
+                              "compared", "differing", "agreement"})
+        EXPECT_EQ(shown[i][key], expected[i][key]) << key;
+      EXPECT_DOUBLE_EQ(shown[i]["value"].get<double>(), expected[i]["value"].get<double>());
+    }
+  };
+  compare(1);
+  // The demo's figures, worked out by hand: 7 of 8 houses matched, 24 of 28 values agree.
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.matched').textContent"), "7");
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.agreement').textContent"), "85.7%");
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.todecide').textContent"), "6");
+
+  // Everything decided as entry 1 has it, applied into entry 2: the page's figures follow.
+  for (int i = 0; i < 9; ++i) {
+    b.key("1");
+    ASSERT_TRUE(b.waitFor("document.getElementById('progress').textContent === '" + std::to_string(i + 1) + " / 9'"));
+  }
+  b.eval("document.getElementById('target').value = '2'");
+  b.click("#apply");
+  ASSERT_TRUE(b.waitFor("document.querySelector('#result .summary') && "
+                        "document.querySelector('#result .summary').textContent.startsWith('Applied')"));
+  ASSERT_TRUE(b.waitFor("document.getElementById('progress').textContent === '0 / 0'"));
+  compare(0);
+  EXPECT_EQ(b.eval("document.querySelector('#forms tr[data-table=House] td.agreement').textContent"), "100.0%");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "ovtbldiff/decide.h"
 #include "ovtbldiff/gateway.h"
 #include "support/engines.h"
+#include "support/farm_survey.h"
 
 namespace ovt::test {
 namespace {
@@ -115,7 +116,7 @@ class Decide : public EngineTest {
 
   Survey survey(const db::DatabaseRef& conn) {
     MembersOf<cDataGetway> m(gw_);
-    return discoverSurvey(m, conn, {"House=HouseNo", "Member=LineNo"});
+    return discoverSurvey(m, conn, keys_);
   }
 
   // Sides for a target: "1", "2" or "copy".
@@ -199,6 +200,7 @@ class Decide : public EngineTest {
   }
 
   cDataGetway gw_;
+  std::vector<std::string> keys_ = {"House=HouseNo", "Member=LineNo"};
 };
 
 // Decisions on every difference but two (102's Village and member 102/2 stay undecided).
@@ -216,6 +218,23 @@ std::vector<Decision> reviewed() {
 }
 
 TEST_P(Decide, ListsEveryDifferenceWithBothValues) { EXPECT_EQ(differences(one(), two()), kAll); }
+
+TEST_P(Decide, FieldsLeftOutOfTheComparisonAreNotListed) {
+  db::DatabaseRef c = open(one(), two());
+  MembersOf<cDataGetway> m(gw_);
+  Survey s = survey(c);
+  for (TableKeys& t : s.tables) {
+    if (t.table == "House") t.ignore = {"village"};
+    if (t.table == "Member") t.compare = {"MemberName"};
+  }
+  std::set<std::string> listed;
+  for (const Difference& d : listDifferences(m, s, c))
+    listed.insert(d.table + "|" + d.record + "|" + d.field + "|" + d.entry1 + "|" + d.entry2);
+  std::set<std::string> expected = kAll;
+  expected.erase("House|HouseNo=102|Village|Thika|Thika Town");
+  expected.erase("Member|HouseNo=102;LineNo=1|Age|45|46");
+  EXPECT_EQ(listed, expected);
+}
 
 TEST_P(Decide, AppliedIntoBothEntriesOnlyTheUndecidedRemain) {
   ApplyResult r1 = applyInto("1", reviewed());
@@ -332,25 +351,29 @@ TEST_P(Decide, DryRunReportsTheChangesAndKeepsNothing) {
   EXPECT_FALSE(open(two())->TableExists("ovt_audit"));
 }
 
-// Forwards to the gateway, and ends the process as a kill would when a record is to be deleted.
-class KilledAtDelete : public MembersOf<cDataGetway> {
+// Forwards to the gateway, and ends the process as a kill would when a grid record is to be
+// copied.
+class KilledAtCopyChild : public MembersOf<cDataGetway> {
  public:
   using MembersOf::MembersOf;
-  bool DeleteRec(std::string, StringArray&, VariantArray&, bool&, StringArray&, db::DatabaseRef*) override { _exit(9); }
+  bool CopyChild(std::string, std::string, std::string, std::string, std::string&, StringArray&, VariantArray&,
+                 StringArray&, StringArray&, StringArray&) override {
+    _exit(9);
+  }
 };
 
 TEST_P(Decide, AnApplyKilledInTheMiddleOfARecordLeavesItUnchanged) {
   const std::vector<Decision> ds = {
-      decided("House", "HouseNo=103", "HeadName", Choice::Entry2),  // committed before the kill
-      decided("House", "HouseNo=102", "Rooms", Choice::Entry2),     // updated, then the kill
-      decided("Member", "HouseNo=102;LineNo=2", "", Choice::Delete),
+      decided("House", "HouseNo=103", "HeadName", Choice::Entry1),  // committed before the kill
+      decided("House", "HouseNo=102", "Rooms", Choice::Entry1),     // updated, then the kill
+      decided("Member", "HouseNo=102;LineNo=2", "", Choice::Keep),
   };
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     cDataGetway gw;
-    KilledAtDelete m(gw);
-    Sides s = sides("1");
+    KilledAtCopyChild m(gw);
+    Sides s = sides("2");
     ApplyOptions o;
     o.reviewer = "killed";
     apply(m, survey(s.writer), s, ds, o);
@@ -360,13 +383,80 @@ TEST_P(Decide, AnApplyKilledInTheMiddleOfARecordLeavesItUnchanged) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_EQ(WEXITSTATUS(status), 9);
-  EXPECT_EQ(one(one(), "select HeadName from House where HouseNo = 103"), "Gracie");
-  EXPECT_EQ(one(one(), "select Rooms from House where HouseNo = 102"), "2");
-  EXPECT_EQ(rows(one(), "select record_key from ovt_audit"), (std::vector<std::string>{"HouseNo=103"}));
+  EXPECT_EQ(one(two(), "select HeadName from House where HouseNo = 103"), "Grace");
+  EXPECT_EQ(one(two(), "select Rooms from House where HouseNo = 102"), "5");
+  EXPECT_EQ(rows(two(), "select record_key from ovt_audit"), (std::vector<std::string>{"HouseNo=103"}));
   EXPECT_EQ(differences(one(), two()).count("Member|HouseNo=102;LineNo=2||(present)|(absent)"), 1u);
 }
 
+TEST_P(Decide, AGridRecordMarkedDeletedKeepsItsRow) {
+  ApplyResult r = applyInto("1", {decided("Member", "HouseNo=102;LineNo=2", "", Choice::Delete)});
+  ASSERT_EQ(r.failed(), 0u) << r.records[0].message;
+  EXPECT_EQ(r.changed(), 1u);
+  EXPECT_EQ(rows(one(), "select MemberName, RecStatus from Member where FKey = 2 order by LineNo"),
+            (std::vector<std::string>{"Peter|1", "Lucy|0"}));
+  EXPECT_EQ(differences(one(), two()).count("Member|HouseNo=102;LineNo=2||(present)|(absent)"), 0u);
+}
+
 OVT_ON_EVERY_ENGINE(Decide);
+
+class DecideGridKeys : public Decide {
+ protected:
+  void SetUp() override {
+    Decide::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    keys_ = {"Farm=FarmNo", "Crop=PlotNo,CropNo"};
+    fillFarmSurvey(entries().first(false), entries().second());
+  }
+};
+
+TEST_P(DecideGridKeys, AGridMatchedOnTwoColumnsIsListedAndDecided) {
+  EXPECT_EQ(differences(one(), two()),
+            (std::set<std::string>{"Crop|FarmNo=201;PlotNo=1;CropNo=1|Yield|10|12",
+                                   "Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Beans|Peas",
+                                   "Crop|FarmNo=201;PlotNo=2;CropNo=1||(present)|(absent)",
+                                   "Crop|FarmNo=201;PlotNo=2;CropNo=2||(absent)|(present)",
+                                   "Crop|FarmNo=202;PlotNo=1;CropNo=12||(present)|(absent)",
+                                   "Crop|FarmNo=202;PlotNo=11;CropNo=2||(absent)|(present)",
+                                   "Farm|FarmNo=203||(present)|(absent)"}));
+  const std::vector<Decision> ds = {
+      decided("Crop", "FarmNo=201;PlotNo=1;CropNo=1", "Yield", Choice::Entry1),
+      decided("Crop", "FarmNo=201;PlotNo=1;CropNo=2", "CropName", Choice::Typed, "Peas (mixed)"),
+      decided("Crop", "FarmNo=201;PlotNo=2;CropNo=1", "", Choice::Keep),
+      decided("Crop", "FarmNo=201;PlotNo=2;CropNo=2", "", Choice::Delete),
+      decided("Crop", "FarmNo=202;PlotNo=1;CropNo=12", "", Choice::Entry1),
+      decided("Farm", "FarmNo=203", "", Choice::Keep),
+  };
+  ApplyResult r = applyInto("2", ds);
+  for (const RecordOutcome& o : r.records) EXPECT_TRUE(o.ok) << o.record << ": " << o.message;
+  EXPECT_EQ(r.changed(), 6u);
+  // Left: the typed name (entry 1 still has its own) and the undecided plot 11 crop 2.
+  EXPECT_EQ(differences(one(), two()),
+            (std::set<std::string>{"Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Beans|Peas (mixed)",
+                                   "Crop|FarmNo=202;PlotNo=11;CropNo=2||(absent)|(present)"}));
+  auto crops = [&](int farm) {
+    return rows(two(), "select c.PlotNo, c.CropNo, c.CropName, c.Yield, c.RecStatus from Crop as c inner join Farm as "
+                       "f on c.FKey = f.UniqueKey where f.FarmNo = " + std::to_string(farm) +
+                           " and f.RecStatus <> 0 order by c.PlotNo, c.CropNo");
+  };
+  EXPECT_EQ(crops(201), (std::vector<std::string>{"1|1|Maize|10|1", "1|2|Peas (mixed)|4|1", "2|1|Maize|7|1",
+                                                  "2|2|Sorghum|5|0"}));
+  EXPECT_EQ(crops(202), (std::vector<std::string>{"1|1|Tea|3|1", "1|12|Kale|1|1", "11|2|Yam|6|1"}));
+  EXPECT_EQ(crops(203), (std::vector<std::string>{"1|1|Rice|2|1"}));
+  EXPECT_EQ(rows(two(), "select table_name, record_key, field_name, value_before, value_after from ovt_audit "
+                        "order by audit_no"),
+            // Farm 201's grid records: whole records first, then values.
+            (std::vector<std::string>{"Crop|FarmNo=201;PlotNo=2;CropNo=1||(absent)|(present)",
+                                      "Crop|FarmNo=201;PlotNo=2;CropNo=2||(present)|(deleted)",
+                                      "Crop|FarmNo=201;PlotNo=1;CropNo=1|Yield|12|10",
+                                      "Crop|FarmNo=201;PlotNo=1;CropNo=2|CropName|Peas|Peas (mixed)",
+                                      "Crop|FarmNo=202;PlotNo=1;CropNo=12||(absent)|(present)",
+                                      "Farm|FarmNo=203||(absent)|(present)"}));
+  // Again: nothing to do.
+  EXPECT_EQ(applyInto("2", ds).changed(), 0u);
+}
+
+OVT_ON_EVERY_ENGINE(DecideGridKeys);
 
 }  // namespace
 }  // namespace ovt::test

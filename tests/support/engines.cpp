@@ -7,6 +7,7 @@
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
+#include "ovtbldiff/verify.h"
 
 namespace ovt::test {
 
@@ -73,6 +74,46 @@ db::DatabaseRef EntryPair::second() {
 
 db::DatabaseRef openLocation(const std::string& location) {
   return db::IsPostgresLocation(location) ? db::OpenPostgres(location) : db::OpenSqlite(location);
+}
+
+void copyTables(const std::string& file, const db::DatabaseRef& to) {
+  auto from = db::OpenSqlite(file);
+  for (const auto& t : from->Tables()) {
+    std::string create, names;
+    bool counted = false;
+    for (const auto& f : t->Fields()->Items()) {
+      const int32_t type = f->DataType();
+      const bool counter = f->Name() == "UniqueKey";
+      counted = counted || counter;
+      const char* jet = counter ? "counter" : type == db::adInteger ? "long" : type == db::adDouble ? "double" : "text(200)";
+      create += (create.empty() ? "" : ", ") + ("[" + f->Name() + "] ") + jet;
+      names += (names.empty() ? "" : ", ") + ("[" + f->Name() + "]");
+    }
+    ASSERT_TRUE(to->Execute("create table [" + t->Name() + "] (" + create + ")")) << to->LastFailure();
+    auto rs = from->OpenRecordset("select * from [" + t->Name() + "]", 3, "");
+    for (; !rs->IsEOF(); rs->MoveNext()) {
+      std::string values;
+      for (const auto& f : t->Fields()->Items())
+        values += (values.empty() ? "" : ", ") + verify::literal(rs->FieldValue(f->Name()));
+      ASSERT_TRUE(to->Execute("insert into [" + t->Name() + "] (" + names + ") values (" + values + ")"))
+          << to->LastFailure();
+    }
+    // New records (a record copied in) are numbered after the copied ones, as in the file.
+    if (counted && db::IsPostgresLocation(to->Location()))
+      db::RunPostgresStatement(to, "SELECT setval(pg_get_serial_sequence('\"" + t->Name() + "\"', 'UniqueKey'), "
+                                   "(SELECT max(\"UniqueKey\") FROM \"" + t->Name() + "\"))");
+  }
+}
+
+std::string rowsText(const db::DatabaseRef& db, const std::string& sql) {
+  VariantArray all = db->OpenRecordset(sql, 3, "")->GetRows();
+  std::string out;
+  if (!all.allocated()) return out;
+  for (int32_t r = 0; r <= all.ubound(2); ++r) {
+    for (int32_t c = 0; c <= all.ubound(1); ++c) out += (c ? "|" : "") + concatText(all.at(c, r));
+    out += "\n";
+  }
+  return out;
 }
 
 void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements) {

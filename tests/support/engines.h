@@ -45,6 +45,13 @@ class EntryPair {
 // Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file.
 db::DatabaseRef openLocation(const std::string& location);
 
+// Copies every table of a SQLite file into `to` (types by their codes, values as literals):
+// the demo's entries on any engine.
+void copyTables(const std::string& file, const db::DatabaseRef& to);
+
+// Every row of a query, one line per row, values separated by "|".
+std::string rowsText(const db::DatabaseRef& db, const std::string& sql);
+
 // Runs Jet-dialect statements (one per element) and fails the test on the first refused one.
 void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements);
 

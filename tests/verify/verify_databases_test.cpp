@@ -26,29 +26,6 @@ using Json = nlohmann::json;
 using ovt::test::runTool;
 using ovt::test::ToolRun;
 
-// Copies every table of a SQLite file into `to` (types by their codes, values as literals).
-void copyTables(const std::string& file, const ovt::db::DatabaseRef& to) {
-  auto from = ovt::db::OpenSqlite(file);
-  for (const auto& t : from->Tables()) {
-    std::string create, names;
-    for (const auto& f : t->Fields()->Items()) {
-      const int32_t type = f->DataType();
-      const char* jet = type == ovt::db::adInteger ? "long" : type == ovt::db::adDouble ? "double" : "text(200)";
-      create += (create.empty() ? "" : ", ") + ("[" + f->Name() + "] ") + jet;
-      names += (names.empty() ? "" : ", ") + ("[" + f->Name() + "]");
-    }
-    ASSERT_TRUE(to->Execute("create table [" + t->Name() + "] (" + create + ")")) << to->LastFailure();
-    auto rs = from->OpenRecordset("select * from [" + t->Name() + "]", 3, "");
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-      std::string values;
-      for (const auto& f : t->Fields()->Items())
-        values += (values.empty() ? "" : ", ") + ovt::verify::literal(rs->FieldValue(f->Name()));
-      ASSERT_TRUE(to->Execute("insert into [" + t->Name() + "] (" + names + ") values (" + values + ")"))
-          << to->LastFailure();
-    }
-  }
-}
-
 class Verify : public ovt::test::EngineTest {
  protected:
   void SetUp() override {
@@ -65,8 +42,8 @@ class Verify : public ovt::test::EngineTest {
   void demo() {
     ToolRun r = tool("demo d");
     ASSERT_EQ(r.code, 0) << r.err;
-    copyTables(dir_.file("d/entry1.db"), ovt::test::openLocation(one_));
-    copyTables(dir_.file("d/entry2.db"), ovt::test::openLocation(two_));
+    ovt::test::copyTables(dir_.file("d/entry1.db"), ovt::test::openLocation(one_));
+    ovt::test::copyTables(dir_.file("d/entry2.db"), ovt::test::openLocation(two_));
   }
 
   Json json(const std::string& args, int expectedCode = 1) {

@@ -112,6 +112,7 @@ void Entries::takeSurveyKeys() {
       if (!t.keys.empty() && !given(read.nameOf(folded)))
         fromFile.push_back(read.nameOf(folded) + "=" + joinList(t.keys, ","));
     keys.insert(keys.begin(), fromFile.begin(), fromFile.end());
+    surveyRead = survey;
     survey.clear();  // taken once
   }
   if (keys.empty()) throw UsageError("the match keys are needed: --keys TABLE=COL[,COL] or --survey FILE");

@@ -43,6 +43,7 @@ struct Entries {
   std::string entry1, entry2;
   std::vector<std::string> keys;  // TABLE=COL[,COL]
   std::string survey;             // a survey file giving keys (--survey)
+  std::string surveyRead;         // the survey file takeSurveyKeys read ("" when none)
   void addOptions(CLI::App* cmd);
   // Adds the keys of the survey file to `keys` (--keys wins for a table it names); a
   // UsageError for a bad file or when no keys are given at all.

@@ -7,11 +7,13 @@
 #include <iostream>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "decisions.h"
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/runtime/text.h"
 #include "review_page.h"
+#include "verify_sinks.h"
 
 namespace ovt::tool {
 namespace {
@@ -51,26 +53,57 @@ class Review {
     std::map<std::string, const decide::Decision*> byItem;
     const auto decisions = reviewFile().decisions();
     for (const decide::Decision& d : decisions) byItem[itemKey(d.table, d.record, d.field)] = &d;
-    Json items = Json::array();
+    // Per table: the verification's counts, then what is left to decide there.
     Json forms = Json::array();
-    size_t decided = 0;
-    for (const decide::TableKeys& t : survey_.tables) {
+    std::set<std::string> shown;
+    auto toDecide = [&](Json& row, const std::string& table) {
       size_t values = 0, unpaired = 0, done = 0;
       for (const decide::Difference& d : differences_) {
-        if (!textEqual(d.table, t.table)) continue;
+        if (!textEqual(d.table, table)) continue;
         (d.field.empty() ? unpaired : values) += 1;
-        auto it = byItem.find(itemKey(d.table, d.record, d.field));
-        done += it != byItem.end() ? 1 : 0;
+        done += byItem.count(itemKey(d.table, d.record, d.field));
       }
-      forms.push_back({{"table", t.table}, {"parent", t.parent}, {"keys", t.keys},
-                       {"records", {count(t, true), count(t, false)}}, {"differing_values", values},
-                       {"unpaired", unpaired}, {"decided", done}});
+      row["differing_values"] = values;
+      row["unpaired"] = unpaired;
+      row["decided"] = done;
+      shown.insert(foldCase(table));
+    };
+    auto counted = [&](const verify::TableSummary& t) {
+      Json row = {{"table", t.table}, {"title", tableTitle(t)}, {"grid", t.grid}, {"parent", t.parentTable}};
+      if (t.notCompared.empty()) {
+        row.update({{"records", t.records}, {"deleted", t.deleted}, {"matched", t.matched},
+                    {"conflicting", t.conflicting}, {"missing", t.missing}, {"values_compared", t.valuesCompared()},
+                    {"values_differing", t.valuesDiffering()}, {"agreement", t.agreement()},
+                    {"agreement_text", percent(t.agreement())}});
+      } else {
+        const decide::TableKeys* own = survey_.find(t.table);
+        row["not_compared"] = own && t.grid && own->keys.size() > 1
+                                  ? "not counted: verify matches a grid record on one key column; the review lists "
+                                    "its differences below"
+                                  : t.notCompared;
+      }
+      toDecide(row, t.table);
+      forms.push_back(row);
+    };
+    for (const verify::TableSummary& f : summary_.forms) {
+      counted(f);
+      for (const verify::TableSummary& g : f.grids) counted(g);
     }
+    for (const decide::TableKeys& t : survey_.tables) {
+      if (shown.count(foldCase(t.table))) continue;
+      Json row = {{"table", t.table}, {"title", t.table}, {"grid", !t.parent.empty()}, {"parent", t.parent},
+                  {"not_compared", "not counted: not the data table of a form both entries hold"}};
+      toDecide(row, t.table);
+      forms.push_back(row);
+    }
+    Json items = Json::array();
+    size_t decided = 0;
     for (const decide::Difference& d : differences_) {
       Json item = {{"table", d.table}, {"record", d.record}, {"field", d.field}, {"entry1", d.entry1},
                    {"entry2", d.entry2}, {"choice", ""}, {"typed", ""}};
       const decide::TableKeys* t = survey_.find(d.table);
       item["parent"] = t ? t->parent : "";
+      item["parent_record"] = t ? parentRecord(*t, d.record) : "";
       auto it = byItem.find(itemKey(d.table, d.record, d.field));
       if (it != byItem.end()) {
         item["choice"] = decide::choiceName(it->second->choice);
@@ -148,6 +181,15 @@ class Review {
   }
 
  private:
+  // The key text of a grid record's parent ("" for a form's record): its leading key values.
+  std::string parentRecord(const decide::TableKeys& t, const std::string& record) const {
+    const decide::TableKeys* p = t.parent.empty() ? nullptr : survey_.find(t.parent);
+    if (!p) return "";
+    std::vector<std::string> values = decide::parseKeyText(record, survey_.recordKeys(t));
+    values.resize(p->keys.size());
+    return decide::keyText(p->keys, values);
+  }
+
   static std::string itemKey(const std::string& t, const std::string& r, const std::string& f) {
     return foldCase(t) + "\n" + r + "\n" + foldCase(f);
   }
@@ -166,23 +208,44 @@ class Review {
 
   void ensure() {
     if (session_) return;
+    try {
+      open();
+    } catch (...) {
+      session_.reset();  // the next request starts again
+      throw;
+    }
+  }
+
+  void open() {
     session_ = std::make_unique<Session>(g_.session);
     members_ = std::make_unique<ComponentMembers>(*session_);
+    verifyMembers_ = std::make_unique<SessionMembers>(*session_);
     both_ = openBoth(*session_, entries_);
+    second_ = session_->open(entries_.entry2, "-");
     survey_ = surveyOf(*members_, both_, entries_);
+    // The fields a survey file leaves out of verify's comparison are left out of the review.
+    settings_ = verifySettings(entries_.surveyRead, entries_.keys);
+    for (decide::TableKeys& t : survey_.tables)
+      if (const verify::TableSettings* ts = settings_.find(t.table)) {
+        t.ignore = ts->ignore;
+        t.compare = ts->compare;
+      }
     refresh();
   }
 
-  void refresh() { differences_ = decide::listDifferences(*members_, survey_, both_); }
-
-  int64_t count(const decide::TableKeys& t, bool first) {
+  // The differences to decide, and the verification's counts of the same entries with the
+  // settings verify takes (survey file, then --keys), less the keys of a grid matched on more
+  // than one column, which verify refuses and the review lists itself.
+  void refresh() {
+    differences_ = decide::listDifferences(*members_, survey_, both_);
+    verify::Settings settings = settings_;
+    for (const decide::TableKeys& t : survey_.tables)
+      if (!t.parent.empty() && t.keys.size() > 1) settings.at(t.table).keys.clear();
+    verify::Verifier v(*verifyMembers_, verify::Entries{both_, second_, false}, std::move(settings));
     try {
-      auto rs = both_->OpenRecordset("select count(*) as N from [" + std::string(first ? "" : "ORULINK_") + t.table +
-                                         "] where RecStatus <> 0",
-                                     3, "");
-      return toLong(rs->FieldValue("N"));
-    } catch (const ComError&) {
-      return -1;
+      summary_ = v.summarize();
+    } catch (const verify::SettingsError& e) {
+      throw UsageError(e.what());
     }
   }
 
@@ -192,10 +255,13 @@ class Review {
   std::vector<std::string> targets_;
   std::unique_ptr<Session> session_;
   std::unique_ptr<ComponentMembers> members_;
+  std::unique_ptr<SessionMembers> verifyMembers_;
   std::unique_ptr<decide::ReviewFile> review_;
-  db::DatabaseRef both_;
+  db::DatabaseRef both_, second_;
   decide::Survey survey_;
   std::vector<decide::Difference> differences_;
+  verify::Settings settings_;
+  verify::Survey summary_;
 };
 
 // Runs a handler, answering its result as JSON, a refused input as 400 and a library error

@@ -22,6 +22,9 @@ th,td{border:1px solid #ccd;padding:3px 8px;text-align:left;vertical-align:top}
 tr.item.current{outline:2px solid #36c}
 tr.item.grid td.rec{padding-left:28px}
 td.differs{background:#ffe2a8}
+td.n{text-align:right}
+tr.form.grid td.title{padding-left:24px}
+td.note{color:#666;font-style:italic}
 td.chosen{background:#c8f0c8;font-weight:600}
 tr.decided td.state{color:#3a7}
 button{font:inherit;margin-right:4px}
@@ -40,8 +43,10 @@ Enter accept the typed value or go to the next undecided, n / p next / previous.
 </header>
 <main>
 <h2>Forms</h2>
-<table id="forms"><thead><tr><th>table</th><th>records in entry 1</th><th>records in entry 2</th>
-<th>differing values</th><th>unpaired records</th><th>decided</th></tr></thead><tbody></tbody></table>
+<table id="forms"><thead><tr><th>form / grid</th><th>records in entry 1</th><th>records in entry 2</th>
+<th>matched</th><th>conflicting</th><th>missing in entry 2</th><th>missing in entry 1</th>
+<th>values compared</th><th>values differing</th><th>agreement</th><th>to decide</th><th>decided</th></tr></thead>
+<tbody></tbody></table>
 <h2>Differences</h2>
 <table id="items"><thead><tr><th>table</th><th>record</th><th>field</th><th>entry 1</th><th>entry 2</th>
 <th>choice</th><th></th></tr></thead><tbody></tbody></table>
@@ -77,21 +82,25 @@ function choiceText(it) {
   if (it.choice === 'delete') return 'mark deleted';
   return it.choice ? 'entry ' + it.choice : '';
 }
-// Items in review order: each form record, then its grid records under it.
+// Items in review order: each form record, then its grid records under it; grid records whose
+// parent has no difference of its own come after, grouped by parent.
 function ordered(items) {
   const parents = items.filter(i => !i.parent), grids = items.filter(i => i.parent);
   const records = [], result = [], placed = new Set();
+  const same = (a, b) => a.toLowerCase() === b.toLowerCase();
   for (const p of parents) if (!records.some(r => r.table === p.table && r.record === p.record)) records.push(p);
+  for (const g of grids)
+    if (!records.some(r => same(r.table, g.parent) && r.record === g.parent_record))
+      records.push({table: g.parent, record: g.parent_record});
   for (const r of records) {
     for (const p of parents) if (p.table === r.table && p.record === r.record) result.push(p);
     grids.forEach((g, n) => {
-      if (!placed.has(n) && g.parent.toLowerCase() === r.table.toLowerCase() && g.record.startsWith(r.record + ';')) {
+      if (!placed.has(n) && same(g.parent, r.table) && g.parent_record === r.record) {
         result.push(g);
         placed.add(n);
       }
     });
   }
-  grids.forEach((g, n) => { if (!placed.has(n)) result.push(g); });
   return result;
 }
 function render() {
@@ -102,10 +111,25 @@ function render() {
   const forms = document.querySelector('#forms tbody');
   forms.replaceChildren();
   for (const f of state.forms) {
-    const tr = el('tr');
-    tr.append(el('td', f.table + (f.parent ? ' (grid of ' + f.parent + ')' : '')), el('td', String(f.records[0])),
-              el('td', String(f.records[1])), el('td', String(f.differing_values)), el('td', String(f.unpaired)),
-              el('td', f.decided + ' / ' + (f.differing_values + f.unpaired)));
+    // The verification's counts of the table, then what is left to decide there.
+    const tr = el('tr', undefined, 'form' + (f.grid ? ' grid' : ''));
+    tr.dataset.table = f.table;
+    tr.append(el('td', f.title, 'title'));
+    if (f.not_compared === undefined) {
+      const cells = [['records1', f.records[0]], ['records2', f.records[1]], ['matched', f.matched],
+                     ['conflicting', f.conflicting], ['missing2', f.missing[0]], ['missing1', f.missing[1]],
+                     ['compared', f.values_compared], ['differing', f.values_differing]];
+      for (const [cls, n] of cells) tr.append(el('td', String(n), 'n ' + cls));
+      const a = el('td', f.agreement_text, 'n agreement');
+      a.dataset.value = String(f.agreement);
+      tr.append(a);
+    } else {
+      const note = el('td', f.not_compared, 'note');
+      note.colSpan = 9;
+      tr.append(note);
+    }
+    tr.append(el('td', String(f.differing_values + f.unpaired), 'n todecide'),
+              el('td', f.decided + ' / ' + (f.differing_values + f.unpaired), 'n decided'));
     forms.append(tr);
   }
   const body = document.querySelector('#items tbody');

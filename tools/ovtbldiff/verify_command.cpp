@@ -196,18 +196,6 @@ class CsvSink : public verify::Sink {
 
 // ---- the command -----------------------------------------------------------------------
 
-class ToolMembers : public verify::Members {
- public:
-  explicit ToolMembers(Session& s) : s_(s) {}
-  Variant call(std::string_view member, std::vector<com::DispArg> args) override {
-    return s_.gateway().call(member, std::move(args));
-  }
-  void setDB(const db::DatabaseRef& conn) override { s_.setDB(conn); }
-
- private:
-  Session& s_;
-};
-
 // "TABLE=COL[,COL]" of --keys.
 void addKeys(verify::Settings& s, const std::string& text) {
   const size_t eq = text.find('=');
@@ -229,6 +217,27 @@ void addIgnored(verify::Settings& s, const std::string& text) {
 }
 
 }  // namespace
+
+Variant SessionMembers::call(std::string_view member, std::vector<com::DispArg> args) {
+  return s_.gateway().call(member, std::move(args));
+}
+
+void SessionMembers::setDB(const db::DatabaseRef& conn) { s_.setDB(conn); }
+
+verify::Settings verifySettings(const std::string& survey, const std::vector<std::string>& keys,
+                                const std::vector<std::string>& ignore) {
+  verify::Settings settings;
+  try {
+    if (!survey.empty()) settings = verify::readSurvey(survey);
+    verify::Settings given;
+    for (const std::string& k : keys) addKeys(given, k);
+    for (const std::string& i : ignore) addIgnored(given, i);
+    settings.merge(given);
+  } catch (const verify::SettingsError& e) {
+    throw UsageError(e.what());
+  }
+  return settings;
+}
 
 std::unique_ptr<verify::Sink> tableSink(std::ostream& out, const VerifyNames& n) { return std::make_unique<TableSink>(out, n); }
 std::unique_ptr<verify::Sink> csvSink(std::ostream& out) { return std::make_unique<CsvSink>(out); }
@@ -270,23 +279,14 @@ void addVerifyCommand(CLI::App& app, Globals& g, std::function<int()>& run) {
       if (a->labels.size() > 2) throw UsageError("--label is given at most twice (entry 1, entry 2)");
       if (a->format == "xlsx" && a->output.empty()) throw UsageError("--format xlsx needs --output FILE");
 
-      verify::Settings settings;
-      try {
-        if (!a->survey.empty()) settings = verify::readSurvey(a->survey);
-        verify::Settings given;
-        for (const std::string& k : a->keys) addKeys(given, k);
-        for (const std::string& i : a->ignore) addIgnored(given, i);
-        settings.merge(given);
-      } catch (const verify::SettingsError& e) {
-        throw UsageError(e.what());
-      }
+      verify::Settings settings = verifySettings(a->survey, a->keys, a->ignore);
 
       SessionOptions options = g.session;
       options.binaryCompare = a->caseSensitive;
       options.linkFile = "";
       Session s(options);
       verify::Entries entries{s.open(a->entry1, entry2), s.open(entry2, "-"), a->caseSensitive};
-      ToolMembers members(s);
+      SessionMembers members(s);
       verify::Verifier v(members, entries, std::move(settings));
       // What is being done, on standard error when it is a terminal (long surveys take minutes).
       if (isatty(STDERR_FILENO))

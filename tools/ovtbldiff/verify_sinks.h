@@ -6,10 +6,30 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ovtbldiff/verify.h"
 
 namespace ovt::tool {
+
+class Session;
+
+// The gateway's members as the verification layer calls them: by name on the session's
+// component object, the DB property set through the session.
+class SessionMembers : public verify::Members {
+ public:
+  explicit SessionMembers(Session& s) : s_(s) {}
+  Variant call(std::string_view member, std::vector<com::DispArg> args) override;
+  void setDB(const db::DatabaseRef& conn) override;
+
+ private:
+  Session& s_;
+};
+
+// The verification settings of a survey file (may be "") with --keys (TABLE=COL[,COL]) and
+// --ignore (TABLE.FIELD,...) over it; a UsageError names a malformed setting.
+verify::Settings verifySettings(const std::string& survey, const std::vector<std::string>& keys,
+                                const std::vector<std::string>& ignore = {});
 
 struct VerifyNames {
   std::array<std::string, 2> entries;  // how the report names entry 1 and entry 2
