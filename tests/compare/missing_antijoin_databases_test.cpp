@@ -181,6 +181,28 @@ TEST_P(MissingAntiJoin, ListsTheRecordsOfTheLiteralStatement) {
   EXPECT_LT(listed, total * 9 / 10);
 }
 
+// The records listed through the anti-join can be changed through the recordset, as those of
+// the statement as sent: one record of A each (on SQLite: the left join form, B's key indexed).
+TEST_P(MissingAntiJoin, ListedRecordsStayUpdatable) {
+  db::DatabaseRef db = open(false, false);
+  run(db, "create table A (ID LONG, recstatus LONG, F TEXT(10))");
+  run(db, "create table B (ID LONG, recstatus LONG, F TEXT(10))");
+  run(db, "insert into A (ID, recstatus, F) values (1, 1, 'a1'), (2, 1, 'a2'), (3, 1, 'a3')");
+  run(db, "insert into B (ID, recstatus, F) values (1, 1, 'b1'), (3, 0, 'b3'), (3, 0, 'b3 again')");
+  run(db, "create index B_ID on B (ID)");
+  StringArray keys = StringArray::of({"ID"}), fields = StringArray::of({"F"});
+  cDataGetway gateway;
+  db::RecordsetRef rs = gateway.GetTblDiffRecRS("A", "B", keys, fields, TableDiffSQLMissing, true, &db);
+  ASSERT_EQ(rs->RecordCount(), 2);
+  EXPECT_EQ(toText(rs->FieldValue("ID")), "2");
+  rs->SetFieldValue("F", Variant(std::string("changed")));
+  rs->Update();
+  db::RecordsetRef check = db->OpenRecordset("select ID, F from A order by ID", 0, "");
+  std::vector<std::string> rows;
+  for (; !check->IsEOF(); check->MoveNext()) rows.push_back(toText(check->FieldValue("ID")) + " " + toText(check->FieldValue("F")));
+  EXPECT_EQ(rows, (std::vector<std::string>{"1 a1", "2 changed", "3 a3"}));
+}
+
 OVT_ON_EVERY_ENGINE(MissingAntiJoin);
 
 }  // namespace
