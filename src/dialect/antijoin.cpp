@@ -20,7 +20,9 @@
 // status is not c are the few deleted records; their list is built only if a record needs it.
 // The result, in the form the engine runs best (r has a partner: P = [T1].[k] = [T2].[k] and
 // ([T1].s = [T2].s or [T1].[k] in (<keys of pairs with status not c>))):
-//   NotExists: not exists (select 1 from [T2] where P)
+//   NotExists: not exists (select 1 from [T2] where [T1].[k] = [T2].[k] and [T1].s = [T2].s)
+//              and not exists (<pairs with status not c> and [T1].[k] = x.[k])
+//              (two anti-joins without a subquery inside a join: both can run in parallel)
 //   LeftJoin:  from [T1] left join [T2] on P ... where [T2].[k] is null (a partner's key is not
 //              Null, so exactly the records without one remain, once each)
 //   KeyList:   ([T1].[k] is null or [T1].[k] not in (select [T2].[k] from [T2]
@@ -195,9 +197,16 @@ class Builder {
   void rewrite(Select& target, AntiJoinForm form) {
     ExprPtr unmatched;
     switch (form) {
-      case AntiJoinForm::NotExists:
-        unmatched = notOf(exists(select(number("1"), table(s_.t2, std::nullopt), partner())));
+      case AntiJoinForm::NotExists: {
+        ExprPtr own = binary("=", column(s_.t1, s_.key), column(s_.t2, s_.key));
+        if (s_.status) own = binary("AND", std::move(own), binary("=", column(s_.t1, *s_.status), column(s_.t2, *s_.status)));
+        unmatched = notOf(exists(select(number("1"), table(s_.t2, std::nullopt), std::move(own))));
+        if (s_.status) {
+          ExprPtr same = binary("=", column(s_.t1, s_.key), column(kInnerT1, s_.key));
+          unmatched = binary("AND", std::move(unmatched), notOf(exists(pairs(nullptr, otherStatus(std::move(same))))));
+        }
         break;
+      }
       case AntiJoinForm::LeftJoin: {
         auto join = std::make_unique<Source>();
         join->kind = Source::Kind::Join;
@@ -239,11 +248,13 @@ class Builder {
   }
 
   // The keys of the inner join's pairs whose status is not c.
-  SelectPtr otherStatusKeys() {
+  SelectPtr otherStatusKeys() { return pairs(column(kInnerT1, s_.key), otherStatus(nullptr)); }
+
+  // x.s <> c and y.s <> c [and more].
+  ExprPtr otherStatus(ExprPtr more) {
     ExprPtr where = binary("AND", binary("<>", column(kInnerT1, *s_.status), number(s_.statusValue)),
                            binary("<>", column(kInnerT2, *s_.status), number(s_.statusValue)));
-    SelectPtr sel = pairs(column(kInnerT1, s_.key), std::move(where));
-    return sel;
+    return more ? binary("AND", std::move(where), std::move(more)) : std::move(where);
   }
 
   // select <item> from [T1] as x inner join [T2] as y on <the statement's join> [where ...];

@@ -49,11 +49,14 @@ const std::string kNullRule =
     "(([A].[ID] IS NOT NULL) OR (NOT (EXISTS (SELECT 1 AS [Expr1000] FROM ([A] AS [ovt$x] INNER JOIN [B] AS "
     "[ovt$y] ON ([ovt$x].[ID] = [ovt$y].[ID]) AND ([ovt$x].[recstatus] = [ovt$y].[recstatus]))))))";
 
-TEST(MissingKeysRewrite, NotExistsLooksEachRecordUp) {
+TEST(MissingKeysRewrite, NotExistsLooksEachRecordUpTwice) {
+  // Its own partner, then the pairs of another status.
   EXPECT_EQ(rewritten(kMissing, AntiJoinForm::NotExists),
-            "SELECT [A].[ID], [A].[X] FROM [A] WHERE ((NOT (EXISTS (SELECT 1 AS [Expr1000] FROM [B] WHERE ([A].[ID] = "
-            "[B].[ID]) AND (([A].[recstatus] = [B].[recstatus]) OR ([A].[ID] IN " + kOtherStatus + "))))) AND " +
-                kNullRule + ") AND ([A].[recstatus] = 1) ORDER BY [A].[ID]");
+            "SELECT [A].[ID], [A].[X] FROM [A] WHERE (((NOT (EXISTS (SELECT 1 AS [Expr1000] FROM [B] WHERE ([A].[ID] = "
+            "[B].[ID]) AND ([A].[recstatus] = [B].[recstatus])))) AND (NOT (EXISTS (SELECT 1 AS [Expr1000] FROM ([A] AS "
+            "[ovt$x] INNER JOIN [B] AS [ovt$y] ON ([ovt$x].[ID] = [ovt$y].[ID]) AND ([ovt$x].[recstatus] = "
+            "[ovt$y].[recstatus])) WHERE (([ovt$x].[recstatus] <> 1) AND ([ovt$y].[recstatus] <> 1)) AND ([A].[ID] = "
+            "[ovt$x].[ID]))))) AND " + kNullRule + ") AND ([A].[recstatus] = 1) ORDER BY [A].[ID]");
 }
 
 TEST(MissingKeysRewrite, LeftJoinKeepsTheRecordsWithoutPartner) {
