@@ -34,28 +34,24 @@
 // the left, T2's on the right), so each renders with the same collation and conversions.
 #include "dialect/antijoin.h"
 
-#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "dialect/dialect.h"
+#include "ovtbldiff/runtime/text.h"
 
 namespace ovt::dialect {
 namespace {
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
+bool iequals(std::string_view a, std::string_view b) { return textEqual(a, b); }
 
+// `needle` (upper-case ASCII) occurs in `haystack`, in any case.
 bool contains(std::string_view haystack, std::string_view needle) {
-  for (size_t i = 0; i + needle.size() <= haystack.size(); ++i)
-    if (iequals(haystack.substr(i, needle.size()), needle)) return true;
-  return false;
+  std::string upper(haystack);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return upper.find(needle) != std::string::npos;
 }
 
 // The aliases of T1 and T2 inside the added subqueries; a statement naming a table so is left.

@@ -70,20 +70,21 @@ class MissingAntiJoin : public test::EngineTest {
  protected:
   // The first entry; with `linked`, the second entry's tables are its ORULINK_ tables.
   db::DatabaseRef open(bool literal, bool binary, const std::string& trace = "", bool linked = false) {
-    const std::string where = entries().firstLocation();
-    if (GetParam() == test::Engine::Sqlite) {
-      db::SqliteOptions o;
+    auto set = [&](auto& o) {
       o.literalStatements = literal;
       o.binaryCompare = binary;
       o.traceFile = trace;
-      if (linked) o.linkFile = entries().secondLocation();
+    };
+    const std::string where = entries().firstLocation(), link = linked ? entries().secondLocation() : "";
+    if (GetParam() == test::Engine::Sqlite) {
+      db::SqliteOptions o;
+      set(o);
+      o.linkFile = link;
       return db::OpenSqlite(where, o);
     }
     db::PostgresOptions o;
-    o.literalStatements = literal;
-    o.binaryCompare = binary;
-    o.traceFile = trace;
-    if (linked) o.link = entries().secondLocation();
+    set(o);
+    o.link = link;
     return db::OpenPostgres(where, o);
   }
 
