@@ -225,9 +225,13 @@ class Renderer {
 
     std::string out = "SELECT ";
     if (s.distinct) out += "DISTINCT ";
-    if (rowId && s.from.size() == 1 && s.from[0]->kind == Source::Kind::Table && !s.distinct &&
+    // A single table, or the left join of an anti-join (each row one record of its left table;
+    // the caller asks for the rowid only of a statement that read one table as it was sent).
+    const Source* first = s.from.empty() ? nullptr : s.from[0].get();
+    if (first && first->kind == Source::Kind::Join && first->joinType == "LEFT") first = first->left.get();
+    if (rowId && s.from.size() == 1 && first->kind == Source::Kind::Table && !s.distinct &&
         s.groupBy.empty() && !s.having && !hasAggregate(s)) {
-      const Source& src = *s.from[0];
+      const Source& src = *first;
       out += bracket(src.alias ? src.alias->text : src.table.text) + ".rowid AS " + bracket(kRowIdColumn) + ", ";
       rowId->rowIdAdded = true;
       rowId->baseTable = table(src.table);

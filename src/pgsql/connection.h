@@ -86,12 +86,15 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
  private:
   class Schema;
   dialect::PgRenderOptions renderOptions(const Schema& schema) const;
+  // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
+  void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
 
   std::unique_ptr<Session> session_;
   std::string location_;
   std::string schema_;
   std::string linkSchema_;
   bool binary_ = false;
+  bool literal_ = false;
   std::unique_ptr<common::StatementTrace> trace_;
   std::string viewName_;
   std::string lastFailure_;

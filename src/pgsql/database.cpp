@@ -19,6 +19,7 @@
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
 #include <cstdlib>
 
+#include "dialect/antijoin.h"
 #include "ovtbldiff/runtime/error.h"
 #include "ovtbldiff/runtime/text.h"
 #include "pgsql/connection.h"
@@ -88,7 +89,8 @@ class PgDatabase::Schema : public dialect::PgSchemaInfo {
 };
 
 PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& options)
-    : location_(location), binary_(options.binaryCompare) {
+    : location_(location), binary_(options.binaryCompare),
+      literal_(options.literalStatements) {
   const pgsql::Location loc = parseLocation(location);
   schema_ = loc.schema;
   if (!options.link.empty()) {
@@ -138,6 +140,18 @@ dialect::PgRenderOptions PgDatabase::renderOptions(const Schema& schema) const {
   return o;
 }
 
+// Key columns compare alike by their stored types; the server plans the per-record look-ups
+// of NOT EXISTS as a hashed anti-join, so they are always cheap here.
+void PgDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const {
+  if (literal_) return;
+  auto classOf = [&](std::string_view table, std::string_view column) {
+    auto t = schema.table(table);
+    return dialect::postgresKeyClass(t ? schema.columnType(*t, column) : std::nullopt);
+  };
+  auto form = [](std::string_view, std::string_view) { return dialect::AntiJoinForm::NotExists; };
+  dialect::rewriteMissingKeys(st, dialect::KeyFactsOf(classOf, form));
+}
+
 std::optional<TableLocation> PgDatabase::findTable(const std::string& name) {
   dialect::TableTarget t = dialect::resolveTable(name, linkSchema_);
   const std::string schema = t.schema.empty() ? schema_ : t.schema;
@@ -185,6 +199,7 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
     dialect::Statement st = dialect::parse(sql);
     if (!st.isSelect()) raiseError(kErrSyntax, kSource, "OpenRecordset needs a SELECT statement: " + sql);
     Schema schema(*this);
+    rewriteMissingKeys(st, schema);
     dialect::PgRenderOptions o = renderOptions(schema);
     const auto& select = std::get<dialect::Select>(st.body);
     if (select.from.size() == 1 && select.from[0]->kind == dialect::Source::Kind::Table &&

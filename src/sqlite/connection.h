@@ -80,11 +80,14 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   class Schema;
   dialect::SqliteRenderOptions renderOptions(const Schema& schema) const;
   bool makeTable(const dialect::SqliteRendering& r, std::string& outcome);
+  // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
+  void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
 
   ConnectionHandle db_;
   std::string path_;
   std::string linkFile_;
   bool binary_ = false;
+  bool literal_ = false;
   std::unique_ptr<common::StatementTrace> trace_;
   std::string viewName_;
   std::string lastFailure_;

@@ -18,6 +18,9 @@ struct PostgresOptions {
   std::string traceFile;
   // Compare text with binary comparison instead of the dialect's case-insensitive one.
   bool binaryCompare = false;
+  // Run every statement in its literal rendering, without the faster forms of the same result
+  // (the missing-record statement as an anti-join): for comparing the two and for diagnosis.
+  bool literalStatements = false;
 };
 
 // A location is a libpq connection string, as a URI (postgresql://user@host/db?...) or as

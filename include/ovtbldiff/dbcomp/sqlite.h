@@ -21,6 +21,9 @@ struct SqliteOptions {
   // files. A transaction that writes both files is then atomic in each file, not across them
   // (the reconciling members write only the destination's file).
   bool walJournal = false;
+  // Run every statement in its literal rendering, without the faster forms of the same result
+  // (the missing-record statement as an anti-join): for comparing the two and for diagnosis.
+  bool literalStatements = false;
 };
 
 // Behaviour of the SQLite connection where the interface leaves it open:
