@@ -99,6 +99,7 @@ class Lexer {
 
   std::vector<Token> run() {
     std::vector<Token> out;
+    out.reserve(text_.size() / 4 + 2);
     size_t i = 0;
     while (true) {
       while (i < text_.size() && (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\r' || text_[i] == '\n')) ++i;
@@ -854,6 +855,7 @@ Literal literalOf(const Token& t) {
 
 Shape shapeOf(std::string_view text) {
   Shape shape;
+  shape.key.reserve(text.size() + text.size() / 2);
   for (const Token& t : Lexer(text).run()) {
     if (t.literal) {
       Literal l = literalOf(t);

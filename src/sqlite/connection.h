@@ -108,7 +108,7 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   RecordsetRef readPlan(Plan& plan, std::string& outcome);
   // Runs an INSERT, UPDATE or DELETE; fills the INSERT's counters in one savepoint with it.
   std::string runAction(Stmt& stmt, const std::optional<TableLocation>& target, const std::vector<std::string>& counters);
-  // The trace's "as run" text of a plan: the prepared text and the bound values.
+  // The trace's "as run" text of a plan: the prepared text and the bound values ("" untraced).
   std::string runWhat(const Plan& plan, const dialect::Shape& shape) const;
 
   ConnectionHandle db_;

@@ -309,7 +309,8 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
 }
 
 std::string SqliteDatabase::runWhat(const Plan& plan, const dialect::Shape& shape) const {
-  if (!trace_->enabled() || plan.parameters.empty()) return plan.sql;
+  if (!trace_->enabled()) return {};
+  if (plan.parameters.empty()) return plan.sql;
   std::string out = plan.sql + " -- ";
   for (size_t i = 0; i < plan.parameters.size(); ++i) {
     const size_t n = plan.parameters[i];

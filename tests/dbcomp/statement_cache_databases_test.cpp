@@ -123,6 +123,7 @@ TEST_P(StatementCache, HitsReadWhatStatementsPreparedFromTheirTextRead) {
       {"select ID from T where ID between {} and 4 order by ID", {"2", "1", "'3'"}},
       {"select count(*) as N from T where Txt <> {}", {"'abc'", "'ABC'", "Null"}},
       {"select top 2 ID from T where ID > {} order by ID", {"0", "2", "4"}},
+      {"select ID, Whole from T where ID < 5 order by {} desc", {"1", "2", "1"}},
       {"select ID from T where iif(Whole > {}, True, False) order by ID", {"0", "11", "-6"}},
       {"select ID, mid(Txt, {}, 2) as Part from T order by ID", {"1", "2", "Null"}},
       {"select Nothing from T where ID = {}", {"1", "2"}},
