@@ -50,6 +50,18 @@ inline constexpr size_t kMaxLiftedLiteral = 30000;
 // in the rendering's `parameters`.
 bool liftable(const Expr& e);
 
+// For renderers: literals rendered while one of these lives keep their text (a depth count).
+class KeepLiterals {
+ public:
+  explicit KeepLiterals(int& depth) : depth_(depth) { ++depth_; }
+  ~KeepLiterals() { --depth_; }
+  KeepLiterals(const KeepLiterals&) = delete;
+  KeepLiterals& operator=(const KeepLiterals&) = delete;
+
+ private:
+  int& depth_;
+};
+
 // What a renderer may ask about the database: the declared type of a column of a table or
 // stored query as the statement names it (link-table prefix included), or nullopt.
 class SchemaInfo {

@@ -238,14 +238,6 @@ class Renderer {
   }
 
  private:
-  // Literals rendered inside keep their text while one of these lives.
-  struct Fixed {
-    explicit Fixed(int& depth) : depth_(depth) { ++depth_; }
-    ~Fixed() { --depth_; }
-    Fixed(const Fixed&) = delete;
-    Fixed& operator=(const Fixed&) = delete;
-    int& depth_;
-  };
   bool lifts(const Expr& e) const { return o_.liftLiterals && fixed_ == 0 && liftable(e); }
   // The mark of a literal written as a value ('v') or as its text ('t').
   std::string mark(const Expr& e, char form) {
@@ -541,7 +533,7 @@ class Renderer {
     }
     if (!from.empty()) out += " FROM " + from;
     if (s.where) out += " WHERE " + predicate(*s.where, true);
-    Fixed positions(fixed_);
+    KeepLiterals positions(fixed_);
     if (!s.groupBy.empty()) {
       out += " GROUP BY ";
       for (size_t i = 0; i < s.groupBy.size(); ++i)
@@ -738,7 +730,7 @@ class Renderer {
         if (e.op == "NOT") return "NOT " + boolOperand(*e.args[0], false);
         {
           // "-" before "-1" (True) would open a comment.
-          Fixed sign(fixed_);
+          KeepLiterals sign(fixed_);
           std::string x = operand(*e.args[0]);
           if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
           return e.op + x;

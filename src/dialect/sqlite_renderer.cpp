@@ -67,14 +67,6 @@ class Renderer {
   }
 
  private:
-  // Literals rendered inside keep their text while one of these lives.
-  struct Fixed {
-    explicit Fixed(int& depth) : depth_(depth) { ++depth_; }
-    ~Fixed() { --depth_; }
-    Fixed(const Fixed&) = delete;
-    Fixed& operator=(const Fixed&) = delete;
-    int& depth_;
-  };
   bool lifts(const Expr& e) const { return o_.liftLiterals && fixed_ == 0 && liftable(e); }
   std::string parameter(const Expr& e) {
     params_.push_back(e.literal);
@@ -268,7 +260,7 @@ class Renderer {
     }
     if (!from.empty()) out += " FROM " + from;
     if (s.where) out += " WHERE " + predicate(*s.where);
-    Fixed positions(fixed_);
+    KeepLiterals positions(fixed_);
     if (!s.groupBy.empty()) {
       out += " GROUP BY ";
       for (size_t i = 0; i < s.groupBy.size(); ++i) out += (i ? ", " : "") + collated(*s.groupBy[i]);
@@ -403,7 +395,7 @@ class Renderer {
         if (e.op == "NOT") return "NOT " + operand(*e.args[0]);
         {
           // "-" before "-1" (True) would open a comment for SQLite.
-          Fixed sign(fixed_);
+          KeepLiterals sign(fixed_);
           std::string x = operand(*e.args[0]);
           if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
           return e.op + x;

@@ -171,14 +171,14 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
   std::string rendered;
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
-    Plan* plan = cached("R", shape);
-    if (plan) {
-      rendered = runWhat(*plan, shape);
+    auto run = [&](Plan& plan) {
+      rendered = runWhat(plan, shape);
       std::string outcome;
-      RecordsetRef rs = readPlan(*plan, outcome);
+      RecordsetRef rs = readPlan(plan, outcome);
       trace("OpenRecordset", sql, rendered, outcome);
       return rs;
-    }
+    };
+    if (Plan* plan = cached("R", shape)) return run(*plan);
     dialect::Statement st = dialect::parse(sql);
     if (!st.isSelect()) raise(kErrSyntax, "OpenRecordset needs a SELECT statement: " + sql);
     Schema schema(*this);
@@ -192,15 +192,9 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
       dialect::SqliteRendering lifted = dialect::renderSqlite(st, o);
       // A statement that does not prepare (a table without rowid among others) takes the
       // usual way below.
-      plan = prepareCached("R", shape, lifted);
+      Plan* plan = prepareCached("R", shape, lifted);
       o.liftLiterals = false;
-      if (plan) {
-        rendered = runWhat(*plan, shape);
-        std::string outcome;
-        RecordsetRef rs = readPlan(*plan, outcome);
-        trace("OpenRecordset", sql, rendered, outcome);
-        return rs;
-      }
+      if (plan) return run(*plan);
     }
     dialect::SqliteRendering r = dialect::renderSqlite(st, o);
     rendered = r.sql;

@@ -66,19 +66,7 @@ class StatementCache : public EngineTest {
     runAll(db_, {kTable});
     for (const char* r : kRows) runAll(db_, {r});
   }
-  // A connection that prepares every statement from its text.
-  db::DatabaseRef uncached(const std::string& trace = "") {
-    if (GetParam() == Engine::Sqlite) {
-      db::SqliteOptions o;
-      o.statementCache = 0;
-      o.traceFile = trace;
-      return db::OpenSqlite(entries().firstLocation(), o);
-    }
-    db::PostgresOptions o;
-    o.statementCache = 0;
-    o.traceFile = trace;
-    return db::OpenPostgres(entries().firstLocation(), o);
-  }
+  // A connection whose cache holds `capacity` statements; 0 prepares every statement from its text.
   db::DatabaseRef cachedConnection(size_t capacity = 64, const std::string& trace = "") {
     if (GetParam() == Engine::Sqlite) {
       db::SqliteOptions o;
@@ -91,6 +79,7 @@ class StatementCache : public EngineTest {
     o.traceFile = trace;
     return db::OpenPostgres(entries().firstLocation(), o);
   }
+  db::DatabaseRef uncached() { return cachedConnection(0); }
   std::optional<size_t> cachedCount(const db::DatabaseRef& db) {
     return GetParam() == Engine::Sqlite ? db::SqliteCachedStatements(db) : db::PostgresCachedStatements(db);
   }
