@@ -19,6 +19,7 @@ class StatementTrace {
   explicit StatementTrace(const std::string& path);
   void write(const std::string& operation, const std::string& received, const std::string& run,
              const std::string& outcome);
+  bool enabled() const { return static_cast<bool>(out_); }
 
  private:
   std::unique_ptr<std::ofstream> out_;

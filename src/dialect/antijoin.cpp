@@ -79,11 +79,12 @@ void conjuncts(ExprPtr& e, std::vector<ExprPtr*>& out) {
 bool plainTable(const Source& s) { return s.kind == Source::Kind::Table && !s.alias; }
 
 // What the rewrite needs from a matching statement.
-struct Shape {
+struct MissingQuery {
   ExprPtr* notIn = nullptr;  // the `not in` condition's slot in the WHERE clause
   std::string t1, t2, key;
   std::optional<std::string> status;  // the record status column, when the join pairs on it
   std::string statusValue;            // c of [T1].s = c
+  size_t statusLiteral = 0;           // c's number among the statement's literals
 };
 
 // The join condition [T1].[a] = [T2].[a] and ...: the columns paired, in order.
@@ -102,9 +103,9 @@ std::optional<std::vector<std::string>> pairedColumns(ExprPtr& on, const std::st
   return out;
 }
 
-std::optional<Shape> match(Select& s) {
+std::optional<MissingQuery> match(Select& s) {
   if (s.into || s.from.size() != 1 || !plainTable(*s.from[0]) || !s.where) return std::nullopt;
-  Shape shape;
+  MissingQuery shape;
   shape.t1 = s.from[0]->table.text;
   std::vector<ExprPtr*> where;
   conjuncts(s.where, where);
@@ -139,6 +140,7 @@ std::optional<Shape> match(Select& s) {
       if (e.kind == ExprKind::Binary && e.op == "=" && e.args[1]->kind == ExprKind::Number)
         if (auto c = columnOf(*e.args[0], shape.t1); c && iequals(*c, *shape.status)) {
           shape.statusValue = e.args[1]->text;
+          shape.statusLiteral = e.args[1]->literal;
           break;
         }
     }
@@ -147,7 +149,7 @@ std::optional<Shape> match(Select& s) {
   return shape;
 }
 
-bool proven(const Shape& s, const KeyFacts& facts) {
+bool proven(const MissingQuery& s, const KeyFacts& facts) {
   const KeyClass k1 = facts.columnClass(s.t1, s.key);
   if (k1 == KeyClass::Unknown || facts.columnClass(s.t2, s.key) != k1) return false;
   if (s.status)
@@ -168,7 +170,7 @@ bool onlyFirstTable(const Expr& e, const std::string& t1) {
   return true;
 }
 
-bool joinable(Select& s, const Shape& shape) {
+bool joinable(Select& s, const MissingQuery& shape) {
   for (const SelectItem& it : s.items) {
     if (it.star || (it.starOf && !iequals(it.starOf->text, shape.t1))) return false;
     if (it.expr && !onlyFirstTable(*it.expr, shape.t1)) return false;
@@ -187,7 +189,7 @@ bool joinable(Select& s, const Shape& shape) {
 
 class Builder {
  public:
-  Builder(const Shape& s, size_t position) : s_(s), position_(position) {}
+  Builder(const MissingQuery& s, size_t position) : s_(s), position_(position) {}
 
   // Replaces the `not in` condition of `select` (and, for LeftJoin, its FROM clause).
   void rewrite(Select& target, AntiJoinForm form) {
@@ -235,7 +237,7 @@ class Builder {
 
   ExprPtr keyList() {
     ExprPtr where = isNull(column(s_.t2, s_.key), true);
-    if (s_.status) where = binary("AND", std::move(where), binary("=", column(s_.t2, *s_.status), number(s_.statusValue)));
+    if (s_.status) where = binary("AND", std::move(where), binary("=", column(s_.t2, *s_.status), status()));
     ExprPtr own = binary(
         "OR", isNull(column(s_.t1, s_.key), false),
         in(column(s_.t1, s_.key), select(column(s_.t2, s_.key), table(s_.t2, std::nullopt), std::move(where)), true));
@@ -248,8 +250,8 @@ class Builder {
 
   // x.s <> c and y.s <> c [and more].
   ExprPtr otherStatus(ExprPtr more) {
-    ExprPtr where = binary("AND", binary("<>", column(kInnerT1, *s_.status), number(s_.statusValue)),
-                           binary("<>", column(kInnerT2, *s_.status), number(s_.statusValue)));
+    ExprPtr where = binary("AND", binary("<>", column(kInnerT1, *s_.status), status()),
+                           binary("<>", column(kInnerT2, *s_.status), status()));
     return more ? binary("AND", std::move(where), std::move(more)) : std::move(where);
   }
 
@@ -281,6 +283,14 @@ class Builder {
   ExprPtr number(const std::string& text) {
     ExprPtr e = make(ExprKind::Number);
     e->text = text;
+    return e;
+  }
+  // The statement's own status literal once more: where literals are bound as parameters it
+  // is the same parameter, so that a statement of the same shape with another value reads
+  // that value everywhere.
+  ExprPtr status() {
+    ExprPtr e = number(s_.statusValue);
+    e->literal = s_.statusLiteral;
     return e;
   }
   ExprPtr binary(const char* op, ExprPtr l, ExprPtr r) {
@@ -332,7 +342,7 @@ class Builder {
     return sel;
   }
 
-  const Shape& s_;
+  const MissingQuery& s_;
   size_t position_;
 };
 
@@ -341,7 +351,7 @@ class Builder {
 bool rewriteMissingKeys(Statement& statement, const KeyFacts& facts) {
   if (!std::holds_alternative<Select>(statement.body)) return false;
   Select& select = std::get<Select>(statement.body);
-  std::optional<Shape> shape = match(select);
+  std::optional<MissingQuery> shape = match(select);
   if (!shape || !proven(*shape, facts)) return false;
   AntiJoinForm form = facts.form(shape->t2, shape->key);
   if (form == AntiJoinForm::LeftJoin && !joinable(select, *shape)) form = AntiJoinForm::KeyList;

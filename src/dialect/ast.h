@@ -52,6 +52,7 @@ struct Expr {
   SelectPtr select;
   bool negated = false;
   size_t position = 0;  // byte offset in the statement, for messages
+  size_t literal = 0;   // a literal's number among the statement's literals (from 1; see shapeOf)
   int height = 1;       // depth of the operator chain below this node
 };
 

@@ -21,6 +21,47 @@ inline constexpr const char* kErrorSource = "OVDB";
 // refused. Unknown syntax raises ComError(kSyntaxError) naming the position and the reason.
 Statement parse(std::string_view text);
 
+// ---- statement shapes (the engines' statement caches) ----
+
+// One literal of a statement, as shapeOf() reads it.
+struct Literal {
+  // 'S' text, 'T' text holding a NUL character, 'N' whole number that fits 64 bits, 'R' any
+  // other number, 'D' date, 'B' True/False, 'Z' the word Null (wherever it stands).
+  char kind;
+  std::string text;  // S/T: the value; N/R: as written; D: ISO form; B: "-1"/"0"; Z: ""
+};
+
+// A statement with its literals taken out: statements with one key parse to the same tree
+// except for the values of their literals. Expr::literal numbers the literals from 1.
+struct Shape {
+  std::string key;
+  std::vector<Literal> literals;
+};
+
+// The shape of a statement; text the tokenizer refuses raises as parse() does.
+Shape shapeOf(std::string_view text);
+
+// Literal numbers above this stay in the statement text (engines limit parameter numbers).
+inline constexpr size_t kMaxLiftedLiteral = 30000;
+
+// True when a renderer asked to lift literals may write this one as a parameter: texts
+// without NUL, whole numbers that fit 64 bits, dates, True/False and Null (literal kinds S,
+// N, D, B and Z). Which of them it does lift depends on where they stand; what it writes is
+// in the rendering's `parameters`.
+bool liftable(const Expr& e);
+
+// For renderers: literals rendered while one of these lives keep their text (a depth count).
+class KeepLiterals {
+ public:
+  explicit KeepLiterals(int& depth) : depth_(depth) { ++depth_; }
+  ~KeepLiterals() { --depth_; }
+  KeepLiterals(const KeepLiterals&) = delete;
+  KeepLiterals& operator=(const KeepLiterals&) = delete;
+
+ private:
+  int& depth_;
+};
+
 // What a renderer may ask about the database: the declared type of a column of a table or
 // stored query as the statement names it (link-table prefix included), or nullopt.
 class SchemaInfo {
@@ -45,6 +86,9 @@ struct SqliteRenderOptions {
   const SchemaInfo* schema = nullptr;
   // For a SELECT over a single table: add its rowid as a first column named kRowIdColumn.
   bool addRowId = false;
+  // Write liftable literals as parameters ?n (n = Expr::literal), except where their value
+  // matters to the statement (ORDER BY and GROUP BY items, operands of a sign).
+  bool liftLiterals = false;
 };
 
 inline constexpr const char* kRowIdColumn = "ovt$rowid";
@@ -54,6 +98,7 @@ struct SqliteRendering {
   std::string intoTable;   // select-into: the rendered target table name
   bool rowIdAdded = false; // addRowId took effect
   std::string baseTable;   // with rowIdAdded: the rendered base table ("[T]" or "[schema].[T]")
+  std::vector<size_t> parameters;  // liftLiterals: the literal numbers written as ?n, ascending
 };
 
 SqliteRendering renderSqlite(const Statement& statement, const SqliteRenderOptions& options);
@@ -89,6 +134,9 @@ struct PgRenderOptions {
   std::string linkSchema;           // schema of the ORULINK_ tables; "" = none
   const PgSchemaInfo* schema = nullptr;  // null = nothing known (names quoted as written)
   bool addRowId = false;            // single-table SELECT: add ctid first, named kRowIdColumn
+  // Write liftable literals as marks for spliceLiterals(), except where their value matters
+  // to the statement (ORDER BY and GROUP BY items, operands of a sign, LIKE patterns).
+  bool liftLiterals = false;
 };
 
 struct PgRendering {
@@ -96,10 +144,22 @@ struct PgRendering {
   std::string intoTable;   // select-into: "schema"."Name" of the table to make
   bool rowIdAdded = false;
   std::string baseTable;   // with rowIdAdded: "schema"."Table"
+  std::vector<size_t> parameters;  // liftLiterals: the literal numbers written as marks, ascending
+  size_t marks = 0;                // how many marks the text holds
 };
 
 // Writes the statement for PostgreSQL; refusals raise ComError(kSyntaxError) as parse() does.
 PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& options);
+
+// The marks of literals in a rendering made with liftLiterals: kLiteralMark, a form letter,
+// the literal's number, kLiteralMarkEnd.
+inline constexpr char kLiteralMark = '\x01';
+inline constexpr char kLiteralMarkEnd = '\x02';
+
+// A rendering made with liftLiterals, its marks replaced by the statement's literals written
+// as the rendering writes them, so the text is the one rendered without lifting; nullopt when
+// a mark is malformed or names no literal.
+std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals);
 
 // Statements (each one statement) a session runs once after connecting, before any rendered
 // statement: they create, idempotently and safely when two sessions do it at once (take

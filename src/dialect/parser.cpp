@@ -21,6 +21,7 @@ struct Token {
   Tok kind;
   std::string text;
   size_t pos;
+  size_t literal = 0;  // literals (texts, numbers, dates, True, False, Null) numbered from 1
 };
 
 std::string snippet(std::string_view text, size_t pos) {
@@ -84,12 +85,21 @@ std::optional<std::string> dateLiteral(std::string_view s) {
   }
 }
 
+bool isLiteralToken(const Token& t) {
+  switch (t.kind) {
+    case Tok::String: case Tok::Number: case Tok::Date: return true;
+    case Tok::Word: return iequals(t.text, "TRUE") || iequals(t.text, "FALSE") || iequals(t.text, "NULL");
+    default: return false;
+  }
+}
+
 class Lexer {
  public:
   explicit Lexer(std::string_view text) : text_(text) {}
 
   std::vector<Token> run() {
     std::vector<Token> out;
+    out.reserve(text_.size() / 4 + 2);
     size_t i = 0;
     while (true) {
       while (i < text_.size() && (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\r' || text_[i] == '\n')) ++i;
@@ -164,6 +174,9 @@ class Lexer {
       }
     }
     out.push_back({Tok::End, "", text_.size()});
+    size_t literals = 0;
+    for (Token& t : out)
+      if (isLiteralToken(t)) t.literal = ++literals;
     return out;
   }
 
@@ -537,6 +550,11 @@ class Parser {
     e->position = pos;
     return e;
   }
+  ExprPtr makeLiteral(ExprKind k, const Token& t) {
+    auto e = make(k, t.pos);
+    e->literal = t.literal;
+    return e;
+  }
   ExprPtr binary(std::string op, ExprPtr l, ExprPtr r, size_t pos) {
     // A long chain of operators makes a deep tree; the renderers walk it recursively.
     const int height = 1 + std::max(heightOf(*l), heightOf(*r));
@@ -717,17 +735,17 @@ class Parser {
     const Token& t = peek();
     switch (t.kind) {
       case Tok::Number: {
-        auto e = make(ExprKind::Number, t.pos);
+        auto e = makeLiteral(ExprKind::Number, t);
         e->text = next().text;
         return e;
       }
       case Tok::String: {
-        auto e = make(ExprKind::String, t.pos);
+        auto e = makeLiteral(ExprKind::String, t);
         e->text = next().text;
         return e;
       }
       case Tok::Date: {
-        auto e = make(ExprKind::Date, t.pos);
+        auto e = makeLiteral(ExprKind::Date, t);
         e->text = next().text;
         return e;
       }
@@ -749,9 +767,9 @@ class Parser {
       case Tok::End:
         fail("the statement ends where a value is expected");
       case Tok::Word:
-        if (iequals(t.text, "NULL")) return next(), make(ExprKind::Null, t.pos);
+        if (iequals(t.text, "NULL")) return next(), makeLiteral(ExprKind::Null, t);
         if (iequals(t.text, "TRUE") || iequals(t.text, "FALSE")) {
-          auto e = make(ExprKind::Boolean, t.pos);
+          auto e = makeLiteral(ExprKind::Boolean, t);
           e->text = iequals(next().text, "TRUE") ? "-1" : "0";
           return e;
         }
@@ -812,6 +830,57 @@ class Parser {
 }  // namespace
 
 Statement parse(std::string_view text) { return Parser(text).statement(); }
+
+namespace {
+
+bool wholeNumber(std::string_view text) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+  int64_t n = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size();
+}
+
+Literal literalOf(const Token& t) {
+  switch (t.kind) {
+    case Tok::String: return {t.text.find('\0') == std::string::npos ? 'S' : 'T', t.text};
+    case Tok::Number: return {wholeNumber(t.text) ? 'N' : 'R', t.text};
+    case Tok::Date: return {'D', t.text};
+    default:
+      if (iequals(t.text, "NULL")) return {'Z', ""};
+      return {'B', iequals(t.text, "TRUE") ? "-1" : "0"};
+  }
+}
+
+}  // namespace
+
+Shape shapeOf(std::string_view text) {
+  Shape shape;
+  shape.key.reserve(text.size() + text.size() / 2);
+  for (const Token& t : Lexer(text).run()) {
+    if (t.literal) {
+      Literal l = literalOf(t);
+      shape.key += '\x01';
+      shape.key += l.kind;
+      shape.literals.push_back(std::move(l));
+      continue;
+    }
+    shape.key += static_cast<char>('a' + static_cast<int>(t.kind));
+    shape.key += std::to_string(t.text.size());
+    shape.key += ':';
+    shape.key += t.text;
+  }
+  return shape;
+}
+
+bool liftable(const Expr& e) {
+  if (!e.literal || e.literal > kMaxLiftedLiteral) return false;
+  switch (e.kind) {
+    case ExprKind::String: return e.text.find('\0') == std::string::npos;
+    case ExprKind::Number: return wholeNumber(e.text);
+    case ExprKind::Date: case ExprKind::Boolean: case ExprKind::Null: return true;
+    default: return false;
+  }
+}
 
 bool isLinkName(std::string_view name) {
   return name.size() >= kLinkPrefix.size() && iequals(name.substr(0, kLinkPrefix.size()), kLinkPrefix);

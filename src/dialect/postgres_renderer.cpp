@@ -58,6 +58,10 @@
 // binary); any other pattern goes through ovt.like(value, pattern, case_insensitive).
 //
 // select ... into renders the SELECT alone plus intoTable; the component makes the table.
+//
+// With liftLiterals, literals are written as marks that spliceLiterals() replaces by the text
+// they have here (the statement cache keeps the marked text per shape), except in ORDER BY and
+// GROUP BY items and under a sign; a LIKE pattern read here stays in the text.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -226,10 +230,21 @@ class Renderer {
   PgRendering statement(const Statement& st) {
     PgRendering r;
     std::visit([&](const auto& body) { render(body, r); }, st.body);
+    r.marks = params_.size();
+    std::sort(params_.begin(), params_.end());
+    params_.erase(std::unique(params_.begin(), params_.end()), params_.end());
+    r.parameters = std::move(params_);
     return r;
   }
 
  private:
+  bool lifts(const Expr& e) const { return o_.liftLiterals && fixed_ == 0 && liftable(e); }
+  // The mark of a literal written as a value ('v') or as its text ('t').
+  std::string mark(const Expr& e, char form) {
+    params_.push_back(e.literal);
+    return std::string(1, kLiteralMark) + form + std::to_string(e.literal) + kLiteralMarkEnd;
+  }
+
   struct Entry {
     std::string exposed;   // the reference name, as rendered (alias, stored table, link name)
     std::string written;   // the table name as the statement wrote it ("" for an alias'd source)
@@ -518,6 +533,7 @@ class Renderer {
     }
     if (!from.empty()) out += " FROM " + from;
     if (s.where) out += " WHERE " + predicate(*s.where, true);
+    KeepLiterals positions(fixed_);
     if (!s.groupBy.empty()) {
       out += " GROUP BY ";
       for (size_t i = 0; i < s.groupBy.size(); ++i)
@@ -662,6 +678,7 @@ class Renderer {
 
   // The platform's text of a value, as `&` sees it; Null stays Null.
   std::string textOf(const Expr& e) {
+    if (lifts(e)) return mark(e, 't');
     switch (e.kind) {
       case ExprKind::String: return quoteText(e.text);
       case ExprKind::Number: return quoteText(numberText(e.text));
@@ -696,6 +713,7 @@ class Renderer {
   }
 
   std::string expr(const Expr& e, bool filter) {
+    if (lifts(e)) return mark(e, 'v');
     switch (e.kind) {
       case ExprKind::Number: return e.text;
       case ExprKind::String: return quoteText(e.text);
@@ -712,6 +730,7 @@ class Renderer {
         if (e.op == "NOT") return "NOT " + boolOperand(*e.args[0], false);
         {
           // "-" before "-1" (True) would open a comment.
+          KeepLiterals sign(fixed_);
           std::string x = operand(*e.args[0]);
           if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
           return e.op + x;
@@ -880,6 +899,8 @@ class Renderer {
 
   const PgRenderOptions& o_;
   std::vector<Scope> scopes_;
+  int fixed_ = 0;
+  std::vector<size_t> params_;
 };
 
 // Bumped whenever the objects below change; a session finding the current version does nothing.
@@ -891,6 +912,39 @@ constexpr long long kSetupLock = 0x6f76740001LL;
 
 PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& options) {
   return Renderer(options).statement(statement);
+}
+
+std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals) {
+  std::string out;
+  out.reserve(marked.size() + 16 * literals.size());
+  size_t at = 0;
+  while (true) {
+    const size_t open = marked.find(kLiteralMark, at);
+    out.append(marked.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at));
+    if (open == std::string_view::npos) return out;
+    const size_t close = marked.find(kLiteralMarkEnd, open);
+    if (close == std::string_view::npos || close < open + 3) return std::nullopt;
+    const char form = marked[open + 1];
+    size_t n = 0;
+    const auto digits = marked.substr(open + 2, close - open - 2);
+    auto r = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (r.ec != std::errc() || r.ptr != digits.data() + digits.size() || n == 0 || n > literals.size())
+      return std::nullopt;
+    const Literal& l = literals[n - 1];
+    // As expr() and textOf() write the literal.
+    switch (l.kind) {
+      case 'Z': out += "NULL"; break;
+      case 'S': out += quoteText(l.text); break;
+      case 'N': case 'R': out += form == 't' ? quoteText(numberText(l.text)) : l.text; break;
+      case 'B': out += form == 't' ? quoteText(l.text) : l.text; break;
+      case 'D':
+        if (form == 't') out += quoteText(l.text);
+        else out += "TIMESTAMP " + quoteText(l.text.size() == 10 ? l.text + " 00:00:00" : l.text);
+        break;
+      default: return std::nullopt;
+    }
+    at = close + 1;
+  }
 }
 
 std::vector<std::string> postgresSessionSetup() {

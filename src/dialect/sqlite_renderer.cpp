@@ -10,7 +10,9 @@
 //   jet_text, left out where an operand is known to be a number so integer keys keep their
 //   indexes;
 // - LIKE with the dialect's wildcards as the registered jet_like();
-// - ORULINK_X as X of the attached link schema, aliased back to its statement name.
+// - ORULINK_X as X of the attached link schema, aliased back to its statement name;
+// - with liftLiterals, literals as numbered parameters ?n, except in ORDER BY and GROUP BY
+//   items (a constant there would mean a column position) and under a sign.
 #include <algorithm>
 #include <cctype>
 
@@ -58,10 +60,19 @@ class Renderer {
   SqliteRendering statement(const Statement& st) {
     SqliteRendering r;
     std::visit([&](const auto& body) { render(body, r); }, st.body);
+    std::sort(params_.begin(), params_.end());
+    params_.erase(std::unique(params_.begin(), params_.end()), params_.end());
+    r.parameters = std::move(params_);
     return r;
   }
 
  private:
+  bool lifts(const Expr& e) const { return o_.liftLiterals && fixed_ == 0 && liftable(e); }
+  std::string parameter(const Expr& e) {
+    params_.push_back(e.literal);
+    return "?" + std::to_string(e.literal);
+  }
+
   struct ScopeEntry {
     std::string exposed;  // alias, or the table name as written
     std::string table;    // table or stored query name as written; "" for a subquery
@@ -253,6 +264,7 @@ class Renderer {
     }
     if (!from.empty()) out += " FROM " + from;
     if (s.where) out += " WHERE " + predicate(*s.where);
+    KeepLiterals positions(fixed_);
     if (!s.groupBy.empty()) {
       out += " GROUP BY ";
       for (size_t i = 0; i < s.groupBy.size(); ++i) out += (i ? ", " : "") + collated(*s.groupBy[i]);
@@ -372,11 +384,11 @@ class Renderer {
 
   std::string expr(const Expr& e, bool filter) {
     switch (e.kind) {
-      case ExprKind::Number: return e.text;
-      case ExprKind::String: return quoteText(e.text);
-      case ExprKind::Date: return quoteText(e.text);
-      case ExprKind::Boolean: return e.text;
-      case ExprKind::Null: return "NULL";
+      case ExprKind::Number: return lifts(e) ? parameter(e) : e.text;
+      case ExprKind::String: return lifts(e) ? parameter(e) : quoteText(e.text);
+      case ExprKind::Date: return lifts(e) ? parameter(e) : quoteText(e.text);
+      case ExprKind::Boolean: return lifts(e) ? parameter(e) : e.text;
+      case ExprKind::Null: return lifts(e) ? parameter(e) : "NULL";
       case ExprKind::Star: refuseAt(e, "'*' is allowed only in count(*)");
       case ExprKind::Column: {
         std::string out;
@@ -387,6 +399,7 @@ class Renderer {
         if (e.op == "NOT") return "NOT " + operand(*e.args[0]);
         {
           // "-" before "-1" (True) would open a comment for SQLite.
+          KeepLiterals sign(fixed_);
           std::string x = operand(*e.args[0]);
           if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
           return e.op + x;
@@ -524,6 +537,8 @@ class Renderer {
 
   const SqliteRenderOptions& o_;
   std::vector<std::vector<ScopeEntry>> scopes_;
+  int fixed_ = 0;
+  std::vector<size_t> params_;
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dbcomp/common.h"
+#include "dbcomp/statement_cache.h"
 #include "dialect/dialect.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/dbcomp/postgres.h"
@@ -82,12 +83,30 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   // it), or in a transaction of its own when `several` statements must go together.
   template <class F>
   void unit(bool several, F&& work);
+  size_t cachedStatements() const { return cache_.size(); }
 
  private:
   class Schema;
+  // A statement rendered for a shape, its lifted literals marked (dialect::spliceLiterals).
+  struct Plan {
+    std::string marked;
+    bool rowIdAdded = false;
+    std::string baseTable;
+  };
   dialect::PgRenderOptions renderOptions(const Schema& schema) const;
   // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
   void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
+  // Forgets the renderings when a table or view of the entry's schemas (or a temporary one) has
+  // been made, dropped or changed since the last look, by this session or any other; false
+  // (and nothing cached is used) when the catalogue cannot be read.
+  bool checkSchema();
+  // The cached rendering of the statement's shape with `text`, the statement's text from it;
+  // null when there is none.
+  const Plan* cached(std::string_view operation, const dialect::Shape& shape, std::string& text);
+  // Renders `st` with its literals lifted and keeps it when the text spliced back is the
+  // plain rendering `plain` (as it always should be); the text to run is `plain` either way.
+  void keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
+            dialect::PgRenderOptions o, const dialect::PgRendering& plain);
 
   std::unique_ptr<Session> session_;
   std::string location_;
@@ -100,6 +119,9 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::string lastFailure_;
   int transactionDepth_ = 0;
   std::map<std::pair<uint32_t, int>, std::optional<ColumnInfo>> columnCache_;
+  bool caching_ = true;
+  std::optional<std::string> catalogueMark_;  // checkSchema's last reading
+  common::StatementCache<Plan> cache_;
 };
 
 RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,

@@ -15,6 +15,13 @@
 //   same name, as on SQLite.
 // - `select ... into T` is CREATE TABLE AS (the source columns' types), then NOT NULL for the
 //   columns copied from NOT NULL columns, in one transaction or savepoint.
+// - Statement cache: SELECT, INSERT, UPDATE and DELETE renderings are kept by shape with their
+//   literals marked (common::StatementCache); the next statement of that shape writes its own
+//   literals into the kept text, as the renderer would, and is sent without parsing, rendering
+//   or the catalogue look-ups of rendering. The text sent is the one rendered afresh, so
+//   results and errors are the same. Before every use one query reads a fingerprint of the
+//   tables and views of the entry's schemas and the session's temporary ones (their OIDs and
+//   the row versions of their catalogue and column entries): any change empties the cache.
 // - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
 #include <cstdlib>
@@ -120,6 +127,49 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // subquery for every record. A million keys need some tens of MiB.
   session_->execute("SET work_mem = '256MB'");
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
+  caching_ = options.statementCache > 0;
+  cache_ = common::StatementCache<Plan>(options.statementCache);
+}
+
+bool PgDatabase::checkSchema() {
+  try {
+    auto rows = session_->rows(
+        "SELECT md5(coalesce(string_agg(c.oid::text || ':' || c.xmin::text || ':' || coalesce(("
+        "SELECT string_agg(a.attnum::text || '.' || a.xmin::text, ',' ORDER BY a.attnum) FROM pg_attribute a "
+        "WHERE a.attrelid = c.oid AND a.attnum > 0), ''), ';' ORDER BY c.oid), '')) FROM pg_class c "
+        "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND (c.relnamespace = pg_my_temp_schema() OR "
+        "c.relnamespace IN (SELECT oid FROM pg_namespace WHERE nspname IN ($1, $2)))",
+        {schema_, linkSchema_});
+    std::optional<std::string> now = rows.empty() ? std::nullopt : rows[0][0];
+    if (!now || now != catalogueMark_) cache_.clear();
+    catalogueMark_ = now;
+    return now.has_value();
+  } catch (const ComError&) {
+    cache_.clear();
+    catalogueMark_.reset();
+    return false;
+  }
+}
+
+const PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dialect::Shape& shape, std::string& text) {
+  if (!caching_ || !checkSchema()) return nullptr;
+  const Plan* plan = cache_.find(operation, shape);
+  if (!plan) return nullptr;
+  std::optional<std::string> spliced = dialect::spliceLiterals(plan->marked, shape.literals);
+  if (!spliced) return nullptr;
+  text = std::move(*spliced);
+  return plan;
+}
+
+void PgDatabase::keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
+                      dialect::PgRenderOptions o, const dialect::PgRendering& plain) {
+  if (!caching_) return;
+  o.liftLiterals = true;
+  dialect::PgRendering lifted = dialect::renderPostgres(st, o);
+  size_t marks = 0;
+  for (char c : lifted.sql) marks += c == dialect::kLiteralMark ? 1 : 0;
+  if (marks != lifted.marks || dialect::spliceLiterals(lifted.sql, shape.literals) != plain.sql) return;
+  cache_.store(operation, shape, lifted.parameters, Plan{std::move(lifted.sql), lifted.rowIdAdded, lifted.baseTable});
 }
 
 std::string PgDatabase::Describe() const {
@@ -196,6 +246,16 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
   if (option < 0 || option > 3) raiseError(kErrFailure, kSource, "Invalid recordset option " + std::to_string(option));
   std::string rendered;
   try {
+    const dialect::Shape shape = dialect::shapeOf(sql);
+    if (const Plan* plan = cached("R", shape, rendered)) {
+      const bool rowId = plan->rowIdAdded;
+      const std::string base = plan->baseTable;
+      std::string outcome;
+      RecordsetRef rs;
+      unit(false, [&] { rs = makeRecordset(shared_from_this(), rendered, rowId, base, outcome); });
+      trace("OpenRecordset", sql, rendered, outcome);
+      return rs;
+    }
     dialect::Statement st = dialect::parse(sql);
     if (!st.isSelect()) raiseError(kErrSyntax, kSource, "OpenRecordset needs a SELECT statement: " + sql);
     Schema schema(*this);
@@ -206,6 +266,7 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
         findTable(select.from[0]->table.text))
       o.addRowId = true;
     dialect::PgRendering r = dialect::renderPostgres(st, o);
+    keep("R", shape, st, o, r);
     rendered = r.sql;
     std::string outcome;
     RecordsetRef rs;
@@ -222,10 +283,22 @@ bool PgDatabase::Execute(const std::string& sql) {
   lastFailure_.clear();
   std::string rendered, outcome;
   try {
+    const dialect::Shape shape = dialect::shapeOf(sql);
+    if (cached("X", shape, rendered)) {
+      unit(false, [&] { outcome = std::to_string(session_->execute(rendered)) + " rows changed"; });
+      trace("Execute", sql, rendered, outcome);
+      return true;
+    }
     dialect::Statement st = dialect::parse(sql);
     if (st.isSelect()) raiseError(kErrSyntax, kSource, "Execute cannot run a SELECT statement; use OpenRecordset");
     Schema schema(*this);
-    dialect::PgRendering r = dialect::renderPostgres(st, renderOptions(schema));
+    const dialect::PgRenderOptions o = renderOptions(schema);
+    dialect::PgRendering r = dialect::renderPostgres(st, o);
+    if (std::holds_alternative<dialect::Insert>(st.body) || std::holds_alternative<dialect::Update>(st.body) ||
+        std::holds_alternative<dialect::Delete>(st.body))
+      keep("X", shape, st, o, r);
+    else
+      cache_.clear();  // a table, an index or their absence is what renderings stand on
     if (st.isSelectInto()) {
       rendered = "CREATE TABLE " + r.intoTable + " AS " + r.sql;
       unit(true, [&] {
@@ -253,6 +326,7 @@ bool PgDatabase::Execute(const std::string& sql) {
 }
 
 bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql) {
+  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -272,6 +346,7 @@ bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql)
 }
 
 bool PgDatabase::DropView(const std::string& viewName) {
+  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
   try {
     auto views = session_->rows(
         "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -287,6 +362,7 @@ bool PgDatabase::DropView(const std::string& viewName) {
 }
 
 bool PgDatabase::DropTable(const std::string& tableName) {
+  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
@@ -385,6 +461,12 @@ std::optional<bool> PostgresKeyIndexed(const DatabaseRef& db, const std::string&
     if (!rows.empty()) return true;
   }
   return false;
+}
+
+std::optional<size_t> PostgresCachedStatements(const DatabaseRef& db) {
+  auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  return conn->cachedStatements();
 }
 
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql) {

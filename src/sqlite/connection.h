@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dbcomp/common.h"
+#include "dbcomp/statement_cache.h"
 #include "dialect/dialect.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
@@ -75,13 +76,42 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
              const std::string& outcome);
   bool binaryCompare() const { return binary_; }
   bool linked() const { return !linkFile_.empty(); }
+  size_t cachedStatements() const { return cache_.size(); }
 
  private:
   class Schema;
+  // A statement prepared for a shape, its literals bound as parameters at each use.
+  struct Plan {
+    Stmt stmt;
+    std::string sql;                  // as prepared, with ?n for the lifted literals
+    std::vector<size_t> parameters;   // the lifted literals' numbers
+    bool rowIdAdded = false;
+    std::string baseTable;
+    std::optional<TableLocation> target;  // an INSERT's table, when it has counters to fill
+    std::vector<std::string> counters;
+  };
   dialect::SqliteRenderOptions renderOptions(const Schema& schema) const;
   bool makeTable(const dialect::SqliteRendering& r, std::string& outcome);
   // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
   void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
+  // Forgets the prepared statements when a schema of the connection (main, temp, link) has
+  // changed since the last look, by this connection or any other.
+  // False (and nothing cached is used) when the versions cannot be read.
+  bool checkSchema();
+  // The cached plan for a statement of `operation`, bound to the shape's literals; null when
+  // there is none (the statement is then prepared as usual).
+  Plan* cached(std::string_view operation, const dialect::Shape& shape);
+  // Prepares the lifted rendering `r` and keeps it; null when it cannot be prepared (the
+  // caller then runs the statement with its literals, so that errors read as they always did).
+  Plan* prepareCached(std::string_view operation, const dialect::Shape& shape, const dialect::SqliteRendering& r);
+  // Binds the shape's lifted literals; false when one cannot be bound.
+  bool bind(Plan& plan, const dialect::Shape& shape);
+  // Reads the bound plan's result into a recordset and resets the statement.
+  RecordsetRef readPlan(Plan& plan, std::string& outcome);
+  // Runs an INSERT, UPDATE or DELETE; fills the INSERT's counters in one savepoint with it.
+  std::string runAction(Stmt& stmt, const std::optional<TableLocation>& target, const std::vector<std::string>& counters);
+  // The trace's "as run" text of a plan: the prepared text and the bound values ("" untraced).
+  std::string runWhat(const Plan& plan, const dialect::Shape& shape) const;
 
   ConnectionHandle db_;
   std::string path_;
@@ -92,6 +122,10 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string viewName_;
   std::string lastFailure_;
   int transactionDepth_ = 0;
+  bool caching_ = true;
+  std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
+  std::vector<int64_t> versions_;
+  common::StatementCache<Plan> cache_;  // last: its statements go before the connection
 };
 
 // A recordset of a fully read result: exact count, any number of passes.

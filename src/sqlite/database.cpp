@@ -14,6 +14,14 @@
 //   left Null the next numbers after the column's largest.
 // - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
+// - Statement cache: SELECT, INSERT, UPDATE and DELETE are rendered with their literals as
+//   parameters and the prepared statement is kept by shape (common::StatementCache); the next
+//   statement of that shape binds its own literals and runs it without parsing, rendering or
+//   preparing. Before every use the schema versions of main, temp and the link file are read:
+//   any change (by this connection or another) empties the cache. A lifted rendering that does
+//   not prepare is dropped and the statement runs with its literals, so errors read as ever.
+//   The trace shows the statement as received, the prepared text and the bound values.
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +32,16 @@
 #include "sqlite/connection.h"
 
 namespace ovt::db::sqlite {
+
+namespace {
+
+std::string quoteSql(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
 
 int32_t typeCodeOf(std::string_view declared) {
   if (int32_t code = dialect::jetTypeCode(declared)) return code;
@@ -87,6 +105,8 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   sqlite3_busy_timeout(raw, 5000);
+  caching_ = options.statementCache > 0;
+  cache_ = common::StatementCache<Plan>(options.statementCache);
   registerDialectFunctions(raw, binary_);
   if (!linkFile_.empty()) {
     if (!std::filesystem::exists(linkFile_)) raise(kErrFailure, "The link file '" + linkFile_ + "' does not exist");
@@ -170,6 +190,15 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
   if (option < 0 || option > 3) raise(kErrFailure, "Invalid recordset option " + std::to_string(option));
   std::string rendered;
   try {
+    const dialect::Shape shape = dialect::shapeOf(sql);
+    auto run = [&](Plan& plan) {
+      rendered = runWhat(plan, shape);
+      std::string outcome;
+      RecordsetRef rs = readPlan(plan, outcome);
+      trace("OpenRecordset", sql, rendered, outcome);
+      return rs;
+    };
+    if (Plan* plan = cached("R", shape)) return run(*plan);
     dialect::Statement st = dialect::parse(sql);
     if (!st.isSelect()) raise(kErrSyntax, "OpenRecordset needs a SELECT statement: " + sql);
     Schema schema(*this);
@@ -179,6 +208,15 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
         findTable(select.from[0]->table.text))
       o.addRowId = true;
     rewriteMissingKeys(st, schema);
+    if (caching_) {
+      o.liftLiterals = true;
+      dialect::SqliteRendering lifted = dialect::renderSqlite(st, o);
+      // A statement that does not prepare (a table without rowid among others) takes the
+      // usual way below.
+      Plan* plan = prepareCached("R", shape, lifted);
+      o.liftLiterals = false;
+      if (plan) return run(*plan);
+    }
     dialect::SqliteRendering r = dialect::renderSqlite(st, o);
     rendered = r.sql;
     Stmt stmt;
@@ -198,6 +236,127 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
     return rs;
   } catch (const ComError& e) {
     trace("OpenRecordset", sql, rendered, "error: " + e.description());
+    throw;
+  }
+}
+
+RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome) {
+  struct Reset {
+    sqlite3_stmt* s;
+    ~Reset() { sqlite3_reset(s); }
+  } reset{plan.stmt.get()};
+  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome);
+}
+
+bool SqliteDatabase::checkSchema() {
+  try {
+    if (versionReaders_.empty()) {
+      std::vector<std::string> schemas{"main", "temp"};
+      if (linked()) schemas.emplace_back(kLinkSchema);
+      for (const std::string& name : schemas) versionReaders_.emplace_back(db_.get(), "PRAGMA " + name + ".schema_version");
+    }
+    bool same = versions_.size() == versionReaders_.size();
+    versions_.resize(versionReaders_.size());
+    for (size_t i = 0; i < versionReaders_.size(); ++i) {
+      Stmt& reader = versionReaders_[i];
+      reader.step();
+      const int64_t version = sqlite3_column_int64(reader.get(), 0);
+      reader.reset();
+      same = same && versions_[i] == version;
+      versions_[i] = version;
+    }
+    if (!same) cache_.clear();
+    return true;
+  } catch (const ComError&) {
+    // Whatever keeps the versions from being read, nothing cached is used.
+    cache_.clear();
+    versions_.clear();
+    return false;
+  }
+}
+
+SqliteDatabase::Plan* SqliteDatabase::cached(std::string_view operation, const dialect::Shape& shape) {
+  if (!caching_ || !checkSchema()) return nullptr;
+  Plan* plan = cache_.find(operation, shape);
+  return plan && bind(*plan, shape) ? plan : nullptr;
+}
+
+SqliteDatabase::Plan* SqliteDatabase::prepareCached(std::string_view operation, const dialect::Shape& shape,
+                                                    const dialect::SqliteRendering& r) {
+  Plan plan;
+  std::string error;
+  int code = 0;
+  if (!Stmt::tryPrepare(db_.get(), r.sql, plan.stmt, error, code)) return nullptr;
+  plan.sql = r.sql;
+  plan.parameters = r.parameters;
+  plan.rowIdAdded = r.rowIdAdded;
+  plan.baseTable = r.baseTable;
+  if (!bind(plan, shape)) return nullptr;
+  return &cache_.store(operation, shape, r.parameters, std::move(plan));
+}
+
+bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
+  sqlite3_stmt* s = plan.stmt.get();
+  sqlite3_reset(s);
+  for (size_t n : plan.parameters) {
+    if (n == 0 || n > shape.literals.size()) return false;
+    const dialect::Literal& l = shape.literals[n - 1];
+    const int at = static_cast<int>(n);
+    int rc = SQLITE_OK;
+    switch (l.kind) {
+      case 'N': {
+        int64_t v = 0;
+        auto r = std::from_chars(l.text.data(), l.text.data() + l.text.size(), v);
+        if (r.ec != std::errc()) return false;
+        rc = sqlite3_bind_int64(s, at, v);
+        break;
+      }
+      case 'B': rc = sqlite3_bind_int64(s, at, l.text == "-1" ? -1 : 0); break;
+      case 'Z': rc = sqlite3_bind_null(s, at); break;
+      case 'S': case 'D':
+        rc = sqlite3_bind_text64(s, at, l.text.data(), l.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        break;
+      default: return false;
+    }
+    if (rc != SQLITE_OK) return false;
+  }
+  return true;
+}
+
+std::string SqliteDatabase::runWhat(const Plan& plan, const dialect::Shape& shape) const {
+  if (!trace_->enabled()) return {};
+  if (plan.parameters.empty()) return plan.sql;
+  std::string out = plan.sql + " -- ";
+  for (size_t i = 0; i < plan.parameters.size(); ++i) {
+    const size_t n = plan.parameters[i];
+    const dialect::Literal& l = shape.literals[n - 1];
+    out += (i ? ", ?" : "?") + std::to_string(n) + " = ";
+    if (l.kind == 'Z') out += "NULL";
+    else if (l.kind == 'N' || l.kind == 'B') out += l.text;
+    else out += quoteSql(l.text);
+  }
+  return out;
+}
+
+std::string SqliteDatabase::runAction(Stmt& stmt, const std::optional<TableLocation>& target,
+                                      const std::vector<std::string>& counters) {
+  if (counters.empty()) {
+    stmt.step();
+    stmt.reset();
+    return std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+  }
+  // The insert and the keys given to its new rows succeed or fail together.
+  exec(db_.get(), "SAVEPOINT ovt_counter");
+  try {
+    stmt.step();
+    stmt.reset();
+    std::string outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
+    fillCounters(*target, counters);
+    exec(db_.get(), "RELEASE ovt_counter");
+    return outcome;
+  } catch (const ComError&) {
+    exec(db_.get(), "ROLLBACK TO ovt_counter");
+    exec(db_.get(), "RELEASE ovt_counter");
     throw;
   }
 }
@@ -284,35 +443,50 @@ bool SqliteDatabase::Execute(const std::string& sql) {
   lastFailure_.clear();
   std::string rendered, outcome;
   try {
+    const dialect::Shape shape = dialect::shapeOf(sql);
+    if (Plan* plan = cached("X", shape)) {
+      rendered = runWhat(*plan, shape);
+      outcome = runAction(plan->stmt, plan->target, plan->counters);
+      trace("Execute", sql, rendered, outcome);
+      return true;
+    }
     dialect::Statement st = dialect::parse(sql);
     if (st.isSelect()) raise(kErrSyntax, "Execute cannot run a SELECT statement; use OpenRecordset");
     Schema schema(*this);
-    dialect::SqliteRendering r = dialect::renderSqlite(st, renderOptions(schema));
-    if (st.isSelectInto()) {
-      rendered = "CREATE TABLE " + r.intoTable + " (...); INSERT INTO " + r.intoTable + " " + r.sql;
-      makeTable(r, outcome);
-    } else {
-      rendered = r.sql;
-      const std::optional<TableLocation> target = insertTarget(st);
-      const std::vector<std::string> counters = target ? unfilledCounters(*target) : std::vector<std::string>{};
-      if (counters.empty()) {
-        Stmt stmt(db_.get(), r.sql);
-        stmt.step();
-        outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
-      } else {
-        // The insert and the keys given to its new rows succeed or fail together.
-        exec(db_.get(), "SAVEPOINT ovt_counter");
-        try {
-          Stmt stmt(db_.get(), r.sql);
-          stmt.step();
-          outcome = std::to_string(sqlite3_changes(db_.get())) + " rows changed";
-          fillCounters(*target, counters);
-          exec(db_.get(), "RELEASE ovt_counter");
-        } catch (const ComError&) {
-          exec(db_.get(), "ROLLBACK TO ovt_counter");
-          exec(db_.get(), "RELEASE ovt_counter");
-          throw;
+    dialect::SqliteRenderOptions o = renderOptions(schema);
+    const bool action = std::holds_alternative<dialect::Insert>(st.body) ||
+                        std::holds_alternative<dialect::Update>(st.body) ||
+                        std::holds_alternative<dialect::Delete>(st.body);
+    if (!action) cache_.clear();  // a table, an index or their absence is what plans stand on
+    Plan* plan = nullptr;
+    std::optional<TableLocation> target;
+    std::vector<std::string> counters;
+    if (action) {
+      target = insertTarget(st);
+      if (target) counters = unfilledCounters(*target);
+      if (counters.empty()) target.reset();
+      if (caching_) {
+        o.liftLiterals = true;
+        plan = prepareCached("X", shape, dialect::renderSqlite(st, o));
+        o.liftLiterals = false;
+        if (plan) {
+          plan->target = target;
+          plan->counters = counters;
         }
+      }
+    }
+    if (plan) {
+      rendered = runWhat(*plan, shape);
+      outcome = runAction(plan->stmt, plan->target, plan->counters);
+    } else {
+      dialect::SqliteRendering r = dialect::renderSqlite(st, o);
+      if (st.isSelectInto()) {
+        rendered = "CREATE TABLE " + r.intoTable + " (...); INSERT INTO " + r.intoTable + " " + r.sql;
+        makeTable(r, outcome);
+      } else {
+        rendered = r.sql;
+        Stmt stmt(db_.get(), r.sql);
+        outcome = runAction(stmt, target, counters);
       }
     }
     trace("Execute", sql, rendered, outcome);
@@ -325,6 +499,7 @@ bool SqliteDatabase::Execute(const std::string& sql) {
 }
 
 bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& sql) {
+  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -345,6 +520,7 @@ bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& 
 }
 
 bool SqliteDatabase::DropView(const std::string& viewName) {
+  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
   try {
     for (const char* schema : {"temp", "main"}) {
       Stmt st(db_.get(), std::string("SELECT name FROM [") + schema + "].sqlite_master WHERE type = 'view'");
@@ -361,6 +537,7 @@ bool SqliteDatabase::DropView(const std::string& viewName) {
 }
 
 bool SqliteDatabase::DropTable(const std::string& tableName) {
+  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
@@ -441,6 +618,12 @@ namespace ovt::db {
 
 DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options) {
   return std::make_shared<sqlite::SqliteDatabase>(path, options);
+}
+
+std::optional<size_t> SqliteCachedStatements(const DatabaseRef& db) {
+  auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  return conn->cachedStatements();
 }
 
 std::optional<bool> SqliteKeyIndexed(const DatabaseRef& db, const std::string& table,

@@ -185,6 +185,29 @@ TEST_P(MissingAntiJoin, ListsTheRecordsOfTheLiteralStatement) {
   EXPECT_LT(listed, total * 9 / 10);
 }
 
+// A host may send the missing-record statement with another status value: a statement of the
+// same shape, whose value the fast form (kept by shape) must read wherever it uses the status.
+TEST_P(MissingAntiJoin, AnotherStatusValueInTheSameShapeIsReadEverywhere) {
+  db::DatabaseRef literal = open(true, false), fast = open(false, false);
+  run(literal, "create table A (ID LONG, recstatus LONG, F TEXT(10))");
+  run(literal, "create table B (ID LONG, recstatus LONG, F TEXT(10))");
+  run(literal, "insert into A (ID, recstatus, F) values (1, 1, 'a1'), (2, 0, 'a2'), (3, 0, 'a3'), (4, 1, 'a4'), "
+               "(6, 0, 'a6')");
+  run(literal, "insert into B (ID, recstatus, F) values (1, 1, 'b1'), (2, 0, 'b2'), (4, 0, 'b4'), (6, 1, 'b6')");
+  auto rows = [](const db::DatabaseRef& db, const std::string& status) {
+    const std::string sql = "select [A].[ID], [A].[F] from [A] where [A].[ID] not in (select [A].[ID] from [A] inner join "
+                            "[B] on [A].[ID] = [B].[ID] and [A].recstatus = [B].recstatus) and [A].recstatus = " +
+                            status + " order by [A].[ID]";
+    std::vector<std::string> out;
+    for (db::RecordsetRef rs = db->OpenRecordset(sql, 3, ""); !rs->IsEOF(); rs->MoveNext())
+      out.push_back(toText(rs->FieldValue("ID")) + " " + toText(rs->FieldValue("F")));
+    return out;
+  };
+  EXPECT_EQ(rows(literal, "1"), (std::vector<std::string>{"4 a4"}));
+  EXPECT_EQ(rows(literal, "0"), (std::vector<std::string>{"3 a3", "6 a6"}));
+  for (const char* status : {"1", "0", "1"}) EXPECT_EQ(rows(fast, status), rows(literal, status)) << status;
+}
+
 // The records listed through the anti-join can be changed through the recordset, as those of
 // the statement as sent: one record of A each (on SQLite: the left join form, B's key indexed).
 TEST_P(MissingAntiJoin, ListedRecordsStayUpdatable) {

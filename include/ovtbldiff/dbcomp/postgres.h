@@ -21,6 +21,9 @@ struct PostgresOptions {
   // Run every statement in its literal rendering, without the faster forms of the same result
   // (the missing-record statement as an anti-join): for comparing the two and for diagnosis.
   bool literalStatements = false;
+  // Renderings kept by shape (statements that differ only in literal values share one; the
+  // values are written back into its text); 0 renders every statement anew.
+  size_t statementCache = 64;
 };
 
 // A location is a libpq connection string, as a URI (postgresql://user@host/db?...) or as
@@ -42,6 +45,10 @@ DatabaseRef OpenPostgres(const std::string& location, const PostgresOptions& opt
 // Runs one statement of PostgreSQL's own SQL (not the Jet dialect) on a connection made by
 // OpenPostgres, in its schema: for hosts and tests that prepare databases. Failure raises.
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql);
+
+// How many renderings the connection's statement cache holds now (nullopt when the
+// connection is not a PostgreSQL one).
+std::optional<size_t> PostgresCachedStatements(const DatabaseRef& db);
 
 // Whether a look-up of `table` by equal values of `columns` can use an index: one whose first
 // column is one of them. nullopt when the connection is not a PostgreSQL one or the table is

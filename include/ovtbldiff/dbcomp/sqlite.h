@@ -24,6 +24,9 @@ struct SqliteOptions {
   // Run every statement in its literal rendering, without the faster forms of the same result
   // (the missing-record statement as an anti-join): for comparing the two and for diagnosis.
   bool literalStatements = false;
+  // Prepared statements kept by shape (statements that differ only in literal values share
+  // one, the values bound as parameters); 0 prepares every statement anew.
+  size_t statementCache = 64;
 };
 
 // Behaviour of the SQLite connection where the interface leaves it open:
@@ -42,6 +45,10 @@ DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options = {
 // Runs SQLite's own SQL (one or more statements, not the Jet dialect) on a connection made by
 // OpenSqlite: for hosts and tests that prepare database files. Failure raises ComError.
 void RunSqliteScript(const DatabaseRef& db, const std::string& sql);
+
+// How many prepared statements the connection's statement cache holds now (nullopt when the
+// connection is not a SQLite one).
+std::optional<size_t> SqliteCachedStatements(const DatabaseRef& db);
 
 // Whether a look-up of `table` (as the connection names it, link tables included) by equal
 // values of `columns` can use an index: an index (or the integer primary key) that begins

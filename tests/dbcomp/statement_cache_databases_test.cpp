@@ -1,0 +1,268 @@
+// The connections' statement caches on real databases of both engines: a statement that finds
+// the prepared statement of an earlier one of its shape (a hit) reads and writes exactly what
+// the same statement prepared from its text reads and writes (a connection without cache), for
+// every kind of literal; a schema change between two statements of one shape gives the fresh
+// result; the cache stays within its bound; the trace shows the statements as received.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ovtbldiff/dbcomp/postgres.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
+#include "support/engines.h"
+
+namespace ovt::test {
+namespace {
+
+constexpr const char* kTable =
+    "create table T (ID long, Txt text(50), Memo memo, Num double, Whole long, Dt datetime, YN yesno)";
+constexpr const char* kRows[] = {
+    "insert into T values (1, 'abc', 'first', 2.5, 12, #2020-01-02#, True)",
+    "insert into T values (2, 'O''Brien', 'quote', 0, 0, #2020-01-02 10:11:12#, False)",
+    "insert into T values (3, 'Straße', 'été', -1, 2147483647, #1999-12-31#, True)",
+    "insert into T values (4, '12', Null, 12, -5, Null, Null)",
+    "insert into T values (5, Null, '', Null, Null, #2020-01-03#, False)",
+};
+
+// A value as read back: its variant type and text, Null and Empty marked.
+std::string cell(const Variant& v) {
+  if (v.isNull()) return "<null>";
+  if (v.isEmpty()) return "<empty>";
+  return std::to_string(static_cast<int>(v.type())) + ":" + toText(v);
+}
+
+// Every row of a recordset, its field names and types first.
+std::string read(db::cDatabase& db, const std::string& jet) {
+  db::RecordsetRef rs;
+  try {
+    rs = db.OpenRecordset(jet, 2, "");
+  } catch (const ComError& e) {
+    return "error " + std::to_string(e.number()) + " " + e.source() + ": " + e.description();
+  }
+  auto fields = rs->Recordset();
+  std::string out;
+  for (int i = 0; i < fields->Count(); ++i) out += fields->Name(i) + "/" + std::to_string(fields->Type(i)) + " ";
+  for (; !rs->IsEOF(); rs->MoveNext()) {
+    out += "\n";
+    for (int i = 0; i < fields->Count(); ++i) out += cell(rs->FieldValue(fields->Name(i))) + " | ";
+  }
+  return out;
+}
+
+std::string replaced(std::string text, const std::string& literal) {
+  for (size_t at; (at = text.find("{}")) != std::string::npos;) text.replace(at, 2, literal);
+  return text;
+}
+
+class StatementCache : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
+    db_ = entries().first(false);
+    runAll(db_, {kTable});
+    for (const char* r : kRows) runAll(db_, {r});
+  }
+  // A connection whose cache holds `capacity` statements; 0 prepares every statement from its text.
+  db::DatabaseRef cachedConnection(size_t capacity = 64, const std::string& trace = "") {
+    if (GetParam() == Engine::Sqlite) {
+      db::SqliteOptions o;
+      o.statementCache = capacity;
+      o.traceFile = trace;
+      return db::OpenSqlite(entries().firstLocation(), o);
+    }
+    db::PostgresOptions o;
+    o.statementCache = capacity;
+    o.traceFile = trace;
+    return db::OpenPostgres(entries().firstLocation(), o);
+  }
+  db::DatabaseRef uncached() { return cachedConnection(0); }
+  std::optional<size_t> cachedCount(const db::DatabaseRef& db) {
+    return GetParam() == Engine::Sqlite ? db::SqliteCachedStatements(db) : db::PostgresCachedStatements(db);
+  }
+  db::DatabaseRef db_;
+};
+
+struct Shape {
+  const char* statement;                 // "{}" stands for the literal
+  std::vector<std::string> literals;     // run in this order on one connection
+};
+
+// Reads: one connection runs every literal of a shape in turn (the first prepares, the others
+// reuse), and each result equals the uncached connection's.
+TEST_P(StatementCache, HitsReadWhatStatementsPreparedFromTheirTextRead) {
+  const std::vector<Shape> shapes = {
+      {"select ID, Txt from T where Txt = {} order by ID",
+       {"'abc'", "'ABC'", "'O''Brien'", "\"O'Brien\"", "'Straße'", "'STRASSE'", "''", "'12'", "12", "Null"}},
+      {"select ID from T where Memo = {} order by ID", {"'été'", "'ÉTÉ'", "''", "'first'"}},
+      {"select ID from T where Num = {} order by ID", {"2.5", "0", "12", "-1", "'12'", "2.50", "1e1", "Null"}},
+      {"select ID from T where Whole = {} order by ID",
+       {"12", "2147483647", "9007199254740993", "9223372036854775807", "99999999999999999999", "'12'", "0"}},
+      {"select ID from T where Num > -{} order by ID", {"1", "0.5", "True"}},
+      {"select ID from T where Dt = {} order by ID",
+       {"#2020-01-02#", "#1/2/2020 10:11:12#", "#2020-01-02 10:11:12#", "#12/31/99#", "Null"}},
+      {"select ID from T where YN = {} order by ID", {"True", "False", "-1", "0", "Null"}},
+      {"select ID, {} as Lit, Txt & {} as Joined from T where ID = 1",
+       {"'x'", "5", "2.5", "#2020-01-02#", "True", "False", "Null", "'Ärger'", "''"}},
+      {"select ID from T where Txt like {} order by ID", {"'a*'", "'O''B*'", "'[ab]*'", "'*ß*'", "'?2'", "Null"}},
+      {"select ID from T where Txt in ({}, 'abc') order by ID", {"'12'", "'straße'", "12", "Null"}},
+      {"select ID from T where ID between {} and 4 order by ID", {"2", "1", "'3'"}},
+      {"select count(*) as N from T where Txt <> {}", {"'abc'", "'ABC'", "Null"}},
+      {"select top 2 ID from T where ID > {} order by ID", {"0", "2", "4"}},
+      {"select ID, Whole from T where ID < 5 order by {} desc", {"1", "2", "1"}},
+      {"select ID from T where iif(Whole > {}, True, False) order by ID", {"0", "11", "-6"}},
+      {"select ID, mid(Txt, {}, 2) as Part from T order by ID", {"1", "2", "Null"}},
+      {"select Nothing from T where ID = {}", {"1", "2"}},
+  };
+  db::DatabaseRef plain = uncached();
+  db::DatabaseRef cached = cachedConnection();
+  for (const Shape& shape : shapes) {
+    for (const std::string& literal : shape.literals) {
+      const std::string jet = replaced(shape.statement, literal);
+      EXPECT_EQ(read(*cached, jet), read(*plain, jet)) << engineName(GetParam()) << ": " << jet;
+    }
+  }
+  // Statements that differ in the values of texts, whole numbers, dates and Yes/No share one plan.
+  db::DatabaseRef shared = cachedConnection();
+  for (const char* jet : {"select ID from T where Txt = 'abc' and Whole > 1 and Dt < #2030-01-01# and YN <> True",
+                          "select ID from T where Txt = 'O''Brien' and Whole > 5 and Dt < #1/2/2020# and YN <> False",
+                          "select ID from T where Txt = 'Straße' and Whole > 0 and Dt < #2020-01-02 10:11:12# and YN <> True"})
+    EXPECT_EQ(read(*shared, jet), read(*plain, jet)) << jet;
+  EXPECT_EQ(*cachedCount(shared), 1u);
+}
+
+// Writes: the same statements through the cache and without it give the same stored values and
+// the same failures.
+TEST_P(StatementCache, HitsWriteWhatStatementsPreparedFromTheirTextWrite) {
+  runAll(db_, {"create table W (ID long, Txt text(50), Num double, Dt datetime, YN yesno, Req text(10) not null)"});
+  const std::vector<std::string> values = {
+      "'plain', 1, #2020-01-02#, True, 'r'",     "'O''Brien', 2.5, #1/2/2020 10:11:12#, False, 'r'",
+      "'Ärger ß', -3, Null, Null, 'r'",          "Null, Null, #2020-01-02#, True, ''",
+      "'12', 12, #2020-01-02#, -1, 'r'",         "'', 0, #2020-01-02#, 0, 'r'",
+      "'x', 1, #2020-01-02#, True, Null",        "'y', 'text', #2020-01-02#, True, 'r'",
+  };
+  // One run: the outcomes of the statements, then the rows they left (removed afterwards).
+  auto write = [&](db::cDatabase& db) {
+    std::vector<std::string> outcomes;
+    int id = 0;
+    for (const std::string& v : values) {
+      const bool ran = db.Execute("insert into W (ID, Txt, Num, Dt, YN, Req) values (" + std::to_string(++id) + ", " + v + ")");
+      outcomes.push_back(ran ? "ran" : "failed: " + db.LastFailure());
+      const bool changed = db.Execute("update W set Txt = Txt & 'z', Num = Num + 1 where ID = " + std::to_string(id));
+      outcomes.push_back(changed ? "ran" : "failed: " + db.LastFailure());
+    }
+    outcomes.push_back(read(db, "select ID, Txt, Num, Dt, YN, Req from W order by ID"));
+    EXPECT_TRUE(db.Execute("delete from W where ID > 0"));
+    return outcomes;
+  };
+  db::DatabaseRef plain = uncached();
+  db::DatabaseRef cached = cachedConnection();
+  EXPECT_EQ(write(*cached), write(*plain));
+  // Once more through the warm cache: every statement a hit.
+  EXPECT_EQ(write(*cached), write(*plain));
+}
+
+// Between two statements of one shape the schema changes: the second reads the fresh schema.
+TEST_P(StatementCache, ASchemaChangeBetweenTwoStatementsOfOneShapeGivesTheFreshResult) {
+  db::DatabaseRef cached = cachedConnection();
+  db::DatabaseRef plain = uncached();
+  runAll(cached, {"create table S (ID long, V text(10))", "insert into S (ID, V) values (1, 'a')",
+                  "insert into S (ID, V) values (2, 'B')"});
+  const std::string q = "select * from S where V = 'b' and ID > ";
+  EXPECT_EQ(read(*cached, q + "0"), read(*plain, q + "0"));
+  // Recreated with other types: V now a number, compared without the text collation.
+  ASSERT_TRUE(cached->DropTable("S"));
+  runAll(cached, {"create table S (ID long, V long, W text(5))", "insert into S (ID, V, W) values (1, 7, 'w')"});
+  EXPECT_EQ(read(*cached, "select * from S where V = 7 and ID > 0"), read(*plain, "select * from S where V = 7 and ID > 0"));
+  // A column added by another connection, outside this one's knowledge.
+  runAll(plain, {"drop table S", "create table S (ID long, V text(10), Extra long)",
+                 "insert into S (ID, V, Extra) values (3, 'b', 9)"});
+  EXPECT_EQ(read(*cached, q + "1"), read(*plain, q + "1"));
+  EXPECT_NE(read(*cached, q + "1").find("Extra"), std::string::npos);
+  // A column dropped (the table made anew by another connection, as select-into would).
+  runAll(plain, {"select ID, V into S2 from S", "drop table S", "select ID, V into S from S2"});
+  EXPECT_EQ(read(*cached, q + "2"), read(*plain, q + "2"));
+  EXPECT_EQ(read(*cached, q + "2").find("Extra"), std::string::npos);
+  // Writes of one shape after the table changed under them.
+  ASSERT_TRUE(cached->Execute("insert into S (ID, V) values (10, 'k')"));
+  runAll(plain, {"drop table S", "create table S (ID long, V long)"});
+  EXPECT_EQ(cached->Execute("insert into S (ID, V) values (11, 'k')"), plain->Execute("insert into S (ID, V) values (12, 'k')"));
+  EXPECT_EQ(read(*cached, "select * from S order by ID"), read(*plain, "select * from S order by ID"));
+  // A view recreated with another definition, by this connection and by the other.
+  const std::string v = "select * from VS where ID > 0 order by ID";
+  ASSERT_TRUE(cached->CreateView("VS", "select ID, V from S"));
+  const std::string before = read(*cached, v);
+  cached->DropView("VS");
+  ASSERT_TRUE(cached->CreateView("VS", "select ID, V, ID * 2 as Twice from S"));
+  EXPECT_NE(read(*cached, v), before);
+  EXPECT_NE(read(*cached, v).find("Twice"), std::string::npos);
+}
+
+// A table recreated with other types under a statement of a known shape, by SQL outside the
+// dialect (a script, another program): the cache must not run the old plan.
+TEST_P(StatementCache, ATableRecreatedByAnotherProgramIsReadFresh) {
+  db::DatabaseRef cached = cachedConnection();
+  runAll(cached, {"create table R (ID long, V text(10))", "insert into R (ID, V) values (1, 'Abc')"});
+  const std::string q = "select V from R where V = 'abc' and ID = ";
+  ASSERT_NE(read(*cached, q + "1").find("Abc"), std::string::npos);
+  if (GetParam() == Engine::Sqlite) {
+    db::RunSqliteScript(uncached(), "DROP TABLE R; CREATE TABLE R (ID INTEGER, V BLOB); INSERT INTO R VALUES (1, 'abc');");
+  } else {
+    db::DatabaseRef other = uncached();
+    db::RunPostgresStatement(other, "DROP TABLE \"R\"");
+    db::RunPostgresStatement(other, "CREATE TABLE \"R\" (\"ID\" integer, \"V\" bytea)");
+  }
+  EXPECT_EQ(read(*cached, q + "1"), read(*uncached(), q + "1"));
+}
+
+TEST_P(StatementCache, StaysWithinItsBound) {
+  db::DatabaseRef cached = cachedConnection(4);
+  for (int i = 0; i < 30; ++i) {
+    // Each statement has a shape of its own (the kept number after TOP differs).
+    const std::string jet = "select top " + std::to_string(i + 1) + " ID from T where ID > " + std::to_string(i % 3);
+    EXPECT_EQ(read(*cached, jet), read(*uncached(), jet));
+    EXPECT_LE(*cachedCount(cached), 4u);
+  }
+  EXPECT_EQ(*cachedCount(cached), 4u);
+  // A used plan stays while others come and go.
+  for (int i = 0; i < 10; ++i) {
+    read(*cached, "select ID from T where ID = " + std::to_string(i));
+    read(*cached, "select Txt from T where ID = " + std::to_string(i));
+  }
+  EXPECT_EQ(*cachedCount(cached), 4u);
+  EXPECT_EQ(*cachedCount(uncached()), 0u);
+}
+
+// The trace holds every statement as received, hits included, with the values it ran with.
+TEST_P(StatementCache, TheTraceShowsEachStatementAsReceived) {
+  TempDir dir;
+  const std::string trace = dir.file("trace.txt");
+  {
+    db::DatabaseRef cached = cachedConnection(64, trace);
+    read(*cached, "select Txt from T where ID = 1 and Txt <> 'it''s'");
+    read(*cached, "select Txt from T where ID = 2 and Txt <> 'Ünïcode'");
+    ASSERT_TRUE(cached->Execute("update T set Memo = 'one' where ID = 4"));
+    ASSERT_TRUE(cached->Execute("update T set Memo = 'two' where ID = 5"));
+  }
+  std::ifstream in(trace);
+  std::stringstream all;
+  all << in.rdbuf();
+  std::vector<std::string> received;
+  for (std::string line; std::getline(all, line);)
+    if (line.rfind("jet: ", 0) == 0) received.push_back(line.substr(5));
+  EXPECT_EQ(received, (std::vector<std::string>{"select Txt from T where ID = 1 and Txt <> 'it''s'",
+                                                "select Txt from T where ID = 2 and Txt <> 'Ünïcode'",
+                                                "update T set Memo = 'one' where ID = 4",
+                                                "update T set Memo = 'two' where ID = 5"}));
+  EXPECT_NE(all.str().find("'Ünïcode'"), std::string::npos);
+  EXPECT_NE(all.str().find("'two'"), std::string::npos);
+  EXPECT_NE(all.str().find("=> 1 rows changed"), std::string::npos);
+}
+
+OVT_ON_EVERY_ENGINE(StatementCache);
+
+}  // namespace
+}  // namespace ovt::test
