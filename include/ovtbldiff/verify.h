@@ -182,7 +182,7 @@ class Verifier {
   void streamForm(const TableSummary& t, Sink& sink, TableSummary* counts = nullptr);
   void streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts = nullptr);
   // A grid matched on several columns within its parent, by the layer's own statements.
-  void streamGridOnKeys(const TableSummary& g, Sink& sink);
+  void streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts);
   bool fromLists(const TableSummary& t) const;
 
   void progress(const std::string& what) const {

@@ -550,9 +550,9 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
         g.findings.push_back({"structure", 2, kNotListed + ": " + c1 + " of entry 2 has no field " + f});
   }
   const bool listable = !notListable(g);
-  // Keys unique within their parents and every conflict listed by the member: run() counts the
-  // pairs, what differs and the records without partner from the listed records.
-  if (preparing_ && byMember && listable && gridUnique[0] && gridUnique[1]) {
+  // Keys unique within their parents and every conflict listed: run() counts the pairs, what
+  // differs and the records without partner from the listed records.
+  if (preparing_ && listable && gridUnique[0] && gridUnique[1]) {
     for (const std::string& f : fields) g.fields.push_back({f, 0, 0});
     fromLists_.push_back(foldCase(g.table));
     checkKeys(g, &gridUnique);
@@ -746,6 +746,13 @@ const std::vector<FieldCount*>& columnCounts(TableSummary& t, const std::vector<
       if (textEqual(f.field, base)) counted[c] = &f;
   }
   return counted;
+}
+
+// Keys unique within their parents: every record of entry 1 not listed as without partner has
+// one, and each of its fields was compared.
+void completeGridCounts(TableSummary& g) {
+  g.matched = g.records[0] - g.missing[0];
+  for (FieldCount& f : g.fields) f.compared = g.matched;
 }
 
 // A listed pair with its partner: its differing fields (`differs` per column) and, when any
@@ -1014,7 +1021,7 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink, TableSummary* count
   });
 }
 
-void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink) {
+void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts) {
   std::vector<std::string> fields;
   for (const FieldCount& f : g.fields) fields.push_back(f.field);
   const GridPairing st = gridPairing(g.parentTable, g.parentKeys, g.table, ownKeys(g), fields);
@@ -1022,31 +1029,37 @@ void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink) {
   const size_t nk = g.keys.size();
   std::vector<std::string> columns = g.keys, read;
   columns.insert(columns.end(), fields.begin(), fields.end());
+  std::vector<FieldCount*> counted;
   // Entry 1's and entry 2's values side by side in each listed pair.
   eachRow(conn.OpenRecordset(st.differing, 3, ""), read, [&](std::vector<Variant>&& row) {
     Record one{&columns, {}, keyText(g.keys, row)}, two{&columns, {}, one.key};
     one.values.assign(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(nk));
     two.values = one.values;
-    std::vector<bool> diff(columns.size(), false);
+    std::vector<bool> diff(columns.size(), false), text(columns.size(), false);
     for (size_t i = 0; i < fields.size(); ++i) {
       const Variant& a = row[nk + 2 * i];
       const Variant& b = row[nk + 2 * i + 1];
-      diff[nk + i] = a.isNull() != b.isNull() || !sameText(a, b, entries_.caseSensitive);
+      text[nk + i] = !sameText(a, b, entries_.caseSensitive);
+      diff[nk + i] = a.isNull() != b.isNull() || text[nk + i];
       one.values.push_back(a);
       two.values.push_back(b);
     }
+    // Counted as the counting statement compares (Null as ""); shown as listed.
+    if (counts) countPair(*counts, columnCounts(*counts, columns, nk, counted), text);
     sink.conflict(one, two, diff);
   });
   for (int e = 0; e < 2; ++e)
     eachRow(conn.OpenRecordset(st.unpaired[e], 3, ""), read, [&](std::vector<Variant>&& row) {
       std::string key = keyText(g.keys, row);
+      if (counts) ++counts->missing[e];
       sink.unpaired(e + 1, Record{&columns, std::move(row), std::move(key)});
     });
+  if (counts) completeGridCounts(*counts);
 }
 
 void Verifier::streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts) {
   progress("listing the records of " + g.table);
-  if (ownKeys(g).size() > 1) return streamGridOnKeys(g, sink);
+  if (ownKeys(g).size() > 1) return streamGridOnKeys(g, sink, counts);
   db::DatabaseRef conn = entries_.linked;
   members_.setDB(conn);
   const std::string c1 = g.table, c2 = link(g.table), p1 = g.parentTable, p2 = link(g.parentTable);
@@ -1120,11 +1133,7 @@ void Verifier::streamGrid(const TableSummary& g, Sink& sink, TableSummary* count
     if (counts) ++counts->missing[1];
     sink.unpaired(2, Record{&cols2, row, keyText(g.keys, row)});
   });
-  if (counts) {
-    // Keys unique within their parents: every record of entry 1 not listed has one partner.
-    counts->matched = counts->records[0] - counts->missing[0];
-    for (FieldCount& f : counts->fields) f.compared = counts->matched;
-  }
+  if (counts) completeGridCounts(*counts);
 }
 
 }  // namespace ovt::verify
