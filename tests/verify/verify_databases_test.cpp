@@ -588,6 +588,23 @@ TEST_P(VerifyGridKeys, CountsAndRecordsWorkedOutByHand) {
     "values_compared": 6, "values_differing": 2})"));
 }
 
+// A key used twice within its farm: the key finding names it, and the counts come from the
+// counting statements over all pairs (entry 1's two plot 1 crop 1 both pair with entry 2's).
+TEST_P(VerifyGridKeys, RepeatedKeysFoundAndCountedOverPairs) {
+  ASSERT_TRUE(entries().first(false)->Execute(
+      "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 1, 1, 1, 'Maize', 12)"));
+  const Json j = json(keys_);
+  const Json& crop = j["forms"][0]["grids"][0];
+  expectCounts(crop, {{7, 5}, {0, 0}, 4, 2, {3, 1}, 8, 2});
+  EXPECT_EQ(fields(crop), "CropName:4/1 Yield:4/1 ");
+  EXPECT_EQ(findingTexts(crop["findings"], "keys"),
+            "1 Crop (entry 1): 1 key value used by more than one record: FarmNo=201;PlotNo=1;CropNo=1 (2 records)\n");
+  EXPECT_EQ(listed(crop),
+            "FarmNo=201;PlotNo=1;CropNo=1[Yield,] FarmNo=201;PlotNo=1;CropNo=2[CropName,] | "
+            "1:FarmNo=201;PlotNo=2;CropNo=1 1:FarmNo=202;PlotNo=1;CropNo=12 1:FarmNo=203;PlotNo=1;CropNo=1 "
+            "2:FarmNo=201;PlotNo=2;CropNo=2 2:FarmNo=202;PlotNo=11;CropNo=2 ");
+}
+
 TEST_P(VerifyGridKeys, TableHtmlAndWorkbook) {
   ToolRun r = tool("verify " + entriesArgs() + " " + keys_);
   EXPECT_EQ(r.code, 1) << r.err;
