@@ -181,6 +181,8 @@ class Verifier {
   // `counts`: the table whose counts the listed records complete (nullptr: none).
   void streamForm(const TableSummary& t, Sink& sink, TableSummary* counts = nullptr);
   void streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts = nullptr);
+  // A grid matched on several columns within its parent, by the layer's own statements.
+  void streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts);
   bool fromLists(const TableSummary& t) const;
 
   void progress(const std::string& what) const {
@@ -212,6 +214,20 @@ void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<
                 const std::vector<std::string>& select, const std::string& where,
                 const std::vector<std::vector<Variant>>& keyRows,
                 const std::function<void(std::vector<Variant>&&)>& row);
+
+// Statements that pair a grid's records on its parent's keys and all of its own key columns
+// (the grid member pairs on one). `differing` lists the pairs of active records whose `fields`
+// differ (Null facing a value included): the parent's keys, the grid's own, then each field's
+// value in entry 1 and in entry 2. `unpaired[e]` lists the active records of entry e + 1 (under
+// an active parent) without a partner in the other entry: the keys, then the fields. Both are
+// ordered by the keys; entry 2's tables are the ORULINK_ tables of entry 1's connection.
+struct GridPairing {
+  std::string differing;
+  std::array<std::string, 2> unpaired;
+};
+GridPairing gridPairing(const std::string& parentTable, const std::vector<std::string>& parentKeys,
+                        const std::string& gridTable, const std::vector<std::string>& ownKeys,
+                        const std::vector<std::string>& fields);
 
 // "K1=v1;K2=v2" for the leading key values of a row.
 std::string keyText(const std::vector<std::string>& keys, const std::vector<Variant>& values);

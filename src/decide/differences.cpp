@@ -1,13 +1,14 @@
 // The differences a review lists: conflicting and unpaired records from GetTblDiffRecRS /
 // GetTblDiffGridRS, and for the listed records only, both entries' rows read by key so that
 // each differing field is named with both values. A grid matched on more than one key column
-// (the grid member pairs on one) is compared by statements of its own that pair the records
-// on the parent's keys and all of the grid's.
+// (the grid member pairs on one) is compared by the verification's statements that pair the
+// records on the parent's keys and all of the grid's.
 #include <set>
 
 #include "decide/internal.h"
 #include "ovtbldiff/decide.h"
 #include "ovtbldiff/runtime/text.h"
+#include "ovtbldiff/verify.h"
 
 namespace ovt::decide {
 namespace {
@@ -83,52 +84,24 @@ void fieldDifferences(const db::DatabaseRef& conn, const std::string& table, con
   }
 }
 
-// The differences of a grid matched on several key columns within its parent: the pairs whose
-// compared fields differ (both entries' values read in the same statement), then the records
-// of each entry without a partner, those under an unpaired parent left out.
+// The differences of a grid matched on several key columns within its parent, from the
+// verification's statements for such grids: the pairs whose compared fields differ (both
+// entries' values read in the same statement), then the records of each entry without a
+// partner, those under an unpaired parent left out.
 void multiKeyGrid(const db::DatabaseRef& conn, const Survey& survey, const TableKeys& parent, const TableKeys& g,
                   const std::set<std::string>& unpairedParents, std::vector<Difference>& out) {
   const std::vector<std::string> all = survey.recordKeys(g);
   const std::vector<Col> fields = compared(conn, g);
-  // Aliases: p/c the parent and grid of one entry, q/d of the other.
-  auto from = [&](const std::string& p, const std::string& c, const std::string& prefix) {
-    return "[" + prefix + parent.table + "] as " + p + ", [" + prefix + g.table + "] as " + c;
-  };
-  auto active = [](const std::string& p, const std::string& c) {
-    return c + ".FKey = " + p + ".UniqueKey and " + p + ".RecStatus = 1 and " + c + ".RecStatus = 1";
-  };
-  auto keyColumns = [&](const std::string& p, const std::string& c) {
-    std::vector<std::string> cols;
-    for (const std::string& k : parent.keys) cols.push_back(p + ".[" + k + "]");
-    for (const std::string& k : g.keys) cols.push_back(c + ".[" + k + "]");
-    return cols;
-  };
-  auto joined = [](const std::vector<std::string>& items, const std::string& sep) {
-    std::string out;
-    for (const std::string& i : items) out += (out.empty() ? "" : sep) + i;
-    return out;
-  };
+  std::vector<std::string> names;
+  for (const Col& f : fields) names.push_back(f.name);
+  const verify::GridPairing st = verify::gridPairing(parent.table, parent.keys, g.table, g.keys, names);
   auto keyValues = [&](const std::vector<Variant>& row) {
     std::vector<std::string> v;
     for (size_t k = 0; k < all.size(); ++k) v.push_back(valueText(row[k]));
     return v;
   };
-  const std::vector<std::string> one = keyColumns("p", "c"), two = keyColumns("q", "d");
   if (!fields.empty()) {
-    std::vector<std::string> select = one, pairs, differ;
-    for (size_t k = 0; k < one.size(); ++k) pairs.push_back(one[k] + " = " + two[k]);
-    for (const Col& f : fields) {
-      const std::string a = "c.[" + f.name + "]", b = "d.[" + f.name + "]";
-      select.push_back(a);
-      select.push_back(b);
-      differ.push_back("(" + a + " <> " + b + ") or (" + a + " is null and " + b + " is not null) or (" + a +
-                       " is not null and " + b + " is null)");
-    }
-    const std::string sql = "select " + joined(select, ", ") + " from " + from("p", "c", "") + ", " +
-                            from("q", "d", kLink) + " where " + active("p", "c") + " and " + active("q", "d") +
-                            " and " + joined(pairs, " and ") + " and (" + joined(differ, " or ") + ") order by " +
-                            joined(one, ", ");
-    for (const auto& row : rowsOf(conn, sql)) {
+    for (const auto& row : rowsOf(conn, st.differing)) {
       const std::string record = keyText(all, keyValues(row));
       for (size_t i = 0; i < fields.size(); ++i) {
         const Variant& a = row[all.size() + 2 * i];
@@ -139,12 +112,7 @@ void multiKeyGrid(const db::DatabaseRef& conn, const Survey& survey, const Table
     }
   }
   for (int side = 1; side <= 2; ++side) {
-    const std::string mine = side == 1 ? "" : kLink, other = side == 1 ? kLink : "";
-    const std::string sql = "select " + joined(one, ", ") + " from " + from("p", "c", mine) + " where " +
-                            active("p", "c") + " and " + joined(one, " & '|' & ") + " not in (select " +
-                            joined(two, " & '|' & ") + " from " + from("q", "d", other) + " where " +
-                            active("q", "d") + ") order by " + joined(one, ", ");
-    for (const auto& row : rowsOf(conn, sql)) {
+    for (const auto& row : rowsOf(conn, st.unpaired[side - 1])) {
       const std::vector<std::string> v = keyValues(row);
       if (unpairedParents.count(foldCase(keyText(parent.keys, v)))) continue;
       out.push_back({g.table, keyText(all, v), "", side == 1 ? "(present)" : "(absent)",

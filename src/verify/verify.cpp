@@ -156,6 +156,51 @@ int64_t matchedCount(db::cDatabase& conn, const std::string& t1, const std::stri
                 {"n"})[0];
 }
 
+GridPairing gridPairing(const std::string& parentTable, const std::vector<std::string>& parentKeys,
+                        const std::string& gridTable, const std::vector<std::string>& ownKeys,
+                        const std::vector<std::string>& fields) {
+  // Aliases: p and c the parent and grid of one entry, q and d of the other.
+  auto from = [&](const std::string& p, const std::string& c, const std::string& prefix) {
+    return br(prefix + parentTable) + " as " + p + ", " + br(prefix + gridTable) + " as " + c;
+  };
+  auto active = [](const std::string& p, const std::string& c) {
+    return c + ".FKey = " + p + ".UniqueKey and " + p + ".RecStatus = 1 and " + c + ".RecStatus = 1";
+  };
+  auto keyColumns = [&](const std::string& p, const std::string& c) {
+    std::vector<std::string> cols;
+    for (const std::string& k : parentKeys) cols.push_back(p + "." + br(k));
+    for (const std::string& k : ownKeys) cols.push_back(c + "." + br(k));
+    return cols;
+  };
+  const std::vector<std::string> one = keyColumns("p", "c"), two = keyColumns("q", "d");
+  std::vector<std::string> pairs, select = one, differ, values = one;
+  for (size_t k = 0; k < one.size(); ++k) pairs.push_back(one[k] + " = " + two[k]);
+  for (const std::string& f : fields) {
+    const std::string a = "c." + br(f), b = "d." + br(f);
+    select.push_back(a);
+    select.push_back(b);
+    values.push_back(a);
+    differ.push_back("(" + a + " <> " + b + ") or (" + a + " is null and " + b + " is not null) or (" + a +
+                     " is not null and " + b + " is null)");
+  }
+  // Each item named by its place: entry 1's and entry 2's value of a field share a name.
+  auto named = [](std::vector<std::string> items) {
+    for (size_t i = 0; i < items.size(); ++i) items[i] += " as [c" + std::to_string(i) + "]";
+    return joined(items, ", ");
+  };
+  GridPairing out;
+  out.differing = "select " + named(select) + " from " + from("p", "c", "") + ", " + from("q", "d", kLink) +
+                  " where " + active("p", "c") + " and " + active("q", "d") + " and " + joined(pairs, " and ") +
+                  " and (" + (differ.empty() ? std::string("1 = 0") : joined(differ, " or ")) + ") order by " +
+                  joined(one, ", ");
+  for (int e = 0; e < 2; ++e)
+    out.unpaired[e] = "select " + named(values) + " from " + from("p", "c", e == 0 ? "" : kLink) + " where " +
+                      active("p", "c") + " and not exists (select 1 from " + from("q", "d", e == 0 ? kLink : "") +
+                      " where " + active("q", "d") + " and " + joined(pairs, " and ") + ") order by " +
+                      joined(one, ", ");
+  return out;
+}
+
 void fetchByKey(db::cDatabase& conn, const std::string& from, const std::vector<std::string>& keyColumns,
                 const std::vector<std::string>& select, const std::string& where,
                 const std::vector<std::vector<Variant>>& keyRows,
@@ -356,12 +401,9 @@ TableSummary Verifier::form(const std::string& view, std::vector<std::string>& u
       g.notCompared = "not compared: its form is not compared";
     else if (!gs || gs->keys.empty())
       g.notCompared = "not compared: no match keys";
-    else if (gs->keys.size() != 1)
-      throw SettingsError("a grid record is matched on one column within its parent; " + g.table + " was given " +
-                          joined(gs->keys, ","));
     else {
       g.keys = t.keys;
-      g.keys.push_back(gs->keys[0]);
+      g.keys.insert(g.keys.end(), gs->keys.begin(), gs->keys.end());
       countGrid(g, t);
     }
     t.grids.push_back(std::move(g));
@@ -372,6 +414,11 @@ TableSummary Verifier::form(const std::string& view, std::vector<std::string>& u
 }
 
 namespace {
+
+// A grid's own key columns, after its parent's.
+std::vector<std::string> ownKeys(const TableSummary& g) {
+  return {g.keys.begin() + static_cast<std::ptrdiff_t>(g.parentKeys.size()), g.keys.end()};
+}
 
 const std::string kNotListed = "grid conflicts not listed";
 
@@ -469,9 +516,10 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   progress("counting " + g.table);
   db::cDatabase& conn = *entries_.linked;
   const TableSettings* ts = settings_.find(g.table);
-  const std::string childKey = g.keys.back();
-  const std::vector<std::string> fields =
-      comparedFields(members_, conn, g.table, ts, {"FKey", childKey}, g.findings);
+  const std::vector<std::string> own = ownKeys(g);
+  std::vector<std::string> skip{"FKey"};
+  skip.insert(skip.end(), own.begin(), own.end());
+  const std::vector<std::string> fields = comparedFields(members_, conn, g.table, ts, skip, g.findings);
   const std::string c1 = g.table, c2 = link(g.table), p1 = parent.table, p2 = link(parent.table);
   auto under = [&](const std::string& c, const std::string& p) {
     return col(c, "FKey") + " = " + col(p, "UniqueKey") + " and " + col(c, "RecStatus") + " = 1 and " +
@@ -483,7 +531,7 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
     // Records and distinct keys in one statement: when they differ a key is used twice.
     std::string groupCols;
     for (const std::string& k : g.parentKeys) groupCols += col(p, k) + ", ";
-    groupCols += col(c, childKey);
+    for (size_t k = 0; k < own.size(); ++k) groupCols += (k ? ", " : "") + col(c, own[k]);
     auto r = counts(conn, "select count(*) as groups, sum(n) as records from (select count(*) as n from " + br(c) + ", " +
                               br(p) + " where " + under(c, p) + " group by " + groupCols + ") as K",
                     {"groups", "records"});
@@ -491,12 +539,16 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
     gridUnique[e] = r[0] == r[1];
     g.deleted[e] = counts(conn, "select count(*) as n from " + br(c) + " where RecStatus <> 1 or RecStatus is null", {"n"})[0];
   }
-  // The grid's conflicts are listed by the member, which compares every field of entry 1's
-  // grid table: when entry 2's lacks one, the member cannot list them.
-  db::TableRef a = findTable(conn, c1), b = findTable(conn, c2);
-  for (const std::string& f : fieldNames(a))
-    if (!isSystemColumn(f) && !contains(fieldNames(b), f))
-      g.findings.push_back({"structure", 2, kNotListed + ": " + c1 + " of entry 2 has no field " + f});
+  // A grid matched on one column has its conflicts listed by the member, which compares every
+  // field of entry 1's grid table: when entry 2's lacks one, the member cannot list them. One
+  // matched on several columns is listed by statements of the layer's own, on the compared fields.
+  const bool byMember = own.size() == 1;
+  if (byMember) {
+    db::TableRef a = findTable(conn, c1), b = findTable(conn, c2);
+    for (const std::string& f : fieldNames(a))
+      if (!isSystemColumn(f) && !contains(fieldNames(b), f))
+        g.findings.push_back({"structure", 2, kNotListed + ": " + c1 + " of entry 2 has no field " + f});
+  }
   const bool listable = !notListable(g);
   // Keys unique within their parents and every conflict listed: run() counts the pairs, what
   // differs and the records without partner from the listed records.
@@ -508,7 +560,7 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   }
   std::string pair = under(c1, p1) + " and " + under(c2, p2);
   for (const std::string& k : g.parentKeys) pair += " and " + col(p1, k) + " = " + col(p2, k);
-  pair += " and " + col(c1, childKey) + " = " + col(c2, childKey);
+  for (const std::string& k : own) pair += " and " + col(c1, k) + " = " + col(c2, k);
   std::string sums, any;
   std::vector<std::string> names{"pairs", "conflicting"};
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -535,7 +587,7 @@ bool Verifier::checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique)
   for (int e = 1; e <= 2; ++e) {
     const std::string table = e == 1 ? t.table : link(t.table);
     const std::string name = t.table + " (" + entryName(e) + ")";
-    std::vector<std::string> own = t.grid ? std::vector<std::string>{t.keys.back()} : t.keys;
+    const std::vector<std::string> own = t.grid ? ownKeys(t) : t.keys;
     bool qualified = true;
     for (const std::string& k : own) {
       Variant oru(true), ext = connVariant(entries_.linked);
@@ -694,6 +746,13 @@ const std::vector<FieldCount*>& columnCounts(TableSummary& t, const std::vector<
       if (textEqual(f.field, base)) counted[c] = &f;
   }
   return counted;
+}
+
+// Keys unique within their parents: every record of entry 1 not listed as without partner has
+// one, and each of its fields was compared.
+void completeGridCounts(TableSummary& g) {
+  g.matched = g.records[0] - g.missing[0];
+  for (FieldCount& f : g.fields) f.compared = g.matched;
 }
 
 // A listed pair with its partner: its differing fields (`differs` per column) and, when any
@@ -962,8 +1021,45 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink, TableSummary* count
   });
 }
 
+void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts) {
+  std::vector<std::string> fields;
+  for (const FieldCount& f : g.fields) fields.push_back(f.field);
+  const GridPairing st = gridPairing(g.parentTable, g.parentKeys, g.table, ownKeys(g), fields);
+  db::cDatabase& conn = *entries_.linked;
+  const size_t nk = g.keys.size();
+  std::vector<std::string> columns = g.keys, read;
+  columns.insert(columns.end(), fields.begin(), fields.end());
+  std::vector<FieldCount*> counted;
+  // Entry 1's and entry 2's values side by side in each listed pair.
+  eachRow(conn.OpenRecordset(st.differing, 3, ""), read, [&](std::vector<Variant>&& row) {
+    Record one{&columns, {}, keyText(g.keys, row)}, two{&columns, {}, one.key};
+    one.values.assign(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(nk));
+    two.values = one.values;
+    std::vector<bool> diff(columns.size(), false), text(columns.size(), false);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const Variant& a = row[nk + 2 * i];
+      const Variant& b = row[nk + 2 * i + 1];
+      text[nk + i] = !sameText(a, b, entries_.caseSensitive);
+      diff[nk + i] = a.isNull() != b.isNull() || text[nk + i];
+      one.values.push_back(a);
+      two.values.push_back(b);
+    }
+    // Counted as the counting statement compares (Null as ""); shown as listed.
+    if (counts) countPair(*counts, columnCounts(*counts, columns, nk, counted), text);
+    sink.conflict(one, two, diff);
+  });
+  for (int e = 0; e < 2; ++e)
+    eachRow(conn.OpenRecordset(st.unpaired[e], 3, ""), read, [&](std::vector<Variant>&& row) {
+      std::string key = keyText(g.keys, row);
+      if (counts) ++counts->missing[e];
+      sink.unpaired(e + 1, Record{&columns, std::move(row), std::move(key)});
+    });
+  if (counts) completeGridCounts(*counts);
+}
+
 void Verifier::streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts) {
   progress("listing the records of " + g.table);
+  if (ownKeys(g).size() > 1) return streamGridOnKeys(g, sink, counts);
   db::DatabaseRef conn = entries_.linked;
   members_.setDB(conn);
   const std::string c1 = g.table, c2 = link(g.table), p1 = g.parentTable, p2 = link(g.parentTable);
@@ -1037,11 +1133,7 @@ void Verifier::streamGrid(const TableSummary& g, Sink& sink, TableSummary* count
     if (counts) ++counts->missing[1];
     sink.unpaired(2, Record{&cols2, row, keyText(g.keys, row)});
   });
-  if (counts) {
-    // Keys unique within their parents: every record of entry 1 not listed has one partner.
-    counts->matched = counts->records[0] - counts->missing[0];
-    for (FieldCount& f : counts->fields) f.compared = counts->matched;
-  }
+  if (counts) completeGridCounts(*counts);
 }
 
 }  // namespace ovt::verify

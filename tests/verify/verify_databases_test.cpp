@@ -18,6 +18,7 @@
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/verify.h"
 #include "support/engines.h"
+#include "support/farm_survey.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -61,6 +62,33 @@ class Verify : public ovt::test::EngineTest {
     std::stringstream ss;
     ss << std::ifstream(dir_.file(name)).rdbuf();
     return ss.str();
+  }
+
+  // The workbook `name` as openpyxl reads it: its sheets, the counts of the summary row whose
+  // title is `title`, and the highlighted cells of `sheet` as (entry, column, value).
+  std::string workbook(const std::string& name, const std::string& title, const std::string& sheet) {
+    std::ofstream(dir_.file("read.py")) << R"py(import openpyxl, sys
+wb = openpyxl.load_workbook(sys.argv[1])
+print(wb.sheetnames)
+s = wb["Summary"]
+for row in s.iter_rows(values_only=True):
+    if row[0] == sys.argv[2]:
+        print(row[2:10])
+        break
+h = wb[sys.argv[3]]
+marked = []
+for row in h.iter_rows():
+    for c in row:
+        if c.fill is not None and c.fill.fill_type == "solid":
+            marked.append((row[1].value, h.cell(row=2, column=c.column).value, c.value))
+print(marked)
+)py";
+    const std::string out = dir_.file("read.txt");
+    EXPECT_EQ(std::system(("/usr/bin/python3 '" + dir_.file("read.py") + "' '" + dir_.file(name) + "' '" + title +
+                           "' '" + sheet + "' > '" + out + "'")
+                              .c_str()),
+              0);
+    return read("read.txt");
   }
 
   ovt::test::TempDir dir_;
@@ -229,25 +257,7 @@ TEST_P(Verify, DemoWorkbookReadBack) {
   ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format xlsx --output v.xlsx");
   ASSERT_EQ(r.code, 1) << r.err;
   // openpyxl reads the workbook: sheets, the House summary row, and the highlighted cells.
-  std::ofstream(dir_.file("read.py")) << R"(import openpyxl, sys
-wb = openpyxl.load_workbook(sys.argv[1])
-print(wb.sheetnames)
-s = wb["Summary"]
-for row in s.iter_rows(values_only=True):
-    if row[0] == "House":
-        print(row[2:10])
-        break
-h = wb["House"]
-marked = []
-for row in h.iter_rows():
-    for c in row:
-        if c.fill is not None and c.fill.fill_type == "solid":
-            marked.append((row[1].value, h.cell(row=2, column=c.column).value, c.value))
-print(marked)
-)";
-  const std::string out = dir_.file("read.txt");
-  ASSERT_EQ(std::system(("/usr/bin/python3 '" + dir_.file("read.py") + "' '" + dir_.file("v.xlsx") + "' > '" + out + "'").c_str()), 0);
-  EXPECT_EQ(read("read.txt"),
+  EXPECT_EQ(workbook("v.xlsx", "House", "House"),
             "['Summary', 'House', 'Member']\n"
             "(8, 8, 7, 3, 1, 1, 28, 4)\n"
             "[(1, 'Rooms', 4), (2, 'Rooms', 5), (1, 'HeadName', 'Fatuma Hassan'), (2, 'HeadName', 'Fatma Hassan'), "
@@ -520,7 +530,147 @@ TEST_P(Verify, GridKeyUsedTwiceWithinAParent) {
   EXPECT_EQ(findingTexts(j["forms"][0]["findings"], "keys"), "");
 }
 
+// The farm survey whose grid Crop is matched on two columns within its farm, PlotNo and
+// CropNo (202's plot 1 crop 12 and plot 11 crop 2 run together alike): the grid member pairs
+// on one column, so its records are listed by verify's own statements.
+class VerifyGridKeys : public Verify {
+ protected:
+  void SetUp() override {
+    Verify::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ovt::test::fillFarmSurvey(entries().first(false), entries().second());
+  }
+  const std::string keys_ = "--keys Farm=FarmNo Crop=PlotNo,CropNo";
+};
+
+TEST_P(VerifyGridKeys, CountsAndRecordsWorkedOutByHand) {
+  const Json j = json(keys_);
+  ASSERT_EQ(j["forms"].size(), 1u) << j.dump();
+  const Json& farm = j["forms"][0];
+  expectCounts(farm, {{3, 2}, {0, 0}, 2, 0, {1, 0}, 2, 0});
+  ASSERT_EQ(farm["grids"].size(), 1u);
+  const Json& crop = farm["grids"][0];
+  EXPECT_EQ(crop["table"], "Crop");
+  EXPECT_EQ(crop["keys"], Json({"FarmNo", "PlotNo", "CropNo"}));
+  EXPECT_TRUE(crop["not_compared"].is_null()) << crop.dump();
+  EXPECT_TRUE(crop["findings"].empty()) << crop["findings"].dump();
+  // Entry 1: three crops of 201, two of 202, one of 203; entry 2: three of 201, two of 202.
+  // Pairs: 201 (1,1) with Yield 10/12 and (1,2) with CropName Beans/Peas, 202 (1,1) alike.
+  expectCounts(crop, {{6, 5}, {0, 0}, 3, 2, {3, 2}, 6, 2});
+  EXPECT_EQ(fields(crop), "CropName:3/1 Yield:3/1 ");
+  EXPECT_EQ(listed(crop),
+            "FarmNo=201;PlotNo=1;CropNo=1[Yield,] FarmNo=201;PlotNo=1;CropNo=2[CropName,] | "
+            "1:FarmNo=201;PlotNo=2;CropNo=1 1:FarmNo=202;PlotNo=1;CropNo=12 1:FarmNo=203;PlotNo=1;CropNo=1 "
+            "2:FarmNo=201;PlotNo=2;CropNo=2 2:FarmNo=202;PlotNo=11;CropNo=2 ");
+  // The whole object: both entries' values of each conflict, each unpaired record's.
+  EXPECT_EQ(crop, Json::parse(R"({"agreement": 0.6666666666666666, "conflicting": 2, "deleted": [0, 0],
+    "conflicts": [
+      {"record": "FarmNo=201;PlotNo=1;CropNo=1", "differs": ["Yield"],
+       "entry1": {"FarmNo": 201, "PlotNo": 1, "CropNo": 1, "CropName": "Maize", "Yield": 10},
+       "entry2": {"FarmNo": 201, "PlotNo": 1, "CropNo": 1, "CropName": "Maize", "Yield": 12}},
+      {"record": "FarmNo=201;PlotNo=1;CropNo=2", "differs": ["CropName"],
+       "entry1": {"FarmNo": 201, "PlotNo": 1, "CropNo": 2, "CropName": "Beans", "Yield": 4},
+       "entry2": {"FarmNo": 201, "PlotNo": 1, "CropNo": 2, "CropName": "Peas", "Yield": 4}}],
+    "fields": [{"field": "CropName", "compared": 3, "differing": 1}, {"field": "Yield", "compared": 3, "differing": 1}],
+    "findings": [], "grid": "Crops", "keys": ["FarmNo", "PlotNo", "CropNo"], "matched": 3, "missing": [3, 2],
+    "not_compared": null, "records": [6, 5], "table": "Crop", "view": "gvCrop",
+    "unpaired": [
+      {"entry": 1, "record": "FarmNo=201;PlotNo=2;CropNo=1", "entry2": null,
+       "entry1": {"FarmNo": 201, "PlotNo": 2, "CropNo": 1, "CropName": "Maize", "Yield": 7}},
+      {"entry": 1, "record": "FarmNo=202;PlotNo=1;CropNo=12", "entry2": null,
+       "entry1": {"FarmNo": 202, "PlotNo": 1, "CropNo": 12, "CropName": "Kale", "Yield": 1}},
+      {"entry": 1, "record": "FarmNo=203;PlotNo=1;CropNo=1", "entry2": null,
+       "entry1": {"FarmNo": 203, "PlotNo": 1, "CropNo": 1, "CropName": "Rice", "Yield": 2}},
+      {"entry": 2, "record": "FarmNo=201;PlotNo=2;CropNo=2", "entry1": null,
+       "entry2": {"FarmNo": 201, "PlotNo": 2, "CropNo": 2, "CropName": "Sorghum", "Yield": 5}},
+      {"entry": 2, "record": "FarmNo=202;PlotNo=11;CropNo=2", "entry1": null,
+       "entry2": {"FarmNo": 202, "PlotNo": 11, "CropNo": 2, "CropName": "Yam", "Yield": 6}}],
+    "values_compared": 6, "values_differing": 2})"));
+}
+
+// A key used twice within its farm: the key finding names it, and the counts come from the
+// counting statements over all pairs (entry 1's two plot 1 crop 1 both pair with entry 2's).
+TEST_P(VerifyGridKeys, RepeatedKeysFoundAndCountedOverPairs) {
+  ASSERT_TRUE(entries().first(false)->Execute(
+      "insert into Crop (RecStatus, FKey, PlotNo, CropNo, CropName, Yield) values (1, 1, 1, 1, 'Maize', 12)"));
+  const Json j = json(keys_);
+  const Json& crop = j["forms"][0]["grids"][0];
+  expectCounts(crop, {{7, 5}, {0, 0}, 4, 2, {3, 1}, 8, 2});
+  EXPECT_EQ(fields(crop), "CropName:4/1 Yield:4/1 ");
+  EXPECT_EQ(findingTexts(crop["findings"], "keys"),
+            "1 Crop (entry 1): 1 key value used by more than one record: FarmNo=201;PlotNo=1;CropNo=1 (2 records)\n");
+  EXPECT_EQ(listed(crop),
+            "FarmNo=201;PlotNo=1;CropNo=1[Yield,] FarmNo=201;PlotNo=1;CropNo=2[CropName,] | "
+            "1:FarmNo=201;PlotNo=2;CropNo=1 1:FarmNo=202;PlotNo=1;CropNo=12 1:FarmNo=203;PlotNo=1;CropNo=1 "
+            "2:FarmNo=201;PlotNo=2;CropNo=2 2:FarmNo=202;PlotNo=11;CropNo=2 ");
+}
+
+TEST_P(VerifyGridKeys, TableHtmlAndWorkbook) {
+  ToolRun r = tool("verify " + entriesArgs() + " " + keys_);
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.out.find("Farm / grid Crops (Crop): 3 matched, 2 conflicting, 3 missing in entry 2, 2 missing in entry 1; "
+                       "4 of 6 values agree (66.7%)\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("1      201     1       2       Beans *   4\n2      201     1       2       Peas *    4\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("2      202     11      2       Yam       6\n"), std::string::npos) << r.out;
+
+  r = tool("verify " + entriesArgs() + " " + keys_ + " --format html --output v.html");
+  EXPECT_EQ(r.code, 1) << r.err;
+  const std::string html = read("v.html");
+  for (const char* text : {"Kale", "Yam", "Sorghum", "Peas"}) EXPECT_NE(html.find(text), std::string::npos) << text;
+
+  r = tool("verify " + entriesArgs() + " " + keys_ + " --format xlsx --output v.xlsx");
+  ASSERT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(workbook("v.xlsx", "Farm / grid Crops (Crop)", "Crop"),
+            "['Summary', 'Farm', 'Crop']\n"
+            "(6, 5, 3, 2, 3, 2, 6, 2)\n"
+            "[(1, 'Yield', 10), (2, 'Yield', 12), (1, 'CropName', 'Beans'), (2, 'CropName', 'Peas')]\n");
+}
+
+TEST_P(VerifyGridKeys, LongCsvFilledInAndResolved) {
+  ToolRun r = tool("verify " + entriesArgs() + " " + keys_ + " --format csv --output long.csv");
+  ASSERT_EQ(r.code, 1) << r.err;
+  const std::string header = "table,record,field,entry1,entry2,choose\n";
+  const std::string farm203 = "Farm,FarmNo=203,,present,missing,\n";
+  const std::string beans = "Crop,FarmNo=201;PlotNo=1;CropNo=2,CropName,Beans,Peas,\n";
+  const std::string entry1Only = "Crop,FarmNo=201;PlotNo=2;CropNo=1,,present,missing,\n"
+                                 "Crop,FarmNo=202;PlotNo=1;CropNo=12,,present,missing,\n"
+                                 "Crop,FarmNo=203;PlotNo=1;CropNo=1,,present,missing,\n";
+  ASSERT_EQ(read("long.csv"), header + farm203 + "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,10,12,\n" + beans +
+                                  entry1Only + "Crop,FarmNo=201;PlotNo=2;CropNo=2,,missing,present,\n" +
+                                  "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,\n");
+  // The reviewer decides three lines: entry 1's yield, and entry 2's plot 2 crop 2 and 202's
+  // plot 11 crop 2 (whose keys run together like those of plot 1 crop 12) deleted.
+  std::ofstream(dir_.file("filled.csv")) << header + farm203 + "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,10,12,1\n" +
+                                                beans + entry1Only +
+                                                "Crop,FarmNo=201;PlotNo=2;CropNo=2,,missing,present,delete\n" +
+                                                "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,delete\n";
+  r = tool("resolve " + entriesArgs() + " " + keys_ + " --decisions filled.csv --into 2 --reviewer csv --format csv");
+  EXPECT_EQ(r.code, 1) << r.err << r.out;  // lines left undecided
+  EXPECT_EQ(r.out,
+            "table,record,field,before,after,from,result\n"
+            "Crop,FarmNo=201;PlotNo=2;CropNo=2,,(present),(deleted),1,changed\n"
+            "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,12,10,1,changed\n"
+            "Crop,FarmNo=202;PlotNo=11;CropNo=2,,(present),(deleted),1,changed\n"
+            "Farm,FarmNo=203,,present,missing,,undecided\n"
+            "Crop,FarmNo=201;PlotNo=1;CropNo=2,CropName,Beans,Peas,,undecided\n"
+            "Crop,FarmNo=201;PlotNo=2;CropNo=1,,present,missing,,undecided\n"
+            "Crop,FarmNo=202;PlotNo=1;CropNo=12,,present,missing,,undecided\n"
+            "Crop,FarmNo=203;PlotNo=1;CropNo=1,,present,missing,,undecided\n");
+
+  // What verify shows now is exactly what was left undecided.
+  r = tool("verify " + entriesArgs() + " " + keys_ + " --format csv --output after.csv");
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_EQ(read("after.csv"), header + farm203 + beans + entry1Only);
+  const Json j = json(keys_);
+  expectCounts(j["forms"][0]["grids"][0], {{6, 3}, {0, 2}, 3, 1, {3, 0}, 6, 1});
+}
+
 OVT_ON_EVERY_ENGINE(Verify);
 OVT_ON_EVERY_ENGINE(VerifyFarm);
+OVT_ON_EVERY_ENGINE(VerifyGridKeys);
 
 }  // namespace
