@@ -76,11 +76,7 @@ class Review {
                     {"values_differing", t.valuesDiffering()}, {"agreement", t.agreement()},
                     {"agreement_text", percent(t.agreement())}});
       } else {
-        const decide::TableKeys* own = survey_.find(t.table);
-        row["not_compared"] = own && t.grid && own->keys.size() > 1
-                                  ? "not counted: verify matches a grid record on one key column; the review lists "
-                                    "its differences below"
-                                  : t.notCompared;
+        row["not_compared"] = t.notCompared;
       }
       toDecide(row, t.table);
       forms.push_back(row);
@@ -234,14 +230,10 @@ class Review {
   }
 
   // The differences to decide, and the verification's counts of the same entries with the
-  // settings verify takes (survey file, then --keys), less the keys of a grid matched on more
-  // than one column, which verify refuses and the review lists itself.
+  // settings verify takes (survey file, then --keys).
   void refresh() {
     differences_ = decide::listDifferences(*members_, survey_, both_);
-    verify::Settings settings = settings_;
-    for (const decide::TableKeys& t : survey_.tables)
-      if (!t.parent.empty() && t.keys.size() > 1) settings.at(t.table).keys.clear();
-    verify::Verifier v(*verifyMembers_, verify::Entries{both_, second_, false}, std::move(settings));
+    verify::Verifier v(*verifyMembers_, verify::Entries{both_, second_, false}, settings_);
     try {
       summary_ = v.summarize();
     } catch (const verify::SettingsError& e) {
