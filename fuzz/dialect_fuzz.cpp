@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "dialect/dialect.h"
+#include "mutation.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
 
@@ -61,39 +62,7 @@ const std::vector<std::string> kTokens = {
 };
 
 std::string mutate(std::mt19937_64& rng, std::string s) {
-  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % (n ? n : 1)); };
-  const int steps = 1 + static_cast<int>(rng() % 4);
-  for (int k = 0; k < steps; ++k) {
-    switch (rng() % 6) {
-      case 0:
-        if (!s.empty()) s[pick(s.size())] = static_cast<char>(rng() % 256);
-        break;
-      case 1:
-        s.insert(pick(s.size() + 1), kTokens[pick(kTokens.size())]);
-        break;
-      case 2:
-        if (!s.empty()) {
-          size_t a = pick(s.size()), n = pick(16);
-          s.erase(a, n);
-        }
-        break;
-      case 3:
-        if (!s.empty()) {
-          size_t a = pick(s.size()), n = pick(24);
-          s.insert(pick(s.size() + 1), s.substr(a, n));
-        }
-        break;
-      case 4: {
-        const std::string& o = kSeeds[pick(kSeeds.size())];
-        s = s.substr(0, pick(s.size() + 1)) + o.substr(pick(o.size() + 1));
-        break;
-      }
-      default:
-        if (!s.empty()) s.insert(pick(s.size() + 1), 1, " ();,&'\"[]#"[pick(11)]);
-    }
-  }
-  if (s.size() > 4000) s.resize(4000);
-  return s;
+  return ovt::fuzz::mutate(rng, std::move(s), kSeeds, kTokens, 4000, " ();,&'\"[]#");
 }
 
 // ---- a generator of well-formed statements ----
@@ -205,14 +174,12 @@ ovt::db::DatabaseRef freshDatabase() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  double limit = 60;
-  uint64_t seed = std::random_device{}();
+  const ovt::fuzz::Options options = ovt::fuzz::options(argc, argv);
+  const double limit = options.seconds;
+  const uint64_t seed = options.seed;
   bool engine = true;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) limit = std::atof(argv[++i]);
-    else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-    else if (!std::strcmp(argv[i], "--no-engine")) engine = false;
-  }
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--no-engine")) engine = false;
   std::mt19937_64 rng(seed);
   Gen gen{rng};
   SchemaStub schema;

@@ -10,8 +10,10 @@
 
 namespace ovt::fuzz {
 
+// With `punctuation`, the last kind of step inserts one of its characters instead of erasing one.
 inline std::string mutate(std::mt19937_64& rng, std::string s, const std::vector<std::string>& seeds,
-                          const std::vector<std::string>& tokens, size_t maxSize = 4000) {
+                          const std::vector<std::string>& tokens, size_t maxSize = 4000,
+                          const std::string& punctuation = "") {
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % (n ? n : 1)); };
   const int steps = 1 + static_cast<int>(rng() % 4);
   for (int k = 0; k < steps; ++k) {
@@ -37,7 +39,9 @@ inline std::string mutate(std::mt19937_64& rng, std::string s, const std::vector
         break;
       }
       default:
-        if (!s.empty()) s.erase(pick(s.size()), 1);
+        if (s.empty()) break;
+        if (punctuation.empty()) s.erase(pick(s.size()), 1);
+        else s.insert(pick(s.size() + 1), 1, punctuation[pick(punctuation.size())]);
     }
   }
   if (s.size() > maxSize) s.resize(maxSize);
