@@ -27,6 +27,7 @@
 
 #include "dialect/dialect.h"
 #include "double_entry.h"
+#include "../tests/dialect/golden/corpus_line.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
 
@@ -99,20 +100,6 @@ long peakKb() {
   return -1;
 }
 
-// The corpus line back to the statement (\\, \n, \r, \0 escaped).
-std::string unescaped(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
-    }
-    const char e = s[++i];
-    out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
-  }
-  return out;
-}
-
 int renderSpeed(const std::string& corpus, int rounds) {
   namespace d = ovt::dialect;
   std::ifstream in(corpus);
@@ -124,7 +111,7 @@ int renderSpeed(const std::string& corpus, int rounds) {
   std::string line;
   while (std::getline(in, line)) {
     try {
-      statements.push_back(d::parse(unescaped(line)));
+      statements.push_back(d::parse(ovt::dialect::golden::statementOf(line)));
     } catch (const ovt::ComError&) {
     }
   }

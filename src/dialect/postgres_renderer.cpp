@@ -606,15 +606,7 @@ constexpr long long kSetupLock = 0x6f76740001LL;
 }  // namespace
 
 PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& options) {
-  Walked w = Renderer(options).statement(statement);
-  PgRendering r;
-  r.sql = std::move(w.sql);
-  r.intoTable = std::move(w.intoTable);
-  r.rowIdAdded = w.rowIdAdded;
-  r.baseTable = std::move(w.baseTable);
-  r.parameters = std::move(w.parameters);
-  r.marks = w.marks;
-  return r;
+  return Renderer(options).statement(statement).as<PgRendering>();
 }
 
 std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals) {

@@ -1,19 +1,10 @@
 #include "dialect/render_walk.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "ovtbldiff/runtime/error.h"
 
 namespace ovt::dialect {
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 void refuse(const std::string& reason) {
   raiseError(kSyntaxError, kErrorSource, "Syntax error in statement: " + reason);

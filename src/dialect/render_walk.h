@@ -13,7 +13,6 @@
 
 namespace ovt::dialect {
 
-bool iequals(std::string_view a, std::string_view b);
 [[noreturn]] void refuse(const std::string& reason);
 [[noreturn]] void refuseAt(const Expr& e, const std::string& reason);
 
@@ -25,6 +24,19 @@ struct Walked {
   std::string baseTable;
   std::vector<size_t> parameters;  // lifted literal numbers, ascending, once each
   size_t marks = 0;                // lifted literals as written (a number may repeat)
+
+  // As an engine's rendering struct.
+  template <class Rendering>
+  Rendering as() && {
+    Rendering r;
+    r.sql = std::move(sql);
+    r.intoTable = std::move(intoTable);
+    r.rowIdAdded = rowIdAdded;
+    r.baseTable = std::move(baseTable);
+    r.parameters = std::move(parameters);
+    if constexpr (requires { r.marks; }) r.marks = marks;
+    return r;
+  }
 };
 
 class RenderWalk {

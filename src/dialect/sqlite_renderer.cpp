@@ -234,14 +234,7 @@ class Renderer : public RenderWalk {
 }  // namespace
 
 SqliteRendering renderSqlite(const Statement& statement, const SqliteRenderOptions& options) {
-  Walked w = Renderer(options).statement(statement);
-  SqliteRendering r;
-  r.sql = std::move(w.sql);
-  r.intoTable = std::move(w.intoTable);
-  r.rowIdAdded = w.rowIdAdded;
-  r.baseTable = std::move(w.baseTable);
-  r.parameters = std::move(w.parameters);
-  return r;
+  return Renderer(options).statement(statement).as<SqliteRendering>();
 }
 
 }  // namespace ovt::dialect

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "dialect/dialect.h"
+#include "dialect/golden/corpus_line.h"
 #include "ovtbldiff/runtime/error.h"
 
 namespace ovt::dialect {
@@ -124,20 +125,6 @@ std::string escaped(std::string_view s) {
   return out;
 }
 
-// The corpus line back to the statement (\\, \n, \r, \0).
-std::string unescaped(std::string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
-    }
-    const char e = s[++i];
-    out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
-  }
-  return out;
-}
-
 std::string list(const std::vector<size_t>& v) {
   std::string out;
   for (size_t i = 0; i < v.size(); ++i) out += (i ? "," : "") + std::to_string(v[i]);
@@ -157,6 +144,31 @@ std::string attempt(F&& f) {
   }
 }
 
+// One set of rendering options, for either engine.
+struct Case {
+  const char* tag;
+  bool schema, ci, lift, rowId;
+  const char* link;
+  const char* main;  // PostgreSQL only
+};
+
+template <class Options, class Schema>
+Options optionsFor(const Case& c, const Schema& schema) {
+  Options o;
+  o.schema = c.schema ? &schema : nullptr;
+  o.caseInsensitive = c.ci;
+  o.liftLiterals = c.lift;
+  o.addRowId = c.rowId;
+  o.linkSchema = c.link;
+  return o;
+}
+
+template <class Rendering>
+std::string described(const Rendering& r) {
+  return escaped(r.sql) + " | into=" + escaped(r.intoTable) + " rowid=" + (r.rowIdAdded ? "1" : "0") +
+         " base=" + escaped(r.baseTable) + " params=" + list(r.parameters);
+}
+
 // Every rendering of the statement on line `n` of the corpus, one line each.
 std::string renderings(size_t n, const std::string& text) {
   static const GoldenSchema schema;
@@ -168,51 +180,23 @@ std::string renderings(size_t n, const std::string& text) {
   } catch (const ComError& e) {
     return out + refusal(e) + "\n";
   }
-  struct SqliteCase {
-    const char* tag;
-    bool schema, ci, lift, rowId;
-    const char* link;
-  };
-  for (const SqliteCase& c : {SqliteCase{"s1", true, true, false, true, ""}, SqliteCase{"s2", true, true, true, false, "link"},
-                              SqliteCase{"s3", false, false, false, true, "link"}}) {
-    out += std::string(c.tag) + " " + attempt([&] {
-      SqliteRenderOptions o;
-      o.schema = c.schema ? &schema : nullptr;
-      o.caseInsensitive = c.ci;
-      o.liftLiterals = c.lift;
-      o.addRowId = c.rowId;
-      o.linkSchema = c.link;
-      SqliteRendering r = renderSqlite(st, o);
-      return escaped(r.sql) + " | into=" + escaped(r.intoTable) + " rowid=" + (r.rowIdAdded ? "1" : "0") +
-             " base=" + escaped(r.baseTable) + " params=" + list(r.parameters);
-    }) + "\n";
+  for (const Case& c : {Case{"s1", true, true, false, true, "", ""}, Case{"s2", true, true, true, false, "link", ""},
+                        Case{"s3", false, false, false, true, "link", ""}}) {
+    out += std::string(c.tag) + " " +
+           attempt([&] { return described(renderSqlite(st, optionsFor<SqliteRenderOptions>(c, schema))); }) + "\n";
   }
-  struct PgCase {
-    const char* tag;
-    bool schema, ci, lift, rowId;
-    const char* link;
-    const char* main;
-  };
-  for (const PgCase& c : {PgCase{"p1", true, true, false, true, "link", "public"},
-                          PgCase{"p2", true, true, true, false, "link", "public"},
-                          PgCase{"p3", false, false, false, true, "", "main"},
-                          PgCase{"p4", true, false, true, true, "", "public"}}) {
+  for (const Case& c : {Case{"p1", true, true, false, true, "link", "public"}, Case{"p2", true, true, true, false, "link", "public"},
+                        Case{"p3", false, false, false, true, "", "main"}, Case{"p4", true, false, true, true, "", "public"}}) {
     out += std::string(c.tag) + " " + attempt([&] {
-      PgRenderOptions o;
-      o.schema = c.schema ? &pgSchema : nullptr;
-      o.caseInsensitive = c.ci;
-      o.addRowId = c.rowId;
-      o.linkSchema = c.link;
+      PgRenderOptions o = optionsFor<PgRenderOptions>(c, pgSchema);
       o.mainSchema = c.main;
-      const std::string unlifted = c.lift ? renderPostgres(st, o).sql : "";
-      o.liftLiterals = c.lift;
       PgRendering r = renderPostgres(st, o);
-      std::string line = escaped(r.sql) + " | into=" + escaped(r.intoTable) + " rowid=" + (r.rowIdAdded ? "1" : "0") +
-                         " base=" + escaped(r.baseTable) + " params=" + list(r.parameters) +
-                         " marks=" + std::to_string(r.marks);
+      std::string line = described(r) + " marks=" + std::to_string(r.marks);
       if (c.lift) {
         // The marked text with the literals put back, as the statement cache does: as a rule
         // the text rendered without lifting.
+        o.liftLiterals = false;
+        const std::string unlifted = renderPostgres(st, o).sql;
         std::optional<std::string> spliced = spliceLiterals(r.sql, shapeOf(text).literals);
         line += " spliced=" + (!spliced ? std::string("(none)") : *spliced == unlifted ? "(unlifted)" : escaped(*spliced));
       }
@@ -229,7 +213,7 @@ TEST(RenderGolden, EveryStatementRendersAsRecorded) {
   ASSERT_TRUE(corpus) << "no corpus";
   std::vector<std::string> blocks;
   std::string line;
-  while (std::getline(corpus, line)) blocks.push_back(renderings(blocks.size() + 1, unescaped(line)));
+  while (std::getline(corpus, line)) blocks.push_back(renderings(blocks.size() + 1, golden::statementOf(line)));
   ASSERT_GT(blocks.size(), 1000u);
 
   if (const char* w = std::getenv("OVT_WRITE_RENDER_GOLDEN"); w && std::string(w) == "1") {
