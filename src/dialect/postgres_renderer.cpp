@@ -203,7 +203,7 @@ namespace {
 
 class Renderer : public RenderWalk {
  public:
-  explicit Renderer(const PgRenderOptions& o) : RenderWalk(o.liftLiterals, o.addRowId), o_(o) {}
+  explicit Renderer(const PgRenderOptions& o) : RenderWalk(o.liftLiterals, o.addRowId, o.linkSchema), o_(o) {}
 
  private:
   // The mark of a literal written as a value ('v') or as its text ('t').
@@ -220,9 +220,6 @@ class Renderer : public RenderWalk {
 
   // ---- names ----
   std::string ident(std::string_view name) const override { return quoteIdent(name); }
-  bool linked(const Name& n) const {
-    return !o_.linkSchema.empty() && !resolveTable(n.text, o_.linkSchema).schema.empty();
-  }
   // The table a statement name stands for: the stored one when the schema knows it.
   TableTarget target(const Name& n) const {
     if (o_.schema)
@@ -311,24 +308,9 @@ class Renderer : public RenderWalk {
     return quoteIdent(col.text);
   }
 
-  std::string tableSource(const Name& n, const std::optional<Name>& alias) override {
-    TableTarget t = target(n);
-    std::string out = qualified(t);
-    Entry entry;
-    entry.target = t;
-    entry.table = n.text;
-    if (alias) {
-      entry.exposed = alias->text;
-      out += " AS " + quoteIdent(alias->text);
-    } else if (linked(n)) {
-      entry.exposed = n.text;
-      out += " AS " + quoteIdent(n.text);
-    } else {
-      entry.exposed = t.table;
-      entry.written = n.text;
-    }
-    scopes_.back().entries.push_back(std::move(entry));
-    return out;
+  std::string sourceTable(const Name& n, Entry& entry) override {
+    entry.target = target(n);
+    return qualified(*entry.target);
   }
   const Source* rowIdSource(const Source& first) const override {
     return first.kind == Source::Kind::Table ? &first : nullptr;

@@ -182,6 +182,24 @@ std::string RenderWalk::select(const Select& s, Walked* rowId, std::vector<std::
   return out;
 }
 
+std::string RenderWalk::tableSource(const Name& n, const std::optional<Name>& alias) {
+  Entry entry;
+  entry.table = n.text;
+  std::string out = sourceTable(n, entry);
+  if (alias) {
+    entry.exposed = alias->text;
+    out += " AS " + ident(alias->text);
+  } else if (linked(n)) {
+    entry.exposed = n.text;
+    out += " AS " + ident(n.text);
+  } else {
+    entry.exposed = entry.target ? entry.target->table : n.text;
+    entry.written = n.text;
+  }
+  scopes_.back().entries.push_back(std::move(entry));
+  return out;
+}
+
 std::string RenderWalk::source(const Source& src) {
   switch (src.kind) {
     case Source::Kind::Table:

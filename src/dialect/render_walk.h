@@ -45,7 +45,8 @@ class RenderWalk {
   Walked statement(const Statement& st);
 
  protected:
-  RenderWalk(bool liftLiterals, bool addRowId) : lift_(liftLiterals), addRowId_(addRowId) {}
+  RenderWalk(bool liftLiterals, bool addRowId, std::string_view linkSchema)
+      : lift_(liftLiterals), addRowId_(addRowId), linkSchema_(linkSchema) {}
 
   // A source in scope.
   struct Entry {
@@ -68,8 +69,9 @@ class RenderWalk {
   virtual std::string madeTable(const Name& n) const = 0;
   // A column of the one table of an INSERT, UPDATE or CREATE INDEX.
   virtual std::string columnOf(const Name& table, const Name& column) const = 0;
-  // A table of a FROM clause or the target of UPDATE/DELETE, entered into the current scope.
-  virtual std::string tableSource(const Name& n, const std::optional<Name>& alias) = 0;
+  // A table of a FROM clause or the target of UPDATE/DELETE as the engine names it; may set
+  // the entry's target (the stored table).
+  virtual std::string sourceTable(const Name& n, Entry& entry) = 0;
   virtual std::string columnRef(const Expr& column) = 0;
   // The name a select item that is a column gives its output.
   virtual std::string columnName(const Expr& column) { return column.names.back().text; }
@@ -129,6 +131,10 @@ class RenderWalk {
   std::string binary(const Expr& e, bool filter);
   std::string call(const Expr& e);
   std::string nameList(const std::vector<Name>& names) const;
+  // A table of a FROM clause or the target of UPDATE/DELETE, entered into the current scope:
+  // a link table is aliased back to its statement name.
+  std::string tableSource(const Name& n, const std::optional<Name>& alias);
+  bool linked(const Name& n) const { return !resolveTable(n.text, linkSchema_).schema.empty(); }
   static bool isPrimary(const Expr& e);
 
   bool lifts(const Expr& e) const { return lift_ && fixed_ == 0 && liftable(e); }
@@ -151,6 +157,7 @@ class RenderWalk {
 
   const bool lift_;
   const bool addRowId_;
+  const std::string_view linkSchema_;
   int fixed_ = 0;
   std::vector<size_t> params_;
 };

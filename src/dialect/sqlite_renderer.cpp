@@ -26,7 +26,7 @@ std::string bracket(std::string_view name) { return "[" + std::string(name) + "]
 
 class Renderer : public RenderWalk {
  public:
-  explicit Renderer(const SqliteRenderOptions& o) : RenderWalk(o.liftLiterals, o.addRowId), o_(o) {}
+  explicit Renderer(const SqliteRenderOptions& o) : RenderWalk(o.liftLiterals, o.addRowId, o.linkSchema), o_(o) {}
 
  private:
   // ---- names ----
@@ -37,18 +37,7 @@ class Renderer : public RenderWalk {
   }
   std::string madeTable(const Name& n) const override { return tableRef(n); }
   std::string columnOf(const Name&, const Name& column) const override { return bracket(column.text); }
-  bool linked(const Name& n) const { return !resolveTable(n.text, o_.linkSchema).schema.empty(); }
-
-  std::string tableSource(const Name& n, const std::optional<Name>& alias) override {
-    std::string out = tableRef(n);
-    if (alias) out += " AS " + bracket(alias->text);
-    else if (linked(n)) out += " AS " + bracket(n.text);
-    Entry entry;
-    entry.exposed = alias ? alias->text : n.text;
-    entry.table = n.text;
-    scopes_.back().entries.push_back(std::move(entry));
-    return out;
-  }
+  std::string sourceTable(const Name& n, Entry&) override { return tableRef(n); }
   std::string columnRef(const Expr& e) override {
     std::string out;
     for (size_t i = 0; i < e.names.size(); ++i) out += (i ? "." : "") + bracket(e.names[i].text);
