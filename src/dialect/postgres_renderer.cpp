@@ -347,17 +347,11 @@ class Renderer : public RenderWalk {
     refuse("the column type " + c.type + " is not supported");
   }
 
-  std::string createIndex(const CreateIndex& ci) override {
-    std::string out = std::string("CREATE ") + (ci.unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(ci.index.text) +
-                      " ON " + tableRef(ci.table) + " (";
-    for (size_t i = 0; i < ci.columns.size(); ++i)
-      out += (i ? ", " : "") + columnOf(ci.table, ci.columns[i].expr->names.back()) +
-             (ci.columns[i].descending ? " DESC" : "");
-    return out + ")";
+  std::string indexOn(const CreateIndex& ci) const override {
+    return quoteIdent(ci.index.text) + " ON " + tableRef(ci.table);
   }
-
-  std::string dropIndex(const DropIndex& di) override {
-    return "DROP INDEX " + quoteIdent(target(di.table).schema) + "." + quoteIdent(di.index.text);
+  std::string droppedIndex(const DropIndex& di) const override {
+    return quoteIdent(target(di.table).schema) + "." + quoteIdent(di.index.text);
   }
 
   // Columns grouped case-insensitively are selected under the same collation: PostgreSQL

@@ -105,6 +105,14 @@ std::string RenderWalk::render(const CreateTable& ct, Walked&) {
   return out + ")";
 }
 
+std::string RenderWalk::render(const CreateIndex& ci, Walked&) {
+  std::string out = std::string("CREATE ") + (ci.unique ? "UNIQUE " : "") + "INDEX " + indexOn(ci) + " (";
+  for (size_t i = 0; i < ci.columns.size(); ++i)
+    out += (i ? ", " : "") + columnOf(ci.table, ci.columns[i].expr->names.back()) +
+           (ci.columns[i].descending ? " DESC" : "");
+  return out + ")";
+}
+
 std::string RenderWalk::defaultValue(const Expr& e) {
   switch (e.kind) {
     case ExprKind::Number: case ExprKind::String: case ExprKind::Date: case ExprKind::Boolean:

@@ -85,8 +85,9 @@ class RenderWalk {
   virtual std::string columnType(const ColumnDef& c) const = 0;
   // The column of CREATE TABLE that the engine numbers itself (its type says all); null when none.
   virtual const ColumnDef* automaticKey(const CreateTable&) const { return nullptr; }
-  virtual std::string createIndex(const CreateIndex& ci) = 0;
-  virtual std::string dropIndex(const DropIndex& di) = 0;
+  // "<index> ON <table>" of CREATE INDEX; the index of DROP INDEX.
+  virtual std::string indexOn(const CreateIndex& ci) const = 0;
+  virtual std::string droppedIndex(const DropIndex& di) const = 0;
   // Select-list columns to select under a collation (they are grouped under it), and it.
   virtual std::vector<std::string> groupedUnderCollation(const Select&) { return {}; }
   virtual const char* groupedCollation() const { return ""; }
@@ -150,8 +151,8 @@ class RenderWalk {
   std::string render(const Delete& del, Walked&);
   std::string render(const CreateTable& ct, Walked&);
   std::string render(const DropTable& dt, Walked&) { return "DROP TABLE " + tableRef(dt.table); }
-  std::string render(const CreateIndex& ci, Walked&) { return createIndex(ci); }
-  std::string render(const DropIndex& di, Walked&) { return dropIndex(di); }
+  std::string render(const CreateIndex& ci, Walked&);
+  std::string render(const DropIndex& di, Walked&) { return "DROP INDEX " + droppedIndex(di); }
   std::string source(const Source& src);
   std::string defaultValue(const Expr& e);
 

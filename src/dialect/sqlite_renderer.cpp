@@ -92,19 +92,16 @@ class Renderer : public RenderWalk {
     return t;
   }
 
-  std::string createIndex(const CreateIndex& ci) override {
+  // An index lives in its table's schema and names the table without it.
+  std::string indexOn(const CreateIndex& ci) const override {
     TableTarget t = resolveTable(ci.table.text, o_.linkSchema);
-    std::string out = std::string("CREATE ") + (ci.unique ? "UNIQUE " : "") + "INDEX ";
-    if (!t.schema.empty()) out += bracket(t.schema) + ".";
-    out += bracket(ci.index.text) + " ON " + bracket(t.table) + " (";
-    for (size_t i = 0; i < ci.columns.size(); ++i)
-      out += (i ? ", " : "") + bracket(ci.columns[i].expr->names[0].text) + (ci.columns[i].descending ? " DESC" : "");
-    return out + ")";
+    return index(ci.index, t) + " ON " + bracket(t.table);
   }
-
-  std::string dropIndex(const DropIndex& di) override {
-    TableTarget t = resolveTable(di.table.text, o_.linkSchema);
-    return "DROP INDEX " + (t.schema.empty() ? "" : bracket(t.schema) + ".") + bracket(di.index.text);
+  std::string droppedIndex(const DropIndex& di) const override {
+    return index(di.index, resolveTable(di.table.text, o_.linkSchema));
+  }
+  static std::string index(const Name& index, const TableTarget& t) {
+    return (t.schema.empty() ? "" : bracket(t.schema) + ".") + bracket(index.text);
   }
 
   // ---- expressions ----
