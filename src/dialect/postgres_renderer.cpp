@@ -63,7 +63,6 @@
 // they have here (the statement cache keeps the marked text per shape), except in ORDER BY and
 // GROUP BY items and under a sign; a LIKE pattern read here stays in the text.
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>

@@ -17,7 +17,6 @@
 #include <cctype>
 
 #include "dialect/render_walk.h"
-#include "ovtbldiff/runtime/error.h"
 
 namespace ovt::dialect {
 namespace {
