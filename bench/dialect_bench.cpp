@@ -3,6 +3,10 @@
 //
 //   dialect_bench [rows] [fields] [dir]      (defaults 1000000, 30, the current directory)
 //   dialect_bench --memory [rows] [dir]      peak memory of reading a rows-row result
+//   dialect_bench --render CORPUS [rounds]   rendering speed: every statement of CORPUS (one
+//                                            a line, as tests/dialect/golden/render_corpus.txt)
+//                                            parsed once, rendered rounds times (default 20) for
+//                                            each engine, with and without lifted literals
 // With BENCH_KEEP set the generated files stay (bench_dialect.db.plain / .index).
 //
 // For each of "no key index" and "key index" it generates tables A and B (ID, recstatus,
@@ -21,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "dialect/dialect.h"
 #include "double_entry.h"
+#include "../tests/dialect/golden/corpus_line.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
 
@@ -94,10 +100,55 @@ long peakKb() {
   return -1;
 }
 
+int renderSpeed(const std::string& corpus, int rounds) {
+  namespace d = ovt::dialect;
+  std::ifstream in(corpus);
+  if (!in) {
+    std::cerr << "cannot read " << corpus << "\n";
+    return 1;
+  }
+  std::vector<d::Statement> statements;
+  std::string line;
+  while (std::getline(in, line)) {
+    try {
+      statements.push_back(d::parse(ovt::dialect::golden::statementOf(line)));
+    } catch (const ovt::ComError&) {
+    }
+  }
+  for (bool lift : {false, true}) {
+    d::SqliteRenderOptions sqliteOptions;
+    sqliteOptions.liftLiterals = lift;
+    d::PgRenderOptions pgOptions;
+    pgOptions.liftLiterals = lift;
+    size_t bytes = 0, refused = 0;
+    double sqliteSecs = 0, pgSecs = 0;
+    for (int engine = 0; engine < 2; ++engine) {
+      auto t0 = Clock::now();
+      for (int r = 0; r < rounds; ++r)
+        for (const auto& st : statements) {
+          try {
+            if (engine == 0) bytes += d::renderSqlite(st, sqliteOptions).sql.size();
+            else bytes += d::renderPostgres(st, pgOptions).sql.size();
+          } catch (const ovt::ComError&) {
+            ++refused;
+          }
+        }
+      (engine == 0 ? sqliteSecs : pgSecs) = seconds(t0);
+    }
+    const double n = static_cast<double>(statements.size()) * rounds;
+    std::printf("%zu statements x %d rounds%s: SQLite %.3f s (%.2f us each), PostgreSQL %.3f s (%.2f us each)"
+                " [%zu bytes, %zu refused]\n",
+                statements.size(), rounds, lift ? ", literals lifted" : "", sqliteSecs, sqliteSecs * 1e6 / n, pgSecs,
+                pgSecs * 1e6 / n, bytes, refused);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
+    if (argc > 2 && std::string(argv[1]) == "--render") return renderSpeed(argv[2], argc > 3 ? std::atoi(argv[3]) : 20);
     if (argc > 1 && std::string(argv[1]) == "--memory") {
       const long rows = argc > 2 ? std::atol(argv[2]) : 1000000;
       const std::string dir = argc > 3 ? argv[3] : ".";

@@ -181,6 +181,9 @@ int32_t jetTypeCode(std::string_view declaredType);
 // True for codes whose values are numbers (integers, floating, currency, Yes/No, decimal).
 bool isNumericTypeCode(int32_t code);
 
+// ASCII case-insensitive equality of names and words, as the parser and renderers compare them.
+bool iequals(std::string_view a, std::string_view b);
+
 // True when `name` begins with "ORULINK_" in any case.
 bool isLinkName(std::string_view name);
 inline constexpr std::string_view kLinkPrefix = "ORULINK_";

@@ -41,14 +41,6 @@ std::string snippet(std::string_view text, size_t pos) {
 bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool isWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Date literal text between the hashes: ISO "y-m-d[ h:m[:s]]" or US "m/d/y[ h:m[:s] [AM|PM]]",
 // or a time alone.
 std::optional<std::string> dateLiteral(std::string_view s) {
@@ -880,6 +872,14 @@ bool liftable(const Expr& e) {
     case ExprKind::Date: case ExprKind::Boolean: case ExprKind::Null: return true;
     default: return false;
   }
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 bool isLinkName(std::string_view name) {

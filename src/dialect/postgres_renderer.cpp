@@ -63,36 +63,19 @@
 // they have here (the statement cache keeps the marked text per shape), except in ORDER BY and
 // GROUP BY items and under a sign; a LIKE pattern read here stays in the text.
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
-#include "dialect/dialect.h"
+#include "dialect/render_walk.h"
 #include "ovtbldiff/runtime/error.h"
 #include "ovtbldiff/runtime/variant.h"
 
 namespace ovt::dialect {
 namespace {
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 bool startsWithI(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
-}
-
-[[noreturn]] void refuse(const std::string& reason) {
-  raiseError(kSyntaxError, kErrorSource, "Syntax error in statement: " + reason);
-}
-
-[[noreturn]] void refuseAt(const Expr& e, const std::string& reason) {
-  refuse(reason + " at position " + std::to_string(e.position + 1));
 }
 
 std::string quoteIdent(std::string_view name) {
@@ -132,12 +115,6 @@ Ty typeOfFormatted(std::string_view t) {
   if (startsWithI(t, "timestamp") || t == "date" || startsWithI(t, "time")) return Ty::Date;
   if (t == "boolean") return Ty::Bool;
   return Ty::Other;
-}
-
-bool isAggregate(std::string_view fn) {
-  for (std::string_view a : {"count", "sum", "avg", "min", "max"})
-    if (iequals(a, fn)) return true;
-  return false;
 }
 
 // The text the platform gives a number literal: integers plainly, other numbers as a Double.
@@ -223,38 +200,17 @@ std::string likePatternRegex(std::string_view pattern) {
 
 namespace {
 
-class Renderer {
+class Renderer : public RenderWalk {
  public:
-  explicit Renderer(const PgRenderOptions& o) : o_(o) {}
-
-  PgRendering statement(const Statement& st) {
-    PgRendering r;
-    std::visit([&](const auto& body) { render(body, r); }, st.body);
-    r.marks = params_.size();
-    std::sort(params_.begin(), params_.end());
-    params_.erase(std::unique(params_.begin(), params_.end()), params_.end());
-    r.parameters = std::move(params_);
-    return r;
-  }
+  explicit Renderer(const PgRenderOptions& o) : RenderWalk(o.liftLiterals, o.addRowId, o.linkSchema), o_(o) {}
 
  private:
-  bool lifts(const Expr& e) const { return o_.liftLiterals && fixed_ == 0 && liftable(e); }
   // The mark of a literal written as a value ('v') or as its text ('t').
   std::string mark(const Expr& e, char form) {
-    params_.push_back(e.literal);
+    lift(e);
     return std::string(1, kLiteralMark) + form + std::to_string(e.literal) + kLiteralMarkEnd;
   }
 
-  struct Entry {
-    std::string exposed;   // the reference name, as rendered (alias, stored table, link name)
-    std::string written;   // the table name as the statement wrote it ("" for an alias'd source)
-    std::optional<TableTarget> target;     // the table (stored or assumed); none for a subquery
-    std::vector<std::string> outputs;      // a subquery's output column names
-  };
-  struct Scope {
-    std::vector<Entry> entries;
-    std::vector<std::string> aliases;  // select-list aliases, as written
-  };
   struct Resolved {
     std::string sql;
     Ty type = Ty::Unknown;
@@ -262,9 +218,7 @@ class Renderer {
   };
 
   // ---- names ----
-  bool linked(const Name& n) const {
-    return !o_.linkSchema.empty() && !resolveTable(n.text, o_.linkSchema).schema.empty();
-  }
+  std::string ident(std::string_view name) const override { return quoteIdent(name); }
   // The table a statement name stands for: the stored one when the schema knows it.
   TableTarget target(const Name& n) const {
     if (o_.schema)
@@ -278,6 +232,8 @@ class Renderer {
     return t;
   }
   static std::string qualified(const TableTarget& t) { return quoteIdent(t.schema) + "." + quoteIdent(t.table); }
+  std::string tableRef(const Name& n) const override { return qualified(target(n)); }
+  std::string madeTable(const Name& n) const override { return qualified(madeTarget(n)); }
 
   std::optional<std::string> storedColumn(const Entry& e, std::string_view col) const {
     if (e.target) {
@@ -323,7 +279,10 @@ class Renderer {
       // A table outside the statement's scope: at least its stored spellings.
       if (o_.schema)
         if (auto t = o_.schema->table(q)) {
-          Entry outside{t->table, q, *t, {}};
+          Entry outside;
+          outside.exposed = t->table;
+          outside.written = q;
+          outside.target = *t;
           auto stored = storedColumn(outside, col);
           return {quoteIdent(t->table) + "." + quoteIdent(stored.value_or(col)),
                   stored ? columnTy(outside, *stored) : Ty::Unknown, stored.value_or(col)};
@@ -334,96 +293,31 @@ class Renderer {
     for (size_t i = 0; i < e.names.size(); ++i) out += (i ? "." : "") + quoteIdent(e.names[i].text);
     return {out, Ty::Unknown, e.names.back().text};
   }
+  std::string columnRef(const Expr& e) override { return column(e).sql; }
+  std::string columnName(const Expr& e) override { return column(e).name; }
+  std::string starOf(const Name& q) override {
+    const Entry* e = findQualifier(q.text);
+    return quoteIdent(e ? e->exposed : q.text);
+  }
 
-  // A column of the one table of an INSERT, UPDATE or CREATE INDEX.
-  std::string tableColumn(const TableTarget& t, const Name& col) const {
+  std::string columnOf(const Name& table, const Name& col) const override {
+    const TableTarget t = target(table);
     if (o_.schema)
       if (auto stored = o_.schema->column(t, col.text)) return quoteIdent(*stored);
     return quoteIdent(col.text);
   }
 
-  // A table of a FROM clause or the target of UPDATE/DELETE, entered into the current scope.
-  std::string tableSource(const Name& n, const std::optional<Name>& alias) {
-    TableTarget t = target(n);
-    std::string out = qualified(t);
-    Entry entry;
-    entry.target = t;
-    if (alias) {
-      entry.exposed = alias->text;
-      out += " AS " + quoteIdent(alias->text);
-    } else if (linked(n)) {
-      entry.exposed = n.text;
-      out += " AS " + quoteIdent(n.text);
-    } else {
-      entry.exposed = t.table;
-      entry.written = n.text;
-    }
-    scopes_.back().entries.push_back(std::move(entry));
-    return out;
+  std::string sourceTable(const Name& n, Entry& entry) override {
+    entry.target = target(n);
+    return qualified(*entry.target);
   }
+  const Source* rowIdSource(const Source& first) const override {
+    return first.kind == Source::Kind::Table ? &first : nullptr;
+  }
+  const char* rowIdName() const override { return "ctid"; }
 
   // ---- statements ----
-  void render(const Select& s, PgRendering& r) {
-    if (s.into) r.intoTable = qualified(madeTarget(*s.into));
-    r.sql = select(s, o_.addRowId ? &r : nullptr);
-  }
-
-  void render(const Insert& ins, PgRendering& r) {
-    TableTarget t = target(ins.table);
-    std::string out = "INSERT INTO " + qualified(t);
-    if (!ins.columns.empty()) {
-      out += " (";
-      for (size_t i = 0; i < ins.columns.size(); ++i) out += (i ? ", " : "") + tableColumn(t, ins.columns[i]);
-      out += ")";
-    }
-    if (ins.select) {
-      out += " " + select(*ins.select, nullptr);
-    } else {
-      out += " VALUES ";
-      for (size_t i = 0; i < ins.rows.size(); ++i) {
-        out += i ? ", (" : "(";
-        for (size_t j = 0; j < ins.rows[i].size(); ++j) out += (j ? ", " : "") + value(*ins.rows[i][j]);
-        out += ")";
-      }
-    }
-    r.sql = out;
-  }
-
-  void render(const Update& up, PgRendering& r) {
-    scopes_.emplace_back();
-    std::string out = "UPDATE " + tableSource(up.table, std::nullopt) + " SET ";
-    const TableTarget t = *scopes_.back().entries[0].target;
-    for (size_t i = 0; i < up.assignments.size(); ++i)
-      out += (i ? ", " : "") + tableColumn(t, up.assignments[i].column) + " = " + value(*up.assignments[i].value);
-    if (up.where) out += " WHERE " + predicate(*up.where, true);
-    scopes_.pop_back();
-    r.sql = out;
-  }
-
-  void render(const Delete& del, PgRendering& r) {
-    scopes_.emplace_back();
-    std::string out = "DELETE FROM " + tableSource(del.table, std::nullopt);
-    if (del.where) out += " WHERE " + predicate(*del.where, true);
-    scopes_.pop_back();
-    r.sql = out;
-  }
-
-  void render(const CreateTable& ct, PgRendering& r) {
-    std::string out = "CREATE TABLE " + qualified(madeTarget(ct.table)) + " (";
-    for (size_t i = 0; i < ct.columns.size(); ++i) {
-      const ColumnDef& c = ct.columns[i];
-      out += (i ? ", " : "") + quoteIdent(c.name.text) + " " + columnType(c);
-      if (c.notNull) out += " NOT NULL";
-      if (c.primaryKey) out += " PRIMARY KEY";
-      if (c.unique) out += " UNIQUE";
-      if (c.defaultValue) out += " DEFAULT " + literal(*c.defaultValue);
-    }
-    if (!ct.primaryKey.empty()) out += ", PRIMARY KEY (" + nameList(ct.primaryKey) + ")";
-    for (const auto& u : ct.uniques) out += ", UNIQUE (" + nameList(u) + ")";
-    r.sql = out + ")";
-  }
-
-  static std::string columnType(const ColumnDef& c) {
+  std::string columnType(const ColumnDef& c) const override {
     auto is = [&](std::initializer_list<std::string_view> names) {
       for (auto n : names)
         if (iequals(c.type, n)) return true;
@@ -452,135 +346,24 @@ class Renderer {
     refuse("the column type " + c.type + " is not supported");
   }
 
-  std::string literal(const Expr& e) {
-    switch (e.kind) {
-      case ExprKind::Number: case ExprKind::String: case ExprKind::Date: case ExprKind::Boolean:
-      case ExprKind::Null:
-        return value(e);
-      case ExprKind::Unary:
-        if (e.op == "-" && e.args[0]->kind == ExprKind::Number) return "-" + e.args[0]->text;
-        [[fallthrough]];
-      default:
-        refuseAt(e, "a default value must be a literal");
-    }
+  std::string indexOn(const CreateIndex& ci) const override {
+    return quoteIdent(ci.index.text) + " ON " + tableRef(ci.table);
+  }
+  std::string droppedIndex(const DropIndex& di) const override {
+    return quoteIdent(target(di.table).schema) + "." + quoteIdent(di.index.text);
   }
 
-  static std::string nameList(const std::vector<Name>& names) {
-    std::string out;
-    for (size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + quoteIdent(names[i].text);
-    return out;
-  }
-
-  void render(const DropTable& dt, PgRendering& r) { r.sql = "DROP TABLE " + qualified(target(dt.table)); }
-
-  void render(const CreateIndex& ci, PgRendering& r) {
-    TableTarget t = target(ci.table);
-    std::string out = std::string("CREATE ") + (ci.unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(ci.index.text) +
-                      " ON " + qualified(t) + " (";
-    for (size_t i = 0; i < ci.columns.size(); ++i)
-      out += (i ? ", " : "") + tableColumn(t, ci.columns[i].expr->names.back()) + (ci.columns[i].descending ? " DESC" : "");
-    r.sql = out + ")";
-  }
-
-  void render(const DropIndex& di, PgRendering& r) {
-    r.sql = "DROP INDEX " + quoteIdent(target(di.table).schema) + "." + quoteIdent(di.index.text);
-  }
-
-  // ---- select ----
-  std::string select(const Select& s, PgRendering* rowId, std::vector<std::string>* outputs = nullptr) {
-    scopes_.emplace_back();
-    for (const auto& it : s.items)
-      if (it.alias) scopes_.back().aliases.push_back(it.alias->text);
-    std::string from;
-    for (size_t i = 0; i < s.from.size(); ++i) from += (i ? ", " : "") + source(*s.from[i]);
-
-    std::string out = "SELECT ";
-    if (s.distinct) out += "DISTINCT ";
-    if (rowId && s.from.size() == 1 && s.from[0]->kind == Source::Kind::Table && !s.distinct &&
-        s.groupBy.empty() && !s.having && !hasAggregate(s)) {
-      const Entry& e = scopes_.back().entries[0];
-      out += quoteIdent(e.exposed) + ".ctid AS " + quoteIdent(kRowIdColumn) + ", ";
-      rowId->rowIdAdded = true;
-      rowId->baseTable = qualified(*e.target);
-    }
-    // Columns grouped case-insensitively are selected under the same collation: PostgreSQL
-    // accepts a grouped column only in the form it is grouped by.
-    std::vector<std::string> groupedText;
+  // Columns grouped case-insensitively are selected under the same collation: PostgreSQL
+  // accepts a grouped column only in the form it is grouped by.
+  std::vector<std::string> groupedUnderCollation(const Select& s) override {
+    std::vector<std::string> grouped;
     if (o_.caseInsensitive)
       for (const auto& g : s.groupBy)
-        if (g->kind == ExprKind::Column && typeOf(*g) == Ty::Text) groupedText.push_back(column(*g).sql);
-    int exprNumber = 1000;
-    for (size_t i = 0; i < s.items.size(); ++i) {
-      const SelectItem& it = s.items[i];
-      out += i ? ", " : "";
-      if (it.star) {
-        out += "*";
-      } else if (it.starOf) {
-        const Entry* e = findQualifier(it.starOf->text);
-        out += quoteIdent(e ? e->exposed : it.starOf->text) + ".*";
-      } else {
-        out += value(*it.expr);
-        if (it.expr->kind == ExprKind::Column &&
-            std::find(groupedText.begin(), groupedText.end(), column(*it.expr).sql) != groupedText.end())
-          out += std::string(" COLLATE ") + kCiCollation;
-        std::string name;
-        // Unnamed expressions are named as the dialect names them: Expr1000, Expr1001, ...
-        if (it.alias) name = it.alias->text;
-        else if (it.expr->kind != ExprKind::Column) name = "Expr" + std::to_string(exprNumber++);
-        if (!name.empty()) out += " AS " + quoteIdent(name);
-        if (outputs) outputs->push_back(!name.empty() ? name : column(*it.expr).name);
-      }
-    }
-    if (!from.empty()) out += " FROM " + from;
-    if (s.where) out += " WHERE " + predicate(*s.where, true);
-    KeepLiterals positions(fixed_);
-    if (!s.groupBy.empty()) {
-      out += " GROUP BY ";
-      for (size_t i = 0; i < s.groupBy.size(); ++i)
-        out += (i ? ", " : "") + (o_.caseInsensitive ? collated(*s.groupBy[i]) : value(*s.groupBy[i]));
-    }
-    if (s.having) out += " HAVING " + predicate(*s.having, true);
-    if (!s.orderBy.empty()) {
-      out += " ORDER BY ";
-      for (size_t i = 0; i < s.orderBy.size(); ++i)
-        out += (i ? ", " : "") + collated(*s.orderBy[i].expr) + (s.orderBy[i].descending ? " DESC" : "");
-    }
-    if (s.top) out += " LIMIT " + std::to_string(*s.top);
-    scopes_.pop_back();
-    return out;
+        if (g->kind == ExprKind::Column && typeOf(*g) == Ty::Text) grouped.push_back(column(*g).sql);
+    return grouped;
   }
-
-  static bool hasAggregate(const Select& s) {
-    for (const auto& it : s.items)
-      if (it.expr && containsAggregate(*it.expr)) return true;
-    return false;
-  }
-  static bool containsAggregate(const Expr& e) {
-    if (e.kind == ExprKind::Call && isAggregate(e.text)) return true;
-    for (const auto& a : e.args)
-      if (a && containsAggregate(*a)) return true;
-    return false;
-  }
-
-  std::string source(const Source& src) {
-    switch (src.kind) {
-      case Source::Kind::Table:
-        return tableSource(src.table, src.alias);
-      case Source::Kind::Subquery: {
-        Entry entry;
-        entry.exposed = src.alias->text;
-        std::string out = "(" + select(*src.select, nullptr, &entry.outputs) + ") AS " + quoteIdent(src.alias->text);
-        scopes_.back().entries.push_back(std::move(entry));
-        return out;
-      }
-      case Source::Kind::Join: {
-        std::string l = source(*src.left);
-        std::string r = source(*src.right);
-        return "(" + l + " " + src.joinType + " JOIN " + r + " ON " + predicate(*src.on, true) + ")";
-      }
-    }
-    return {};
-  }
+  const char* groupedCollation() const override { return kCiCollation; }
+  std::string groupItem(const Expr& e) override { return o_.caseInsensitive ? collated(e) : value(e); }
 
   // ---- expressions ----
   static bool isCondition(const Expr& e) {
@@ -596,36 +379,34 @@ class Renderer {
         return false;
     }
   }
-  static bool isPrimary(const Expr& e) {
-    switch (e.kind) {
-      case ExprKind::Number: case ExprKind::String: case ExprKind::Date: case ExprKind::Boolean:
-      case ExprKind::Null: case ExprKind::Column: case ExprKind::Call: case ExprKind::Concat:
-      case ExprKind::Subquery:
-        return true;
-      default:
-        return false;
-    }
-  }
 
-  // A condition; filter = Null and False both mean "not selected" (WHERE/ON/HAVING, through
-  // AND/OR only). A value used as a condition is true when it is not 0.
-  std::string predicate(const Expr& e, bool filter) {
+  // A value used as a condition is true when it is not 0.
+  std::string predicate(const Expr& e, bool filter) override {
     if (isCondition(e)) return expr(e, filter);
     return operand(e) + " <> 0";
   }
-  std::string boolOperand(const Expr& e, bool filter) {
+  std::string boolOperand(const Expr& e, bool filter) override {
     std::string s = predicate(e, filter);
     return (isPrimary(e) && isCondition(e)) ? s : "(" + s + ")";
   }
   // A value: a condition becomes the dialect's -1 / 0 / Null.
-  std::string value(const Expr& e) {
+  std::string value(const Expr& e) override {
     if (isCondition(e)) return "(-(" + expr(e, false) + ")::integer)";
     return expr(e, false);
   }
-  std::string operand(const Expr& e) {
+  std::string operand(const Expr& e, bool = false) override {
     std::string s = value(e);
     return (isPrimary(e) || isCondition(e)) ? s : "(" + s + ")";
   }
+
+  std::string lifted(const Expr& e) override { return mark(e, 'v'); }
+  std::string quoteText(std::string_view s) const override { return dialect::quoteText(s); }
+  std::string dateLiteral(const Expr& e) const override {
+    std::string t = e.text;
+    if (t.size() == 10) t += " 00:00:00";
+    return "TIMESTAMP " + quoteText(t);
+  }
+  const char* floatingType() const override { return "double precision"; }
 
   Ty typeOf(const Expr& e) {
     switch (e.kind) {
@@ -660,17 +441,17 @@ class Renderer {
   const char* textCollation() const { return o_.caseInsensitive ? kCiCollation : kBinaryCollation; }
 
   // The expression with the text collation when it is known to be text.
-  std::string collated(const Expr& e) {
+  std::string collated(const Expr& e) override {
     if (typeOf(e) == Ty::Text) return operand(e) + " COLLATE " + textCollation();
     return value(e);
   }
   // The left operand of a comparison with r: collated when the pair compares as text.
-  std::string comparedLeft(const Expr& l, const Expr* r) {
+  std::string comparedLeft(const Expr& l, const Expr* r) override {
     Ty lt = typeOf(l), rt = r ? typeOf(*r) : Ty::Unknown;
     if (lt == Ty::Text && !nonText(rt)) return operand(l) + " COLLATE " + textCollation();
     return operand(l);
   }
-  std::string comparedRight(const Expr& l, const Expr& r) {
+  std::string comparedRight(const Expr& l, const Expr& r) override {
     Ty lt = typeOf(l), rt = typeOf(r);
     if (lt == Ty::Unknown && rt == Ty::Text) return operand(r) + " COLLATE " + textCollation();
     return operand(r);
@@ -691,6 +472,7 @@ class Renderer {
         return "\"ovt\".\"txt\"(" + value(e) + ")";
     }
   }
+  std::string textArg(const Expr& e) override { return textOf(e); }
   static bool neverNull(const Expr& e) {
     return e.kind == ExprKind::String || e.kind == ExprKind::Number || e.kind == ExprKind::Boolean ||
            e.kind == ExprKind::Date;
@@ -706,58 +488,13 @@ class Renderer {
     return out + ")";
   }
   // a1 & .. & an: Null counts as "", the result is Null only when every operand is Null.
-  std::string concat(const std::vector<ExprPtr>& parts) {
+  std::string concat(const std::vector<ExprPtr>& parts) override {
     if (std::any_of(parts.begin(), parts.end(), [](const ExprPtr& p) { return neverNull(*p); }))
       return concatTexts(parts);
     return "(CASE WHEN " + allNull(parts) + " THEN NULL ELSE " + concatTexts(parts) + " END)";
   }
 
-  std::string expr(const Expr& e, bool filter) {
-    if (lifts(e)) return mark(e, 'v');
-    switch (e.kind) {
-      case ExprKind::Number: return e.text;
-      case ExprKind::String: return quoteText(e.text);
-      case ExprKind::Date: {
-        std::string t = e.text;
-        if (t.size() == 10) t += " 00:00:00";
-        return "TIMESTAMP " + quoteText(t);
-      }
-      case ExprKind::Boolean: return e.text;
-      case ExprKind::Null: return "NULL";
-      case ExprKind::Star: refuseAt(e, "'*' is allowed only in count(*)");
-      case ExprKind::Column: return column(e).sql;
-      case ExprKind::Unary:
-        if (e.op == "NOT") return "NOT " + boolOperand(*e.args[0], false);
-        {
-          // "-" before "-1" (True) would open a comment.
-          KeepLiterals sign(fixed_);
-          std::string x = operand(*e.args[0]);
-          if (!x.empty() && (x[0] == '-' || x[0] == '+')) x = "(" + x + ")";
-          return e.op + x;
-        }
-      case ExprKind::Binary: return binary(e, filter);
-      case ExprKind::Concat: return concat(e.args);
-      case ExprKind::Call: return call(e);
-      case ExprKind::IsNull: return operand(*e.args[0]) + (e.negated ? " IS NOT NULL" : " IS NULL");
-      case ExprKind::InList: {
-        std::string out = comparedLeft(*e.args[0], nullptr);
-        out += e.negated ? " NOT IN (" : " IN (";
-        for (size_t i = 1; i < e.args.size(); ++i) out += (i > 1 ? ", " : "") + value(*e.args[i]);
-        return out + ")";
-      }
-      case ExprKind::InSelect:
-        return comparedLeft(*e.args[0], nullptr) + (e.negated ? " NOT IN (" : " IN (") + select(*e.select, nullptr) + ")";
-      case ExprKind::Between:
-        return comparedLeft(*e.args[0], e.args[1].get()) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") +
-               operand(*e.args[1]) + " AND " + operand(*e.args[2]);
-      case ExprKind::Like: return like(e);
-      case ExprKind::Exists: return "EXISTS (" + select(*e.select, nullptr) + ")";
-      case ExprKind::Subquery: return "(" + select(*e.select, nullptr) + ")";
-    }
-    return {};
-  }
-
-  std::string like(const Expr& e) {
+  std::string like(const Expr& e) override {
     const Expr& v = *e.args[0];
     const Expr& p = *e.args[1];
     std::string text = textOf(v);
@@ -772,20 +509,6 @@ class Renderer {
       out = "\"ovt\".\"like\"(" + textOf(v) + ", " + textOf(p) + ", " + (o_.caseInsensitive ? "true" : "false") + ")";
     }
     return e.negated ? "NOT (" + out + ")" : out;
-  }
-
-  std::string binary(const Expr& e, bool filter) {
-    const Expr& l = *e.args[0];
-    const Expr& r = *e.args[1];
-    const std::string& op = e.op;
-    if (op == "AND" || op == "OR") return boolOperand(l, filter) + " " + op + " " + boolOperand(r, filter);
-    if (op == "MOD") return operand(l) + " % " + operand(r);
-    if (op == "/") return "CAST(" + value(l) + " AS double precision) / " + operand(r);
-    if (op == "+" || op == "-" || op == "*") return operand(l) + " " + op + " " + operand(r);
-    // Comparisons.
-    if ((op == "<>" || op == "=") && l.kind == ExprKind::Concat && r.kind == ExprKind::Concat)
-      return groupComparison(op, l.args, r.args, filter);
-    return comparedLeft(l, &r) + " " + op + " " + comparedRight(l, r);
   }
 
   // A pair of the exact prefilter: the values themselves when they are of one kind, else their
@@ -815,10 +538,10 @@ class Renderer {
     return x && y && *x == *y;
   }
 
-  // a1 & .. & an <> b1 & .. & bm: Null when either side is all Null, else the texts compared
-  // as text. For n = m in a filter position the exact prefilter goes first.
-  std::string groupComparison(const std::string& op, const std::vector<ExprPtr>& a,
-                              const std::vector<ExprPtr>& b, bool filter) {
+  // Null when either side is all Null, else the texts compared as text. For n = m in a filter
+  // position the exact prefilter goes first.
+  std::string groupComparison(const std::string& op, const std::vector<ExprPtr>& a, const std::vector<ExprPtr>& b,
+                              bool filter) override {
     std::string compare = concatTexts(a) + " COLLATE " + textCollation() + " " + op + " " + concatTexts(b);
     std::string nulls;
     bool aMayBeNull = std::none_of(a.begin(), a.end(), [](const ExprPtr& p) { return neverNull(*p); });
@@ -832,75 +555,22 @@ class Renderer {
     return pre + ") AND " + call;
   }
 
-  std::string call(const Expr& e) {
-    const std::string& f = e.text;
-    const size_t n = e.args.size();
-    auto need = [&](size_t lo, size_t hi) {
-      if (n < lo || n > hi) refuseAt(e, "wrong number of arguments for " + f);
-    };
-    auto textArg = [&](size_t i) { return textOf(*e.args[i]); };
-    if (iequals(f, "count")) {
-      need(1, 1);
-      return e.args[0]->kind == ExprKind::Star ? "count(*)" : "count(" + value(*e.args[0]) + ")";
-    }
-    for (std::string_view agg : {"sum", "avg", "min", "max"})
-      if (iequals(f, agg)) {
-        need(1, 1);
-        return std::string(agg) + "(" + value(*e.args[0]) + ")";
-      }
-    if (iequals(f, "iif")) {
-      need(3, 3);
-      return "(CASE WHEN " + predicate(*e.args[0], false) + " THEN " + value(*e.args[1]) + " ELSE " +
-             value(*e.args[2]) + " END)";
-    }
-    if (iequals(f, "isnull")) {
-      need(1, 1);
-      return "(-(" + operand(*e.args[0]) + " IS NULL)::integer)";
-    }
-    if (iequals(f, "nz")) {
-      need(1, 2);
-      Ty t = typeOf(*e.args[0]);
-      std::string fallback;
-      if (n == 2) fallback = (t == Ty::Text && e.args[1]->kind == ExprKind::Number) ? textArg(1) : value(*e.args[1]);
-      else fallback = nonText(t) ? "0" : "''";
-      return "coalesce(" + value(*e.args[0]) + ", " + fallback + ")";
-    }
-    if (iequals(f, "cstr")) {
-      need(1, 1);
-      return textArg(0);
-    }
-    if (iequals(f, "len")) {
-      need(1, 1);
-      return "length(" + textArg(0) + ")";
-    }
-    if (iequals(f, "abs")) {
-      need(1, 1);
-      return "abs(" + value(*e.args[0]) + ")";
-    }
-    if (iequals(f, "ucase") || iequals(f, "lcase")) {
-      need(1, 1);
-      return std::string(iequals(f, "ucase") ? "upper(" : "lower(") + textArg(0) + ")";
-    }
-    if (iequals(f, "mid")) {
-      need(2, 3);
-      return "substr(" + textArg(0) + ", " + value(*e.args[1]) + (n == 3 ? ", " + value(*e.args[2]) : "") + ")";
-    }
-    if (iequals(f, "left")) {
-      need(2, 2);
-      return "\"left\"(" + textArg(0) + ", " + value(*e.args[1]) + ")";
-    }
-    for (auto [jet, pg] : {std::pair<std::string_view, std::string_view>{"trim", "btrim"}, {"ltrim", "ltrim"}, {"rtrim", "rtrim"}})
-      if (iequals(f, jet)) {
-        need(1, 1);
-        return std::string(pg) + "(" + textArg(0) + ", ' ')";
-      }
-    refuseAt(e, "the function " + f + " is not supported");
+  std::string isNullCall(const Expr& e) override { return "(-(" + operand(*e.args[0]) + " IS NULL)::integer)"; }
+  std::string nzCall(const Expr& e) override {
+    Ty t = typeOf(*e.args[0]);
+    std::string fallback;
+    if (e.args.size() == 2)
+      fallback = (t == Ty::Text && e.args[1]->kind == ExprKind::Number) ? textOf(*e.args[1]) : value(*e.args[1]);
+    else fallback = nonText(t) ? "0" : "''";
+    return "coalesce(" + value(*e.args[0]) + ", " + fallback + ")";
   }
+  std::string cstrCall(const Expr& e) override { return textOf(*e.args[0]); }
+  std::string leftCall(const Expr& e) override {
+    return "\"left\"(" + textOf(*e.args[0]) + ", " + value(*e.args[1]) + ")";
+  }
+  const char* trimFunction() const override { return "btrim"; }
 
   const PgRenderOptions& o_;
-  std::vector<Scope> scopes_;
-  int fixed_ = 0;
-  std::vector<size_t> params_;
 };
 
 // Bumped whenever the objects below change; a session finding the current version does nothing.
@@ -911,7 +581,7 @@ constexpr long long kSetupLock = 0x6f76740001LL;
 }  // namespace
 
 PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& options) {
-  return Renderer(options).statement(statement);
+  return Renderer(options).statement(statement).as<PgRendering>();
 }
 
 std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals) {
