@@ -13,8 +13,12 @@
 //    record by name;
 //  - the missing query again through a connection that runs it in its literal rendering
 //    (literalStatements), as the component did before it ran it as an anti-join ("before");
-//  - psql with the hand-written keyed join and anti-join, output to /dev/null;
-// each R times, interleaved, the medians counting; checks that all select the same number of
+//  - psql with the hand-written keyed join and anti-join, output to /dev/null, as it comes and
+//    again without JIT compilation (SET jit = off, as the component's sessions run);
+// The hand-written conflict join compares field by field with IS DISTINCT FROM, so byte for
+// byte: on these tables (no Nulls, no values differing in case only) it lists the records the
+// member's statement lists, which compares the concatenated fields without case.
+// Each R times, interleaved, the medians counting; checks that all select the same number of
 // rows, prints the times and the ratios, then reads
 // the whole of A through a recordset in a child process and prints that process's peak memory.
 #include <sys/wait.h>
@@ -57,11 +61,13 @@ std::string psqlProgram() {
 }
 
 // Runs a query with psql, rows to /dev/null; returns the row count psql reports and the time.
-std::pair<long, double> psql(const std::string& conninfo, const std::string& sql) {
+// With `setting` ("jit = off"), psql SETs it first, as the component does in its sessions.
+std::pair<long, double> psql(const std::string& conninfo, const std::string& sql, const std::string& setting = "") {
   const std::string out = std::filesystem::temp_directory_path() / ("pg_bench_" + std::to_string(getpid()) + ".count");
   // The rows go to /dev/null; a second query of the same statement's count would run it twice,
   // so psql's own footer ("(N rows)") is read instead.
-  const std::string cmd = psqlProgram() + " -X -q -P pager=off -d '" + conninfo + "' -c \"\\o /dev/null\" -c '" + sql +
+  const std::string set = setting.empty() ? "" : " -c 'SET " + setting + "'";
+  const std::string cmd = psqlProgram() + " -X -q -P pager=off -d '" + conninfo + "'" + set + " -c \"\\o /dev/null\" -c '" + sql +
                           "' -c \"\\o\" -c '\\echo :ROW_COUNT' > " + out;
   auto t = Clock::now();
   if (std::system(cmd.c_str()) != 0) {
@@ -151,8 +157,9 @@ int main(int argc, char** argv) {
     ovt::db::PostgresOptions literalOptions;
     literalOptions.literalStatements = true;
     ovt::db::DatabaseRef literalDb = ovt::db::OpenPostgres(location, literalOptions);
-    // Per measurement (conflict, missing, missing before): the member's and psql's times.
-    std::vector<double> member[3], hand[3];
+    // Per measurement (conflict, missing, missing before): the member's and psql's times; and
+    // psql's times once more without JIT compilation, which the component's sessions go without.
+    std::vector<double> member[3], hand[3], handNoJit[2];
     long memberRows[3] = {-1, -1, -1}, handRows[3] = {-1, -1, -1};
     bool same = true;
     for (int r = 0; r < repeat; ++r)
@@ -165,6 +172,11 @@ int main(int argc, char** argv) {
         member[m].push_back(seconds(t));
         auto [hn, hs] = psql(conninfo, type == 1 ? handConflict : handMissing);
         hand[m].push_back(hs);
+        if (m < 2) {
+          auto [jn, js] = psql(conninfo, type == 1 ? handConflict : handMissing, "jit = off");
+          handNoJit[m].push_back(js);
+          same &= jn == hn;
+        }
         same &= n == hn && (memberRows[m] < 0 || memberRows[m] == n);
         memberRows[m] = n;
         handRows[m] = hn;
@@ -174,8 +186,10 @@ int main(int argc, char** argv) {
       const char* what = m == 0 ? "conflict" : m == 1 ? "missing" : "before";
       const double ms = median(member[m]), hs = median(hand[m]);
       if (m < 2) memberTotal += ms, handTotal += hs;
-      std::printf("%-8s member %8.2f s (%ld rows)   psql hand join %8.2f s (%ld rows)   ratio %.2f\n", what, ms,
+      std::printf("%-8s member %8.2f s (%ld rows)   psql hand join %8.2f s (%ld rows)   ratio %.2f", what, ms,
                   memberRows[m], hs, handRows[m], ms / hs);
+      if (m < 2) std::printf("   (psql without JIT %.2f s, ratio %.2f)", median(handNoJit[m]), ms / median(handNoJit[m]));
+      std::printf("\n");
     }
     std::printf("total    member %8.2f s   psql %8.2f s   ratio %.2f (target at most 1.0)\n", memberTotal, handTotal,
                 memberTotal / handTotal);

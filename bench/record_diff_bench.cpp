@@ -15,8 +15,12 @@
 //    the component did before it ran it as an anti-join;
 //  - the hand-written joins through the C API, reading every column of every row as text:
 //    conflict = inner join on ID and recstatus where some field differs, Null counting as ""
-//    and text compared case-insensitively (what the member's statement means); missing = left
-//    join where B has no partner.
+//    and text compared case-insensitively; missing = left join where B has no partner.
+//    On these tables they list the records the member's statements list, but they do not mean
+//    the same everywhere: the hand-written conflict join compares field by field ("ab" & "c"
+//    against "a" & "bc" differ), counts a record whose fields are all Null as differing, folds
+//    ASCII case only, lists a record once per partner and only through its own partner (the
+//    statement lists every active record whose key some differing pair has, once).
 // Each measurement is taken R times, the runs of all of them interleaved; the median counts.
 // It prints the row counts (they must agree with each other and with the generator, else the
 // exit status is 1), the times and the ratios member/hand against the target of 1.0.

@@ -64,6 +64,7 @@ class StoredRecordset : public cRecordset {
   StoredRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer)
       : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {
     for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
+    for (const ResultColumn& c : columns_) asNamed_.emplace(c.name, byName_.at(foldName(c.name)));
   }
 
   VariantArray GetRows() override {
@@ -138,7 +139,9 @@ class StoredRecordset : public cRecordset {
     return toVariant(rows_.cell(row, col), columns_[col]);
   }
 
+  // A field named as its column is spelt is found without folding the name.
   size_t column(const std::string& field) const {
+    if (auto exact = asNamed_.find(field); exact != asNamed_.end()) return exact->second;
     auto it = byName_.find(foldName(field));
     if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
     return it->second;
@@ -151,7 +154,8 @@ class StoredRecordset : public cRecordset {
   std::vector<ResultColumn> columns_;
   RowStore rows_;
   std::unique_ptr<RowWriter> writer_;
-  std::unordered_map<std::string, size_t> byName_;
+  std::unordered_map<std::string, size_t> byName_;   // folded name -> first column of that name
+  std::unordered_map<std::string, size_t> asNamed_;  // spelling of a column -> the same column
   size_t count_ = 0;
   size_t pos_ = 0;
   std::vector<std::pair<size_t, Variant>> pending_;
@@ -165,9 +169,13 @@ void RowStore::append(const void* p, size_t n) {
   row_.insert(row_.end(), b, b + n);
 }
 
-void RowStore::addNull() { row_.push_back(kNull); }
+void RowStore::addNull() {
+  row_.push_back(kNull);
+  ++cells_;
+}
 
 void RowStore::addInt(int64_t v) {
+  ++cells_;
   if (v >= INT8_MIN && v <= INT8_MAX) {
     row_.push_back(kInt8);
     row_.push_back(static_cast<uint8_t>(static_cast<int8_t>(v)));
@@ -182,11 +190,13 @@ void RowStore::addInt(int64_t v) {
 }
 
 void RowStore::addReal(double v) {
+  ++cells_;
   row_.push_back(kReal);
   append(&v, sizeof v);
 }
 
 void RowStore::addText(std::string_view v) {
+  ++cells_;
   const uint32_t len = static_cast<uint32_t>(v.size());
   if (len < 256) {
     row_.push_back(kShortText);
@@ -199,6 +209,7 @@ void RowStore::addText(std::string_view v) {
 }
 
 void RowStore::addBlob(std::string_view v) {
+  ++cells_;
   const uint32_t len = static_cast<uint32_t>(v.size());
   row_.push_back(kBlob);
   append(&len, sizeof len);
@@ -219,55 +230,69 @@ void RowStore::endRow() {
   }
   if (!row_.empty()) std::memcpy(blocks_.back().get() + blockUsed_, row_.data(), row_.size());
   rowStart_.push_back(blocks_.back().get() + blockUsed_);
+  rowCells_.push_back(cells_);
+  cells_ = 0;
   blockUsed_ += row_.size();
   row_.clear();
 }
 
-RowStore::Cell RowStore::cell(size_t row, size_t col) const {
-  const uint8_t* at = rowStart_[row];
-  Cell c;
-  for (size_t k = 0;; ++k) {
-    const Tag tag = static_cast<Tag>(*at++);
-    size_t size = 0;
-    uint32_t len = 0;
-    switch (tag) {
-      case kInt8: size = 1; break;
-      case kInt32: size = 4; break;
-      case kInt: case kReal: size = 8; break;
-      case kShortText: len = *at++; size = len; break;
-      case kText: case kBlob:
-        std::memcpy(&len, at, sizeof len);
-        at += sizeof len;
-        size = len;
-        break;
-      default: break;
+// The bytes after a cell's tag that hold its value (a length prefix included).
+size_t cellSize(const uint8_t* tagAt) {
+  switch (static_cast<Tag>(*tagAt)) {
+    case kInt8: return 1;
+    case kInt32: return 4;
+    case kInt: case kReal: return 8;
+    case kShortText: return 1 + size_t{tagAt[1]};
+    case kText: case kBlob: {
+      uint32_t len;
+      std::memcpy(&len, tagAt + 1, sizeof len);
+      return sizeof len + len;
     }
-    if (k == col) {
-      switch (tag) {
-        case kNull: c.kind = Cell::Null; break;
-        case kInt8: c.i = static_cast<int8_t>(*at); c.kind = Cell::Int; break;
-        case kInt32: {
-          int32_t w;
-          std::memcpy(&w, at, 4);
-          c.i = w;
-          c.kind = Cell::Int;
-          break;
-        }
-        case kInt: std::memcpy(&c.i, at, 8); c.kind = Cell::Int; break;
-        case kReal: std::memcpy(&c.d, at, 8); c.kind = Cell::Real; break;
-        case kShortText: case kText:
-          c.kind = Cell::Text;
-          c.bytes = std::string_view(reinterpret_cast<const char*>(at), len);
-          break;
-        case kBlob:
-          c.kind = Cell::Blob;
-          c.bytes = std::string_view(reinterpret_cast<const char*>(at), len);
-          break;
-      }
-      return c;
-    }
-    at += size;
+    default: return 0;
   }
+}
+
+void RowStore::locate(size_t row) const {
+  if (located_ == row) return;
+  const uint8_t* at = rowStart_[row];
+  cellStart_.resize(rowCells_[row]);
+  for (const uint8_t*& start : cellStart_) {
+    start = at;
+    at += 1 + cellSize(at);
+  }
+  located_ = row;
+}
+
+RowStore::Cell RowStore::cell(size_t row, size_t col) const {
+  locate(row);
+  const uint8_t* at = cellStart_[col];
+  const Tag tag = static_cast<Tag>(*at++);
+  Cell c;
+  switch (tag) {
+    case kNull: c.kind = Cell::Null; break;
+    case kInt8: c.i = static_cast<int8_t>(*at); c.kind = Cell::Int; break;
+    case kInt32: {
+      int32_t w;
+      std::memcpy(&w, at, 4);
+      c.i = w;
+      c.kind = Cell::Int;
+      break;
+    }
+    case kInt: std::memcpy(&c.i, at, 8); c.kind = Cell::Int; break;
+    case kReal: std::memcpy(&c.d, at, 8); c.kind = Cell::Real; break;
+    case kShortText:
+      c.kind = Cell::Text;
+      c.bytes = std::string_view(reinterpret_cast<const char*>(at + 1), *at);
+      break;
+    case kText: case kBlob: {
+      uint32_t len;
+      std::memcpy(&len, at, sizeof len);
+      c.kind = tag == kText ? Cell::Text : Cell::Blob;
+      c.bytes = std::string_view(reinterpret_cast<const char*>(at + sizeof len), len);
+      break;
+    }
+  }
+  return c;
 }
 
 Variant toVariant(const RowStore::Cell& c, const ResultColumn& col) {

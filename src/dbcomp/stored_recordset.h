@@ -41,15 +41,22 @@ class RowStore {
     double d = 0;
     std::string_view bytes;
   };
+  // The cell at (row, col). Reading the cells of one row is linear in its width: where the
+  // row's cells begin is found once and kept until another row is read.
   Cell cell(size_t row, size_t col) const;
 
  private:
   void append(const void* p, size_t n);
+  void locate(size_t row) const;
   std::vector<uint8_t> row_;
   std::vector<std::unique_ptr<uint8_t[]>> blocks_;
   std::vector<size_t> blockSizes_;
   size_t blockUsed_ = 0;
   std::vector<const uint8_t*> rowStart_;
+  std::vector<uint32_t> rowCells_;  // the number of cells of each row
+  uint32_t cells_ = 0;              // cells added to the row being built
+  mutable size_t located_ = SIZE_MAX;             // the row whose cells cellStart_ holds
+  mutable std::vector<const uint8_t*> cellStart_;  // tag of each cell of that row
 };
 
 // Writes the changed fields (base-table column, new value) of one record back to its table.

@@ -34,7 +34,8 @@
 // without trailing zeros, dates as ISO text without a midnight time, booleans as -1/0).
 // A comparison of two chains with = or <> keeps the dialect's Null (Null when either side is
 // all Null); in a filter position it sits behind an exact IS DISTINCT FROM prefilter of the
-// pairs (when every pair is the same value the texts are the same, so the row cannot differ).
+// pairs (when every pair is the same value the texts are the same, so the row cannot differ),
+// as CASE WHEN <prefilter> THEN <comparison> ELSE FALSE END, so that the prefilter runs first.
 //
 // Case-insensitive text: comparisons, IN, BETWEEN, GROUP BY and ORDER BY of expressions known
 // to be text get COLLATE "ovt"."ci", a nondeterministic ICU collation (und-u-ks-level2: case
@@ -550,9 +551,11 @@ class Renderer : public RenderWalk {
     if (bMayBeNull) nulls += (nulls.empty() ? "(" : " OR (") + allNull(b) + ")";
     std::string call = nulls.empty() ? "(" + compare + ")" : "(CASE WHEN " + nulls + " THEN NULL ELSE " + compare + " END)";
     if (op == "=" || !filter || a.size() != b.size()) return call;
+    // A CASE, not AND: the planner orders AND-ed conditions by its cost estimate, and puts the
+    // cheap-looking comparison of the texts before the prefilter.
     std::string pre = "(";
     for (size_t i = 0; i < a.size(); ++i) pre += (i ? " OR " : "") + distinctPair(*a[i], *b[i]);
-    return pre + ") AND " + call;
+    return "(CASE WHEN " + pre + ") THEN " + call + " ELSE FALSE END)";
   }
 
   std::string isNullCall(const Expr& e) override { return "(-(" + operand(*e.args[0]) + " IS NULL)::integer)"; }

@@ -126,6 +126,11 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // hashed lookup only when the keys' hash table fits in work_mem, else it rescans the
   // subquery for every record. A million keys need some tens of MiB.
   session_->execute("SET work_mem = '256MB'");
+  // No JIT compilation: the statements the members send are wide expressions over many
+  // columns, whose compilation (per parallel worker) costs more than it saves. Measured on
+  // PostgreSQL 15 (1,000,000 records, 30 compared fields, server time): the conflict statement
+  // 7.5 s with JIT, 3.9 to 5.3 s without.
+  session_->execute("SET jit = off");
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
   caching_ = options.statementCache > 0;
   cache_ = common::StatementCache<Plan>(options.statementCache);

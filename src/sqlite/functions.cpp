@@ -2,6 +2,7 @@
 // jet_concat (`&`), group_differs (comparison of two `&` chains), jet_like (LIKE with the
 // dialect's wildcards) and jet_text (case-insensitive text order by Unicode case folding).
 // All are deterministic and innocuous; per-row work reuses thread-local buffers.
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -47,12 +48,6 @@ bool appendText(sqlite3_value* v, std::string& out) {
   }
 }
 
-bool isAscii(const std::string& s) {
-  for (unsigned char c : s)
-    if (c >= 0x80) return false;
-  return true;
-}
-
 unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
 // Case-insensitive order: ASCII bytes compared directly, anything else by full case folding.
@@ -91,24 +86,95 @@ void jetConcat(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_text(ctx, buf.data(), static_cast<int>(buf.size()), SQLITE_TRANSIENT);
 }
 
+// The texts of values[0..n) one after the other, as appendText writes them, read without
+// copying text values (numbers are written into a small buffer first).
+class ChainReader {
+ public:
+  ChainReader(sqlite3_value** values, int n) : values_(values), n_(n) {}
+
+  // The unread bytes of the current value, empty after the last value.
+  std::string_view rest() {
+    while (at_ == size_ && index_ < n_) load(values_[index_++]);
+    return std::string_view(bytes_ + at_, size_ - at_);
+  }
+  void skip(size_t n) { at_ += n; }
+
+ private:
+  void load(sqlite3_value* v) {
+    at_ = 0;
+    size_ = 0;
+    const int type = sqlite3_value_type(v);
+    if (type == SQLITE_NULL) return;
+    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+      number_.clear();
+      appendText(v, number_);
+      bytes_ = number_.data();
+      size_ = number_.size();
+      return;
+    }
+    bytes_ = reinterpret_cast<const char*>(sqlite3_value_text(v));
+    size_ = bytes_ ? static_cast<size_t>(sqlite3_value_bytes(v)) : 0;
+  }
+
+  sqlite3_value** values_;
+  int n_;
+  int index_ = 0;
+  const char* bytes_ = "";
+  size_t at_ = 0, size_ = 0;
+  std::string number_;
+};
+
+bool allNull(sqlite3_value** values, int n) {
+  for (int i = 0; i < n; ++i)
+    if (sqlite3_value_type(values[i]) != SQLITE_NULL) return false;
+  return true;
+}
+
+// 1, 0 or -1 (undecided: a byte beyond ASCII differs while comparing case-insensitively) for
+// the texts of two chains, read up to the first difference. Equal runs of bytes are equal texts
+// whatever they hold; only where the bytes differ are they compared ignoring ASCII case.
+int chainsDiffer(ChainReader& a, ChainReader& b, bool binary) {
+  for (;;) {
+    const std::string_view x = a.rest(), y = b.rest();
+    if (x.empty() || y.empty()) return x.empty() && y.empty() ? 0 : 1;
+    const size_t n = std::min(x.size(), y.size());
+    if (std::memcmp(x.data(), y.data(), n) != 0) {
+      if (binary) return 1;
+      for (size_t i = 0; i < n; ++i) {
+        const unsigned char p = static_cast<unsigned char>(x[i]), q = static_cast<unsigned char>(y[i]);
+        if (p == q) continue;
+        if ((p | q) & 0x80) return -1;
+        if (lowerAscii(p) != lowerAscii(q)) return 1;
+      }
+    }
+    a.skip(n);
+    b.skip(n);
+  }
+}
+
 // group_differs(n, a1..an, b1..bm): 1 when the texts a1&..&an and b1&..&bm differ, 0 when they
-// are equal, Null when either side is all Null (the `<>` of the dialect).
+// are equal, Null when either side is all Null (the `<>` of the dialect). The texts are
+// compared as they are read; only where a character beyond ASCII decides are both built and
+// compared by case folding.
 void groupDiffers(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (argc < 1) return sqlite3_result_error(ctx, "group_differs needs a count", -1);
   const sqlite3_int64 n = sqlite3_value_int64(argv[0]);
   if (n < 0 || n > argc - 1) return sqlite3_result_error(ctx, "group_differs: bad count", -1);
-  thread_local std::string left, right;
-  left.clear();
-  right.clear();
-  bool anyLeft = false, anyRight = false;
-  for (int i = 1; i <= n; ++i) anyLeft |= appendText(argv[i], left);
-  for (int i = static_cast<int>(n) + 1; i < argc; ++i) anyRight |= appendText(argv[i], right);
-  if (!anyLeft || !anyRight) return sqlite3_result_null(ctx);
-  bool differ;
-  if (binaryMode(ctx)) differ = left != right;
-  else if (left.size() != right.size() && isAscii(left) && isAscii(right)) differ = true;
-  else differ = compareText(left.data(), left.size(), right.data(), right.size()) != 0;
-  sqlite3_result_int(ctx, differ ? 1 : 0);
+  sqlite3_value** left = argv + 1;
+  sqlite3_value** right = argv + 1 + n;
+  const int nLeft = static_cast<int>(n), nRight = argc - 1 - nLeft;
+  if (allNull(left, nLeft) || allNull(right, nRight)) return sqlite3_result_null(ctx);
+  ChainReader a(left, nLeft), b(right, nRight);
+  int differ = chainsDiffer(a, b, binaryMode(ctx));
+  if (differ < 0) {
+    thread_local std::string x, y;
+    x.clear();
+    y.clear();
+    for (int i = 0; i < nLeft; ++i) appendText(left[i], x);
+    for (int i = 0; i < nRight; ++i) appendText(right[i], y);
+    differ = compareText(x.data(), x.size(), y.data(), y.size()) != 0 ? 1 : 0;
+  }
+  sqlite3_result_int(ctx, differ);
 }
 
 // ---- LIKE with the dialect's wildcards: * any run, ? one character, # one digit,

@@ -114,10 +114,11 @@ INSTANTIATE_TEST_SUITE_P(
              "[A].recstatus = 1  order by [A].[ID]",
              "SELECT \"A\".\"ID\", \"A\".\"X\", \"A\".\"Y\" FROM \"public\".\"A\" WHERE (\"A\".\"ID\" IN (SELECT "
              "\"A\".\"ID\" FROM (\"public\".\"A\" INNER JOIN \"public\".\"B\" ON (\"A\".\"ID\" = \"B\".\"ID\") AND "
-             "(\"A\".\"RecStatus\" = \"B\".\"RecStatus\")) WHERE (\"A\".\"X\" IS DISTINCT FROM \"B\".\"X\" OR "
-             "\"A\".\"Y\" IS DISTINCT FROM \"B\".\"Y\") AND (CASE WHEN (\"A\".\"X\" IS NULL AND \"A\".\"Y\" IS NULL) OR "
-             "(\"B\".\"X\" IS NULL AND \"B\".\"Y\" IS NULL) THEN NULL ELSE concat(\"A\".\"X\", \"A\".\"Y\") COLLATE "
-             "\"ovt\".\"ci\" <> concat(\"B\".\"X\", \"B\".\"Y\") END))) AND (\"A\".\"RecStatus\" = 1) ORDER BY "
+             "(\"A\".\"RecStatus\" = \"B\".\"RecStatus\")) WHERE (CASE WHEN (\"A\".\"X\" IS DISTINCT FROM \"B\".\"X\" "
+             "OR \"A\".\"Y\" IS DISTINCT FROM \"B\".\"Y\") THEN (CASE WHEN (\"A\".\"X\" IS NULL AND \"A\".\"Y\" IS NULL) "
+             "OR (\"B\".\"X\" IS NULL AND \"B\".\"Y\" IS NULL) THEN NULL ELSE concat(\"A\".\"X\", \"A\".\"Y\") COLLATE "
+             "\"ovt\".\"ci\" <> concat(\"B\".\"X\", \"B\".\"Y\") END) ELSE FALSE END))) AND (\"A\".\"RecStatus\" = 1) "
+             "ORDER BY "
              "\"A\".\"ID\""},
         // Record difference, missing, plain tables: the concatenated key as text, the integer
         // part through ovt.txt, text keys compared case-insensitively.
@@ -211,11 +212,11 @@ INSTANTIATE_TEST_SUITE_P(
              "\"ovt\".\"txt\"(\"A\".\"K2\")) COLLATE \"ovt\".\"ci\" <> concat(\"A\".\"K1\", "
              "\"ovt\".\"txt\"(\"A\".\"ID\")) END))"},
         Case{"select 1 from A where A.X & A.K2 <> A.K1 & A.ID",
-             "SELECT 1 AS \"Expr1000\" FROM \"public\".\"A\" WHERE (\"A\".\"X\" IS DISTINCT FROM \"A\".\"K1\" OR "
-             "\"ovt\".\"txt\"(\"A\".\"K2\") IS DISTINCT FROM \"ovt\".\"txt\"(\"A\".\"ID\")) AND (CASE WHEN (\"A\".\"X\" IS "
-             "NULL AND \"A\".\"K2\" IS NULL) OR (\"A\".\"K1\" IS NULL AND \"A\".\"ID\" IS NULL) THEN NULL ELSE "
-             "concat(\"A\".\"X\", \"ovt\".\"txt\"(\"A\".\"K2\")) COLLATE \"ovt\".\"ci\" <> concat(\"A\".\"K1\", "
-             "\"ovt\".\"txt\"(\"A\".\"ID\")) END)"},
+             "SELECT 1 AS \"Expr1000\" FROM \"public\".\"A\" WHERE (CASE WHEN (\"A\".\"X\" IS DISTINCT FROM "
+             "\"A\".\"K1\" OR \"ovt\".\"txt\"(\"A\".\"K2\") IS DISTINCT FROM \"ovt\".\"txt\"(\"A\".\"ID\")) THEN (CASE WHEN "
+             "(\"A\".\"X\" IS NULL AND \"A\".\"K2\" IS NULL) OR (\"A\".\"K1\" IS NULL AND \"A\".\"ID\" IS NULL) THEN NULL "
+             "ELSE concat(\"A\".\"X\", \"ovt\".\"txt\"(\"A\".\"K2\")) COLLATE \"ovt\".\"ci\" <> concat(\"A\".\"K1\", "
+             "\"ovt\".\"txt\"(\"A\".\"ID\")) END) ELSE FALSE END)"},
         // The dialect has no comments; the rendering never writes `--`.
         Case{"select a -- b from T", "SELECT \"a\" - (-\"b\") AS \"Expr1000\" FROM \"public\".\"T\""},
         // Made tables keep the case the statement wrote.
@@ -247,9 +248,9 @@ TEST(PgRenderingText, ThirtyFieldGroup) {
                           ") and [A].recstatus = 1  order by [A].[ID]";
   EXPECT_EQ(pg(jet), "SELECT \"A\".\"ID\" FROM \"public\".\"A\" WHERE (\"A\".\"ID\" IN (SELECT \"A\".\"ID\" FROM "
                      "(\"public\".\"A\" INNER JOIN \"public\".\"B\" ON (\"A\".\"ID\" = \"B\".\"ID\") AND "
-                     "(\"A\".\"RecStatus\" = \"B\".\"RecStatus\")) WHERE (" + pre + ") AND (CASE WHEN (" + nullsA +
-                     ") OR (" + nullsB + ") THEN NULL ELSE concat(" + catA + ") COLLATE \"ovt\".\"ci\" <> concat(" +
-                     catB + ") END))) AND (\"A\".\"RecStatus\" = 1) ORDER BY \"A\".\"ID\"");
+                     "(\"A\".\"RecStatus\" = \"B\".\"RecStatus\")) WHERE (CASE WHEN (" + pre + ") THEN (CASE WHEN (" +
+                     nullsA + ") OR (" + nullsB + ") THEN NULL ELSE concat(" + catA + ") COLLATE \"ovt\".\"ci\" <> concat(" +
+                     catB + ") END) ELSE FALSE END))) AND (\"A\".\"RecStatus\" = 1) ORDER BY \"A\".\"ID\"");
 }
 
 TEST(PgRenderingText, NamesWithoutSchemaAreQuotedAsWritten) {
