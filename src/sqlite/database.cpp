@@ -159,9 +159,19 @@ void SqliteDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& sc
 std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) const {
   dialect::TableTarget t = dialect::resolveTable(name, linked() ? kLinkSchema : "");
   const std::string schema = t.schema.empty() ? "main" : t.schema;
-  Stmt st(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'");
+  // One prepared look-up per schema, kept: the engine prepares it again itself when the schema
+  // changes, so it always reads the current list.
+  auto it = tableLookups_.find(schema);
+  if (it == tableLookups_.end())
+    it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
+  Stmt& st = it->second;
+  // Reset however the look-up ends: a statement left stepping would keep a read transaction open.
+  struct Reset {
+    Stmt& st;
+    ~Reset() { st.reset(); }
+  } reset{st};
   while (st.step() == SQLITE_ROW) {
-    std::string n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
     if (textEqual(n, t.table)) return TableLocation{name, schema, n};
   }
   return std::nullopt;
@@ -245,7 +255,8 @@ RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome) {
     sqlite3_stmt* s;
     ~Reset() { sqlite3_reset(s); }
   } reset{plan.stmt.get()};
-  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome);
+  if (!plan.columns) plan.columns = describeColumns(plan.stmt, plan.rowIdAdded);
+  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, &*plan.columns);
 }
 
 bool SqliteDatabase::checkSchema() {
