@@ -33,6 +33,24 @@ std::string foldName(std::string_view s) {
   return out;
 }
 
+// True when `name` folds to `folded` (a foldName result), without a copy for ASCII names.
+bool foldsTo(std::string_view name, const std::string& folded) {
+  if (name.size() != folded.size()) {
+    for (unsigned char c : name)
+      if (c >= 0x80) return foldName(name) == folded;
+    return false;
+  }
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x80) return foldName(name) == folded;
+    if (static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c) != folded[i]) return false;
+  }
+  return true;
+}
+
+// Look-ups by name that scan the columns before the name index is built.
+constexpr size_t kScannedLookups = 4;
+
 Variant byStorage(const RowStore::Cell& c) {
   switch (c.kind) {
     case RowStore::Cell::Null: return Variant(Null{});
@@ -62,9 +80,7 @@ class Fields : public cRecordsetFields {
 class StoredRecordset : public cRecordset {
  public:
   StoredRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer)
-      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {
-    for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
-  }
+      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {}
 
   VariantArray GetRows() override {
     VariantArray a;
@@ -138,8 +154,19 @@ class StoredRecordset : public cRecordset {
     return toVariant(rows_.cell(row, col), columns_[col]);
   }
 
+  // The first column of that name, case-insensitively. Most recordsets are asked for a field or
+  // two: the index by name is built only for those asked more often.
   size_t column(const std::string& field) const {
-    auto it = byName_.find(foldName(field));
+    const std::string folded = foldName(field);
+    if (byName_.empty() && lookups_ < kScannedLookups) {
+      ++lookups_;
+      for (size_t i = 0; i < columns_.size(); ++i)
+        if (foldsTo(columns_[i].name, folded)) return i;
+      raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
+    }
+    if (byName_.empty())
+      for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
+    auto it = byName_.find(folded);
     if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
     return it->second;
   }
@@ -151,7 +178,8 @@ class StoredRecordset : public cRecordset {
   std::vector<ResultColumn> columns_;
   RowStore rows_;
   std::unique_ptr<RowWriter> writer_;
-  std::unordered_map<std::string, size_t> byName_;
+  mutable std::unordered_map<std::string, size_t> byName_;  // folded name -> first column of it
+  mutable size_t lookups_ = 0;
   size_t count_ = 0;
   size_t pos_ = 0;
   std::vector<std::pair<size_t, Variant>> pending_;

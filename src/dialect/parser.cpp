@@ -879,18 +879,18 @@ Shape shapeOf(std::string_view text) {
     const bool literal = kind == Tok::String || kind == Tok::Number || kind == Tok::Date ||
                          (kind == Tok::Word && isLiteralWord(value));
     if (literal) {
-      Literal l = literalOf(kind, value);
-      shape.key += '\x01';
-      shape.key += l.kind;
-      shape.literals.push_back(std::move(l));
+      shape.literals.push_back(literalOf(kind, value));
+      const char mark[2] = {'\x01', shape.literals.back().kind};
+      shape.key.append(mark, 2);
       return;
     }
-    char size[24];
-    const auto written = std::to_chars(size, size + sizeof size, value.size());
-    shape.key += static_cast<char>('a' + static_cast<int>(kind));
-    shape.key.append(size, written.ptr);
-    shape.key += ':';
-    shape.key += value;
+    // The kind, the length and ':' go in with one append, the text with another.
+    char head[24];
+    head[0] = static_cast<char>('a' + static_cast<int>(kind));
+    char* end = std::to_chars(head + 1, head + sizeof head - 1, value.size()).ptr;
+    *end++ = ':';
+    shape.key.append(head, static_cast<size_t>(end - head));
+    shape.key.append(value.data(), value.size());
   });
   return shape;
 }

@@ -96,7 +96,9 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     : path_(path), linkFile_(options.linkFile), binary_(options.binaryCompare),
       literal_(options.literalStatements) {
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A connection is used by one thread at a time (the object that owns it belongs to one):
+  // without the engine's per-call lock.
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK)
     raise(kErrFailure, "Cannot open the database file '" + path + "': " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
@@ -324,8 +326,10 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
       }
       case 'B': rc = sqlite3_bind_int64(s, at, l.text == "-1" ? -1 : 0); break;
       case 'Z': rc = sqlite3_bind_null(s, at); break;
+      // The shape outlives the run (step and reset) the value is bound for, and every run binds
+      // all of its values again first: no copy is needed.
       case 'S': case 'D':
-        rc = sqlite3_bind_text64(s, at, l.text.data(), l.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        rc = sqlite3_bind_text64(s, at, l.text.data(), l.text.size(), SQLITE_STATIC, SQLITE_UTF8);
         break;
       default: return false;
     }
