@@ -73,6 +73,8 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   Session& session() { return *session_; }
   // The existing table (not view) of that name, case-insensitively; nullopt when none.
   std::optional<TableLocation> findTable(const std::string& name);
+  // findTable's catalogue look-up itself.
+  std::optional<TableLocation> lookUpTable(const std::string& name);
   std::vector<ColumnInfo> columns(const std::string& schema, const std::string& table);
   // The declared type of a table's column by the table's OID and the column's number.
   std::optional<ColumnInfo> columnAt(uint32_t tableOid, int column);
@@ -93,7 +95,10 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   void closeOpenSavepoint();
   size_t cachedStatements() const { return cache_.size(); }
   // Forgets the cached renderings (before SQL of the caller's own that may change tables).
-  void forgetStatements() { cache_.clear(); }
+  void forgetStatements() {
+    cache_.clear();
+    tablesFound_.clear();
+  }
 
  private:
   class Schema;
@@ -145,6 +150,8 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   // Relations the transaction holds a lock on, per level (BeginTrans depth, from 1), with the
   // number of checks done when the lock was taken.
   std::vector<std::map<std::string, uint64_t>> locks_;
+  // findTable's answers in the current transaction, by the name asked.
+  std::map<std::string, std::optional<TableLocation>> tablesFound_;
   common::StatementCache<Plan> cache_;
 };
 

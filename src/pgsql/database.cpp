@@ -182,7 +182,7 @@ bool PgDatabase::checkSchema(bool openSavepoint) {
     }
     savepointOpen_ = savepointOpen_ || opened;
     std::optional<std::string> now = rows.empty() ? std::nullopt : rows[0][0];
-    if (!now || now != catalogueMark_) cache_.clear();
+    if (!now || now != catalogueMark_) forgetStatements();
     catalogueMark_ = now;
     if (now) ++checks_;
     return now.has_value();
@@ -292,6 +292,16 @@ void PgDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& schema
 }
 
 std::optional<TableLocation> PgDatabase::findTable(const std::string& name) {
+  // Inside the transaction the catalogue reads as its snapshot has it, changed only by this
+  // session's own statements (which forget what was found): an answer found in it stays.
+  if (transactionDepth_ > 0)
+    if (auto known = tablesFound_.find(name); known != tablesFound_.end()) return known->second;
+  std::optional<TableLocation> found = lookUpTable(name);
+  if (transactionDepth_ > 0) tablesFound_.emplace(name, found);
+  return found;
+}
+
+std::optional<TableLocation> PgDatabase::lookUpTable(const std::string& name) {
   dialect::TableTarget t = dialect::resolveTable(name, linkSchema_);
   const std::string schema = t.schema.empty() ? schema_ : t.schema;
   auto rows = session_->rows(
@@ -409,7 +419,7 @@ bool PgDatabase::Execute(const std::string& sql) {
         std::holds_alternative<dialect::Delete>(st.body))
       keep("X", shape, st, o, r, schema);
     else
-      cache_.clear();  // a table, an index or their absence is what renderings stand on
+      forgetStatements();  // a table, an index or their absence is what renderings stand on
     if (st.isSelectInto()) {
       rendered = "CREATE TABLE " + r.intoTable + " AS " + r.sql;
       unit(true, [&] {
@@ -438,7 +448,7 @@ bool PgDatabase::Execute(const std::string& sql) {
 }
 
 bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -458,7 +468,7 @@ bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql)
 }
 
 bool PgDatabase::DropView(const std::string& viewName) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   try {
     auto views = session_->rows(
         "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -474,12 +484,13 @@ bool PgDatabase::DropView(const std::string& viewName) {
 }
 
 bool PgDatabase::DropTable(const std::string& tableName) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
     if (!t) raiseError(kErrSyntax, kSource, "Table '" + tableName + "' does not exist");
     unit(false, [&] { session_->execute("DROP TABLE " + t->qualified()); });
+    forgetStatements();  // the look-up above found the table
     trace("DropTable", tableName, "DROP TABLE " + t->qualified(), "dropped");
     return true;
   } catch (const ComError& e) {
@@ -516,6 +527,7 @@ std::vector<TableRef> PgDatabase::Tables() {
 void PgDatabase::BeginTrans() {
   const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
                                                  : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
+  if (transactionDepth_ == 0) tablesFound_.clear();  // what another transaction found
   session_->execute(sql);
   ++transactionDepth_;
   locks_.resize(static_cast<size_t>(transactionDepth_));
@@ -547,8 +559,10 @@ void PgDatabase::CommitTrans() {
 void PgDatabase::RollbackTrans() {
   if (transactionDepth_ == 0) raiseError(kDbErrNoTransaction, kSource, "Rollback without an open transaction");
   --transactionDepth_;
-  // Locks taken since the savepoint (or in the transaction) are given back with it.
+  // Locks taken since the savepoint (or in the transaction) are given back with it, and what
+  // was found since may have been undone.
   locks_.resize(static_cast<size_t>(transactionDepth_));
+  tablesFound_.clear();
   if (transactionDepth_ == 0) {
     session_->execute("ROLLBACK");
     trace("RollbackTrans", "", "ROLLBACK", "level 0");

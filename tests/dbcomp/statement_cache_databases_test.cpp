@@ -354,6 +354,41 @@ TEST_P(StatementCache, InsideATransactionAFailingHitUndoesOnlyItself) {
   }
 }
 
+// Inside a transaction, whether a table exists follows this connection's own changes (through
+// the component, its own SQL, a nested transaction rolled back) and another connection's made
+// before the transaction read anything.
+TEST_P(StatementCache, InsideATransactionTableExistsFollowsTheChanges) {
+  const bool pg = GetParam() == Engine::Postgres;
+  db::DatabaseRef cached = cachedConnection();
+  db::DatabaseRef other = uncached();
+  auto raw = [&](const db::DatabaseRef& by, const std::string& sql) {
+    if (pg) db::RunPostgresStatement(by, sql);
+    else db::RunSqliteScript(by, sql);
+  };
+  cached->BeginTrans();
+  raw(other, "CREATE TABLE \"N4\" (\"ID\" integer)");
+  EXPECT_TRUE(cached->TableExists("N4"));
+  EXPECT_FALSE(cached->TableExists("N1"));
+  ASSERT_TRUE(cached->Execute("create table N1 (ID long)"));
+  EXPECT_TRUE(cached->TableExists("N1"));
+  EXPECT_TRUE(cached->TableExists("n1"));
+  ASSERT_TRUE(cached->DropTable("N1"));
+  EXPECT_FALSE(cached->TableExists("N1"));
+  EXPECT_FALSE(cached->TableExists("N2"));
+  raw(cached, "CREATE TABLE \"N2\" (\"ID\" integer)");
+  EXPECT_TRUE(cached->TableExists("N2"));
+  cached->BeginTrans();
+  EXPECT_FALSE(cached->TableExists("N3"));
+  ASSERT_TRUE(cached->Execute("create table N3 (ID long)"));
+  EXPECT_TRUE(cached->TableExists("N3"));
+  cached->RollbackTrans();
+  EXPECT_FALSE(cached->TableExists("N3"));
+  EXPECT_TRUE(cached->TableExists("N2"));
+  cached->CommitTrans();
+  EXPECT_TRUE(other->TableExists("N2"));
+  EXPECT_FALSE(other->TableExists("N3"));
+}
+
 TEST_P(StatementCache, StaysWithinItsBound) {
   db::DatabaseRef cached = cachedConnection(4);
   for (int i = 0; i < 30; ++i) {
