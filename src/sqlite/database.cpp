@@ -35,10 +35,16 @@ namespace ovt::db::sqlite {
 
 namespace {
 
-std::string quoteSql(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
+// Appends `text` as an SQL text literal.
+void appendQuoted(std::string& out, const std::string& text) {
+  out += '\'';
+  size_t from = 0;
+  for (size_t q; (q = text.find('\'', from)) != std::string::npos; from = q + 1) {
+    out.append(text, from, q + 1 - from);
+    out += '\'';
+  }
+  out.append(text, from, std::string::npos);
+  out += '\'';
 }
 
 }  // namespace
@@ -341,14 +347,22 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
 std::string SqliteDatabase::runWhat(const Plan& plan, const dialect::Shape& shape) const {
   if (!trace_->enabled()) return {};
   if (plan.parameters.empty()) return plan.sql;
-  std::string out = plan.sql + " -- ";
+  size_t size = plan.sql.size() + 4;
+  for (size_t n : plan.parameters) size += shape.literals[n - 1].text.size() + 16;
+  std::string out;
+  out.reserve(size);
+  out += plan.sql;
+  out += " -- ";
   for (size_t i = 0; i < plan.parameters.size(); ++i) {
     const size_t n = plan.parameters[i];
     const dialect::Literal& l = shape.literals[n - 1];
-    out += (i ? ", ?" : "?") + std::to_string(n) + " = ";
+    out += i ? ", ?" : "?";
+    char number[24];
+    out.append(number, std::to_chars(number, number + sizeof number, n).ptr);
+    out += " = ";
     if (l.kind == 'Z') out += "NULL";
     else if (l.kind == 'N' || l.kind == 'B') out += l.text;
-    else out += quoteSql(l.text);
+    else appendQuoted(out, l.text);
   }
   return out;
 }

@@ -429,6 +429,7 @@ TEST_P(StatementCache, TheTraceShowsEachStatementAsReceived) {
                                                 "update T set Memo = 'one' where ID = 4",
                                                 "update T set Memo = 'two' where ID = 5"}));
   EXPECT_NE(all.str().find("'Ünïcode'"), std::string::npos);
+  EXPECT_NE(all.str().find("'it''s'"), std::string::npos);  // a quote in a value, doubled as written
   EXPECT_NE(all.str().find("'two'"), std::string::npos);
   EXPECT_NE(all.str().find("=> 1 rows changed"), std::string::npos);
 }
