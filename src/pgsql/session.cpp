@@ -49,6 +49,15 @@ bool succeeded(const PGresult* r) {
   return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
 }
 
+// Every row of a result, read whole.
+std::vector<std::vector<Cell>> rowsOfResult(const PGresult* r) {
+  std::vector<std::vector<Cell>> out(PQntuples(r));
+  for (int t = 0; t < PQntuples(r); ++t)
+    for (int i = 0; i < PQnfields(r); ++i)
+      out[t].push_back(PQgetisnull(r, t, i) ? Cell() : Cell(std::string(PQgetvalue(r, t, i), PQgetlength(r, t, i))));
+  return out;
+}
+
 // Reads one statement's results up to their end: the first failure, else the last result.
 ResultHandle resultOf(PGconn* c) {
   ResultHandle kept;
@@ -188,11 +197,7 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
   if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, name);
-  std::vector<std::vector<Cell>> out(PQntuples(r.get()));
-  for (int t = 0; t < PQntuples(r.get()); ++t)
-    for (int i = 0; i < PQnfields(r.get()); ++i)
-      out[t].push_back(PQgetisnull(r.get(), t, i) ? Cell() : Cell(std::string(PQgetvalue(r.get(), t, i), PQgetlength(r.get(), t, i))));
-  return out;
+  return rowsOfResult(r.get());
 }
 
 void Session::query(const std::string& sql, const std::vector<Cell>& params,
@@ -274,11 +279,7 @@ std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::
   const std::vector<const char*> v = values(params);
   ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
-  std::vector<std::vector<Cell>> out(PQntuples(r.get()));
-  for (int t = 0; t < PQntuples(r.get()); ++t)
-    for (int i = 0; i < PQnfields(r.get()); ++i)
-      out[t].push_back(PQgetisnull(r.get(), t, i) ? Cell() : Cell(std::string(PQgetvalue(r.get(), t, i), PQgetlength(r.get(), t, i))));
-  return out;
+  return rowsOfResult(r.get());
 }
 
 std::vector<Column> Session::describe(const std::string& sql) {
