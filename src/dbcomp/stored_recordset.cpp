@@ -48,7 +48,10 @@ bool foldsTo(std::string_view name, const std::string& folded) {
   return true;
 }
 
-// Look-ups by name that scan the columns before the name index is built.
+// Results of up to this many columns are searched by name column by column (comparing a name
+// mostly stops at its length or first letters); wider ones scan for a few look-ups and then
+// build an index by name.
+constexpr size_t kScannedColumns = 64;
 constexpr size_t kScannedLookups = 4;
 
 Variant byStorage(const RowStore::Cell& c) {
@@ -154,11 +157,10 @@ class StoredRecordset : public cRecordset {
     return toVariant(rows_.cell(row, col), columns_[col]);
   }
 
-  // The first column of that name, case-insensitively. Most recordsets are asked for a field or
-  // two: the index by name is built only for those asked more often.
+  // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
     const std::string folded = foldName(field);
-    if (byName_.empty() && lookups_ < kScannedLookups) {
+    if (byName_.empty() && (columns_.size() <= kScannedColumns || lookups_ < kScannedLookups)) {
       ++lookups_;
       for (size_t i = 0; i < columns_.size(); ++i)
         if (foldsTo(columns_[i].name, folded)) return i;
