@@ -4,8 +4,10 @@
 // same tables in the same run.
 //
 //   reconcile_bench [--records N] [--copies K1,K2] [--commit-every C1,C2] [--engine sqlite|postgres|both]
-//                   [--wal] [--dir D] [--location PGLOCATION]
+//                   [--wal] [--dir D] [--location PGLOCATION] [--baseline TOOL]
 //   (defaults: 1,000,000 records, copies 10000,50000, the tool's default grouping, both engines)
+// With --baseline, each measurement first runs TOOL (another build of ovtbldiff, or a script
+// running one) on K other conflicting records, so that two builds are compared in one run.
 //
 // Each entry holds the form House (UniqueKey, RecStatus, ID, F0..F29 text) with its catalogue
 // viewHouse, and the grid Member (UniqueKey, RecStatus, FKey, LineNo, M0..M2) with gvMember,
@@ -185,7 +187,7 @@ int main(int argc, char** argv) {
   long records = 1000000;
   std::vector<long> copies{10000, 50000};
   std::vector<long> groupings{0};
-  std::string engines = "both", dir = std::filesystem::temp_directory_path().string(), location;
+  std::string engines = "both", dir = std::filesystem::temp_directory_path().string(), location, baseline;
   bool wal = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -203,9 +205,10 @@ int main(int argc, char** argv) {
     else if (a == "--dir") dir = next();
     else if (a == "--location") location = next();
     else if (a == "--wal") wal = true;
+    else if (a == "--baseline") baseline = next();
     else {
       std::cerr << "usage: reconcile_bench [--records N] [--copies K1,K2] [--commit-every C1,C2] "
-                   "[--engine sqlite|postgres|both] [--wal] [--dir D] [--location PGLOCATION]\n";
+                   "[--engine sqlite|postgres|both] [--wal] [--dir D] [--location PGLOCATION] [--baseline TOOL]\n";
       return 2;
     }
   }
@@ -215,7 +218,15 @@ int main(int argc, char** argv) {
     std::cerr << "the copies must be between 1 and the records\n";
     return 2;
   }
-  const long every = records / most;
+  std::vector<std::string> tools;
+  if (!baseline.empty()) tools.push_back(baseline);
+  tools.push_back(toolPath());
+  // Each tool copies records of its own, all of them still differing.
+  if (most * static_cast<long>(tools.size()) > records) {
+    std::cerr << "the copies of all tools must be at most the records\n";
+    return 2;
+  }
+  const long every = records / (most * static_cast<long>(tools.size()));
   try {
     for (const bool pg : {false, true}) {
       if ((pg && engines == "sqlite") || (!pg && engines == "postgres")) continue;
@@ -247,36 +258,40 @@ int main(int argc, char** argv) {
       long start = 0;  // each measurement copies records that still differ
       for (long grouping : groupings) {
         for (long k : copies) {
-          std::vector<long> ids;
-          for (long i = 0; i < k; ++i) ids.push_back((start + i) % (records / every) * every + every);
-          start += k;
-          const std::string idsFile = dir + "/reconcile_bench_ids.csv";
-          {
-            std::ofstream out(idsFile);
-            out << "ID\n";
-            for (long id : ids) out << id << "\n";
+          for (const std::string& tool : tools) {
+            std::vector<long> ids;
+            for (long i = 0; i < k; ++i) ids.push_back((start + i) % (records / every) * every + every);
+            start += k;
+            const std::string idsFile = dir + "/reconcile_bench_ids.csv";
+            {
+              std::ofstream out(idsFile);
+              out << "ID\n";
+              for (long id : ids) out << id << "\n";
+            }
+            std::string cmd = "'" + tool + "' copy '" + first.location + "' House ORULINK_House --keys ID --from '" +
+                              idsFile + "' --link '" + second.location + "' --grids gvMember:Member --format csv" +
+                              (grouping > 0 ? " --commit-every " + std::to_string(grouping) : "") + (wal ? " --wal" : "") +
+                              " > /dev/null";
+            const double cpu0 = childCpu();
+            auto t0 = Clock::now();
+            const int rc = std::system(cmd.c_str());
+            const double wallTool = seconds(t0), cpu = childCpu() - cpu0;
+            if (rc != 0) {
+              std::cerr << "the copy failed (" << rc << "): " << cmd << "\n";
+              return 1;
+            }
+            std::filesystem::remove(idsFile);
+            const long left = stillDiffering(second, ids);
+            const double wallSet = setStatements(first, second, ids);
+            std::printf("%s%s copy %ld records (%s%s): %.2f s, %.0f records/s, CPU %.3f ms/record; one set-statement "
+                        "transaction %.2f s%s; ratio %.1f\n",
+                        tools.size() > 1 ? (tool == baseline ? "baseline: " : "this build: ") : "", engine, k,
+                        grouping > 0 ? ("commit every " + std::to_string(grouping)).c_str() : "default grouping",
+                        wal ? ", WAL" : "", wallTool, static_cast<double>(k) / wallTool,
+                        1000.0 * cpu / static_cast<double>(k), wallSet,
+                        left ? (", " + std::to_string(left) + " NOT COPIED").c_str() : "", wallTool / wallSet);
+            std::fflush(stdout);
           }
-          std::string cmd = "'" + toolPath() + "' copy '" + first.location + "' House ORULINK_House --keys ID --from '" +
-                            idsFile + "' --link '" + second.location + "' --grids gvMember:Member --format csv" +
-                            (grouping > 0 ? " --commit-every " + std::to_string(grouping) : "") + (wal ? " --wal" : "") +
-                            " > /dev/null";
-          const double cpu0 = childCpu();
-          auto t0 = Clock::now();
-          const int rc = std::system(cmd.c_str());
-          const double wallTool = seconds(t0), cpu = childCpu() - cpu0;
-          if (rc != 0) {
-            std::cerr << "the copy failed (" << rc << "): " << cmd << "\n";
-            return 1;
-          }
-          std::filesystem::remove(idsFile);
-          const long left = stillDiffering(second, ids);
-          const double wallSet = setStatements(first, second, ids);
-          std::printf("%s copy %ld records (%s%s): %.2f s, %.0f records/s, CPU %.3f ms/record; one set-statement "
-                      "transaction %.2f s%s; ratio %.1f\n",
-                      engine, k, grouping > 0 ? ("commit every " + std::to_string(grouping)).c_str() : "default grouping",
-                      wal ? ", WAL" : "", wallTool, static_cast<double>(k) / wallTool, 1000.0 * cpu / static_cast<double>(k),
-                      wallSet, left ? (", " + std::to_string(left) + " NOT COPIED").c_str() : "", wallTool / wallSet);
-          std::fflush(stdout);
         }
       }
       if (!pg) {

@@ -33,6 +33,27 @@ std::string foldName(std::string_view s) {
   return out;
 }
 
+// True when `name` folds to `folded` (a foldName result), without a copy for ASCII names.
+bool foldsTo(std::string_view name, const std::string& folded) {
+  if (name.size() != folded.size()) {
+    for (unsigned char c : name)
+      if (c >= 0x80) return foldName(name) == folded;
+    return false;
+  }
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x80) return foldName(name) == folded;
+    if (static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c) != folded[i]) return false;
+  }
+  return true;
+}
+
+// Results of up to this many columns are searched by name column by column (comparing a name
+// mostly stops at its length or first letters); wider ones scan for a few look-ups and then
+// build an index by name.
+constexpr size_t kScannedColumns = 64;
+constexpr size_t kScannedLookups = 4;
+
 Variant byStorage(const RowStore::Cell& c) {
   switch (c.kind) {
     case RowStore::Cell::Null: return Variant(Null{});
@@ -62,10 +83,7 @@ class Fields : public cRecordsetFields {
 class StoredRecordset : public cRecordset {
  public:
   StoredRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer)
-      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {
-    for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
-    for (const ResultColumn& c : columns_) asNamed_.emplace(c.name, byName_.at(foldName(c.name)));
-  }
+      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {}
 
   VariantArray GetRows() override {
     VariantArray a;
@@ -139,10 +157,18 @@ class StoredRecordset : public cRecordset {
     return toVariant(rows_.cell(row, col), columns_[col]);
   }
 
-  // A field named as its column is spelt is found without folding the name.
+  // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
-    if (auto exact = asNamed_.find(field); exact != asNamed_.end()) return exact->second;
-    auto it = byName_.find(foldName(field));
+    const std::string folded = foldName(field);
+    if (byName_.empty() && (columns_.size() <= kScannedColumns || lookups_ < kScannedLookups)) {
+      ++lookups_;
+      for (size_t i = 0; i < columns_.size(); ++i)
+        if (foldsTo(columns_[i].name, folded)) return i;
+      raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
+    }
+    if (byName_.empty())
+      for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
+    auto it = byName_.find(folded);
     if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
     return it->second;
   }
@@ -154,8 +180,8 @@ class StoredRecordset : public cRecordset {
   std::vector<ResultColumn> columns_;
   RowStore rows_;
   std::unique_ptr<RowWriter> writer_;
-  std::unordered_map<std::string, size_t> byName_;   // folded name -> first column of that name
-  std::unordered_map<std::string, size_t> asNamed_;  // spelling of a column -> the same column
+  mutable std::unordered_map<std::string, size_t> byName_;  // folded name -> first column of it
+  mutable size_t lookups_ = 0;
   size_t count_ = 0;
   size_t pos_ = 0;
   std::vector<std::pair<size_t, Variant>> pending_;

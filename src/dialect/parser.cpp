@@ -38,8 +38,10 @@ std::string snippet(std::string_view text, size_t pos) {
   raiseError(kSyntaxError, kErrorSource, msg);
 }
 
-bool isWordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool isWordChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
+// ASCII letters and digits, as the C locale has them, whatever locale the host set.
+bool isAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isWordStart(unsigned char c) { return isAsciiLetter(c) || c == '_' || c >= 0x80; }
+bool isWordChar(unsigned char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c >= 0x80; }
 
 // Date literal text between the hashes: ISO "y-m-d[ h:m[:s]]" or US "m/d/y[ h:m[:s] [AM|PM]]",
 // or a time alone.
@@ -77,12 +79,100 @@ std::optional<std::string> dateLiteral(std::string_view s) {
   }
 }
 
+bool isLiteralWord(std::string_view w) { return iequals(w, "TRUE") || iequals(w, "FALSE") || iequals(w, "NULL"); }
+
 bool isLiteralToken(const Token& t) {
   switch (t.kind) {
     case Tok::String: case Tok::Number: case Tok::Date: return true;
-    case Tok::Word: return iequals(t.text, "TRUE") || iequals(t.text, "FALSE") || iequals(t.text, "NULL");
+    case Tok::Word: return isLiteralWord(t.text);
     default: return false;
   }
+}
+
+// Cuts a statement into tokens in one pass, handing each to `emit(kind, text, pos)` without
+// keeping it: `text` is the token's value (a text literal unquoted, a date in ISO form, a
+// bracketed name without its brackets) and lives only during the call. The End token closes.
+template <class Emit>
+void scanTokens(std::string_view text_, Emit&& emit) {
+  std::string value;  // a text literal with doubled quotes, unquoted
+  size_t i = 0;
+  while (true) {
+    while (i < text_.size() && (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\r' || text_[i] == '\n')) ++i;
+    if (i >= text_.size()) break;
+    const size_t start = i;
+    const unsigned char c = static_cast<unsigned char>(text_[i]);
+    if (c == '[') {
+      size_t close = text_.find(']', i + 1);
+      if (close == std::string_view::npos) refuse(text_, start, "unterminated bracketed name");
+      if (close == i + 1) refuse(text_, start, "empty bracketed name");
+      emit(Tok::Bracketed, text_.substr(i + 1, close - i - 1), start);
+      i = close + 1;
+    } else if (c == '\'' || c == '"') {
+      ++i;
+      const size_t from = i;
+      bool closed = false, doubled = false;
+      value.clear();
+      while (i < text_.size()) {
+        if (static_cast<unsigned char>(text_[i]) == c) {
+          if (i + 1 < text_.size() && static_cast<unsigned char>(text_[i + 1]) == c) {
+            if (!doubled) value.assign(text_.substr(from, i - from));
+            doubled = true;
+            value += static_cast<char>(c);
+            i += 2;
+            continue;
+          }
+          ++i;
+          closed = true;
+          break;
+        }
+        if (doubled) value += text_[i];
+        ++i;
+      }
+      if (!closed) refuse(text_, start, "unterminated text literal");
+      emit(Tok::String, doubled ? std::string_view(value) : text_.substr(from, i - 1 - from), start);
+    } else if (c == '#') {
+      size_t close = text_.find('#', i + 1);
+      if (close == std::string_view::npos) refuse(text_, start, "unterminated date literal");
+      auto iso = dateLiteral(text_.substr(i + 1, close - i - 1));
+      if (!iso) refuse(text_, start, "invalid date literal");
+      emit(Tok::Date, std::string_view(*iso), start);
+      i = close + 1;
+    } else if (std::isdigit(c) || (c == '.' && i + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i + 1])))) {
+      while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
+      if (i < text_.size() && text_[i] == '.') {
+        ++i;
+        while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
+      }
+      if (i < text_.size() && (text_[i] == 'e' || text_[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < text_.size() && (text_[j] == '+' || text_[j] == '-')) ++j;
+        if (j < text_.size() && std::isdigit(static_cast<unsigned char>(text_[j]))) {
+          i = j;
+          while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
+        }
+      }
+      if (i < text_.size() && isWordStart(static_cast<unsigned char>(text_[i])))
+        refuse(text_, start, "malformed number");
+      emit(Tok::Number, text_.substr(start, i - start), start);
+    } else if (isWordStart(c)) {
+      while (i < text_.size() && isWordChar(static_cast<unsigned char>(text_[i]))) ++i;
+      emit(Tok::Word, text_.substr(start, i - start), start);
+    } else {
+      static constexpr std::array<std::string_view, 3> two = {"<>", "<=", ">="};
+      std::string_view sym;
+      for (auto t : two)
+        if (text_.substr(i, 2) == t) sym = t;
+      if (sym.empty()) {
+        static constexpr std::string_view one = "=<>+-*/&(),.;";
+        if (one.find(static_cast<char>(c)) == std::string_view::npos)
+          refuse(text_, start, std::string("unexpected character '") + static_cast<char>(c) + "'");
+        sym = text_.substr(i, 1);
+      }
+      emit(Tok::Symbol, sym, start);
+      i += sym.size();
+    }
+  }
+  emit(Tok::End, std::string_view(), text_.size());
 }
 
 class Lexer {
@@ -92,83 +182,11 @@ class Lexer {
   std::vector<Token> run() {
     std::vector<Token> out;
     out.reserve(text_.size() / 4 + 2);
-    size_t i = 0;
-    while (true) {
-      while (i < text_.size() && (text_[i] == ' ' || text_[i] == '\t' || text_[i] == '\r' || text_[i] == '\n')) ++i;
-      if (i >= text_.size()) break;
-      const size_t start = i;
-      const unsigned char c = static_cast<unsigned char>(text_[i]);
-      if (c == '[') {
-        size_t close = text_.find(']', i + 1);
-        if (close == std::string_view::npos) refuse(text_, start, "unterminated bracketed name");
-        if (close == i + 1) refuse(text_, start, "empty bracketed name");
-        out.push_back({Tok::Bracketed, std::string(text_.substr(i + 1, close - i - 1)), start});
-        i = close + 1;
-      } else if (c == '\'' || c == '"') {
-        std::string value;
-        ++i;
-        bool closed = false;
-        while (i < text_.size()) {
-          if (static_cast<unsigned char>(text_[i]) == c) {
-            if (i + 1 < text_.size() && static_cast<unsigned char>(text_[i + 1]) == c) {
-              value += static_cast<char>(c);
-              i += 2;
-              continue;
-            }
-            ++i;
-            closed = true;
-            break;
-          }
-          value += text_[i++];
-        }
-        if (!closed) refuse(text_, start, "unterminated text literal");
-        out.push_back({Tok::String, std::move(value), start});
-      } else if (c == '#') {
-        size_t close = text_.find('#', i + 1);
-        if (close == std::string_view::npos) refuse(text_, start, "unterminated date literal");
-        auto iso = dateLiteral(text_.substr(i + 1, close - i - 1));
-        if (!iso) refuse(text_, start, "invalid date literal");
-        out.push_back({Tok::Date, *iso, start});
-        i = close + 1;
-      } else if (std::isdigit(c) || (c == '.' && i + 1 < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i + 1])))) {
-        while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
-        if (i < text_.size() && text_[i] == '.') {
-          ++i;
-          while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
-        }
-        if (i < text_.size() && (text_[i] == 'e' || text_[i] == 'E')) {
-          size_t j = i + 1;
-          if (j < text_.size() && (text_[j] == '+' || text_[j] == '-')) ++j;
-          if (j < text_.size() && std::isdigit(static_cast<unsigned char>(text_[j]))) {
-            i = j;
-            while (i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]))) ++i;
-          }
-        }
-        if (i < text_.size() && isWordStart(static_cast<unsigned char>(text_[i])))
-          refuse(text_, start, "malformed number");
-        out.push_back({Tok::Number, std::string(text_.substr(start, i - start)), start});
-      } else if (isWordStart(c)) {
-        while (i < text_.size() && isWordChar(static_cast<unsigned char>(text_[i]))) ++i;
-        out.push_back({Tok::Word, std::string(text_.substr(start, i - start)), start});
-      } else {
-        static constexpr std::array<std::string_view, 3> two = {"<>", "<=", ">="};
-        std::string_view sym;
-        for (auto t : two)
-          if (text_.substr(i, 2) == t) sym = t;
-        if (sym.empty()) {
-          static constexpr std::string_view one = "=<>+-*/&(),.;";
-          if (one.find(static_cast<char>(c)) == std::string_view::npos)
-            refuse(text_, start, std::string("unexpected character '") + static_cast<char>(c) + "'");
-          sym = text_.substr(i, 1);
-        }
-        out.push_back({Tok::Symbol, std::string(sym), start});
-        i += sym.size();
-      }
-    }
-    out.push_back({Tok::End, "", text_.size()});
     size_t literals = 0;
-    for (Token& t : out)
-      if (isLiteralToken(t)) t.literal = ++literals;
+    scanTokens(text_, [&](Tok kind, std::string_view text, size_t pos) {
+      out.push_back({kind, std::string(text), pos});
+      if (isLiteralToken(out.back())) out.back().literal = ++literals;
+    });
     return out;
   }
 
@@ -832,14 +850,15 @@ bool wholeNumber(std::string_view text) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
-Literal literalOf(const Token& t) {
-  switch (t.kind) {
-    case Tok::String: return {t.text.find('\0') == std::string::npos ? 'S' : 'T', t.text};
-    case Tok::Number: return {wholeNumber(t.text) ? 'N' : 'R', t.text};
-    case Tok::Date: return {'D', t.text};
+// The literal a literal token stands for (kind and text as Literal describes them).
+Literal literalOf(Tok kind, std::string_view text) {
+  switch (kind) {
+    case Tok::String: return {text.find('\0') == std::string_view::npos ? 'S' : 'T', std::string(text)};
+    case Tok::Number: return {wholeNumber(text) ? 'N' : 'R', std::string(text)};
+    case Tok::Date: return {'D', std::string(text)};
     default:
-      if (iequals(t.text, "NULL")) return {'Z', ""};
-      return {'B', iequals(t.text, "TRUE") ? "-1" : "0"};
+      if (iequals(text, "NULL")) return {'Z', ""};
+      return {'B', iequals(text, "TRUE") ? "-1" : "0"};
   }
 }
 
@@ -848,19 +867,23 @@ Literal literalOf(const Token& t) {
 Shape shapeOf(std::string_view text) {
   Shape shape;
   shape.key.reserve(text.size() + text.size() / 2);
-  for (const Token& t : Lexer(text).run()) {
-    if (t.literal) {
-      Literal l = literalOf(t);
-      shape.key += '\x01';
-      shape.key += l.kind;
-      shape.literals.push_back(std::move(l));
-      continue;
+  scanTokens(text, [&](Tok kind, std::string_view value, size_t) {
+    const bool literal = kind == Tok::String || kind == Tok::Number || kind == Tok::Date ||
+                         (kind == Tok::Word && isLiteralWord(value));
+    if (literal) {
+      shape.literals.push_back(literalOf(kind, value));
+      const char mark[2] = {'\x01', shape.literals.back().kind};
+      shape.key.append(mark, 2);
+      return;
     }
-    shape.key += static_cast<char>('a' + static_cast<int>(t.kind));
-    shape.key += std::to_string(t.text.size());
-    shape.key += ':';
-    shape.key += t.text;
-  }
+    // The kind, the length and ':' go in with one append, the text with another.
+    char head[24];
+    head[0] = static_cast<char>('a' + static_cast<int>(kind));
+    char* end = std::to_chars(head + 1, head + sizeof head - 1, value.size()).ptr;
+    *end++ = ':';
+    shape.key.append(head, static_cast<size_t>(end - head));
+    shape.key.append(value.data(), value.size());
+  });
   return shape;
 }
 

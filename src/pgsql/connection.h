@@ -73,6 +73,8 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   Session& session() { return *session_; }
   // The existing table (not view) of that name, case-insensitively; nullopt when none.
   std::optional<TableLocation> findTable(const std::string& name);
+  // findTable's catalogue look-up itself.
+  std::optional<TableLocation> lookUpTable(const std::string& name);
   std::vector<ColumnInfo> columns(const std::string& schema, const std::string& table);
   // The declared type of a table's column by the table's OID and the column's number.
   std::optional<ColumnInfo> columnAt(uint32_t tableOid, int column);
@@ -83,7 +85,20 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   // it), or in a transaction of its own when `several` statements must go together.
   template <class F>
   void unit(bool several, F&& work);
+  // As unit(false, ...) for one statement: `work(before, then)` sends the statement between
+  // the commands `before` and `then` in one round trip ("" when there is none), which open and
+  // close the statement's savepoint.
+  template <class F>
+  void statementUnit(F&& work);
+  // Undoes and closes a statement savepoint the catalogue check opened when no unit took it
+  // over (the statement failed before it was sent).
+  void closeOpenSavepoint();
   size_t cachedStatements() const { return cache_.size(); }
+  // Forgets the cached renderings (before SQL of the caller's own that may change tables).
+  void forgetStatements() {
+    cache_.clear();
+    tablesFound_.clear();
+  }
 
  private:
   class Schema;
@@ -92,21 +107,29 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
     std::string marked;
     bool rowIdAdded = false;
     std::string baseTable;
+    std::vector<std::string> relations;  // what its names resolved to (relationKey)
+    bool lockable = false;               // Schema::lockable() of its rendering
   };
+  // True when the plan may run without a catalogue check (see the definition).
+  bool heldSinceCheck(const Plan& plan) const;
+  // Counts the relations as locked by the transaction's current level from now on.
+  void noteLocks(const std::vector<std::string>& relations);
   dialect::PgRenderOptions renderOptions(const Schema& schema) const;
   // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
   void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
   // Forgets the renderings when a table or view of the entry's schemas (or a temporary one) has
   // been made, dropped or changed since the last look, by this session or any other; false
   // (and nothing cached is used) when the catalogue cannot be read.
-  bool checkSchema();
+  // Inside a transaction, with `openSavepoint`, the savepoint of the statement to come is opened
+  // in the same round trip (savepointOpen_ tells whether it is open).
+  bool checkSchema(bool openSavepoint = false);
   // The cached rendering of the statement's shape with `text`, the statement's text from it;
   // null when there is none.
   const Plan* cached(std::string_view operation, const dialect::Shape& shape, std::string& text);
   // Renders `st` with its literals lifted and keeps it when the text spliced back is the
   // plain rendering `plain` (as it always should be); the text to run is `plain` either way.
   void keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
-            dialect::PgRenderOptions o, const dialect::PgRendering& plain);
+            dialect::PgRenderOptions o, const dialect::PgRendering& plain, const Schema& schema);
 
   std::unique_ptr<Session> session_;
   std::string location_;
@@ -121,11 +144,21 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::map<std::pair<uint32_t, int>, std::optional<ColumnInfo>> columnCache_;
   bool caching_ = true;
   std::optional<std::string> catalogueMark_;  // checkSchema's last reading
+  bool markPrepared_ = false;                 // checkSchema's query is prepared on the server
+  bool savepointOpen_ = false;                // a statement savepoint is open and no unit has taken it
+  uint64_t checks_ = 0;                       // catalogue checks that read a fingerprint
+  // Relations the transaction holds a lock on, per level (BeginTrans depth, from 1), with the
+  // number of checks done when the lock was taken.
+  std::vector<std::map<std::string, uint64_t>> locks_;
+  // findTable's answers in the current transaction, by the name asked.
+  std::map<std::string, std::optional<TableLocation>> tablesFound_;
   common::StatementCache<Plan> cache_;
 };
 
+// `then`, `before`: commands sent with the query in the same round trip (Session::query).
 RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,
-                           const std::string& baseTable, std::string& outcome);
+                           const std::string& baseTable, std::string& outcome, const std::string& then = "",
+                           const std::string& before = "");
 
 TableRef newTable(std::shared_ptr<PgDatabase> db, TableLocation where);
 
@@ -133,7 +166,8 @@ template <class F>
 void PgDatabase::unit(bool several, F&& work) {
   if (transactionDepth_ == 0 && !several) return work();
   const bool own = transactionDepth_ == 0;
-  session_->execute(own ? "BEGIN" : "SAVEPOINT ovt_statement");
+  if (own || !savepointOpen_) session_->execute(own ? "BEGIN" : "SAVEPOINT ovt_statement");
+  savepointOpen_ = false;
   try {
     work();
   } catch (...) {
@@ -149,6 +183,25 @@ void PgDatabase::unit(bool several, F&& work) {
     throw;
   }
   session_->execute(own ? "COMMIT" : "RELEASE SAVEPOINT ovt_statement");
+}
+
+template <class F>
+void PgDatabase::statementUnit(F&& work) {
+  if (transactionDepth_ == 0) return work(std::string(), std::string());
+  const bool open = savepointOpen_;
+  savepointOpen_ = false;
+  try {
+    work(std::string(open ? "" : "SAVEPOINT ovt_statement"), std::string("RELEASE SAVEPOINT ovt_statement"));
+  } catch (...) {
+    // The server skipped the release after the failing statement.
+    try {
+      session_->execute("ROLLBACK TO SAVEPOINT ovt_statement");
+      session_->execute("RELEASE SAVEPOINT ovt_statement");
+    } catch (const ComError&) {
+      // The statement's own failure is the one to report.
+    }
+    throw;
+  }
 }
 
 }  // namespace ovt::db::pgsql

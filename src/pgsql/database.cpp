@@ -43,6 +43,13 @@ std::string lowered(std::string_view s) {
 
 bool truth(const Cell& c) { return c && (*c == "t" || *c == "true"); }
 
+std::string relationKey(std::string_view schema, std::string_view table) {
+  std::string key(schema);
+  key += '\x1f';
+  key += table;
+  return key;
+}
+
 }  // namespace
 
 // Stored names and types for the renderer, read from the catalogue on demand and kept for one
@@ -67,8 +74,21 @@ class PgDatabase::Schema : public dialect::PgSchemaInfo {
     std::optional<dialect::TableTarget> found;
     if (!rows.empty()) found = dialect::TableTarget{*rows[0][0], *rows[0][1]};
     tables_.emplace(key, found);
+    note(found, t.table);
     return found;
   }
+
+  // A relation the rendering stands on, found under the name `asked`: kept in relations(); a
+  // name that found none, or found one spelt otherwise, makes the rendering not lockable().
+  void note(const std::optional<dialect::TableTarget>& found, std::string_view asked) const {
+    if (!found || found->table != asked) exactOnly_ = false;
+    if (found) relations_.push_back(relationKey(found->schema, found->table));
+  }
+  // The relations every name of the rendering resolved to.
+  const std::vector<std::string>& relations() const { return relations_; }
+  // True when every name resolved to a relation of exactly that spelling: no relation another
+  // session makes can then take a name's place while this one exists.
+  bool lockable() const { return exactOnly_ && !relations_.empty(); }
 
   std::optional<std::string> column(const dialect::TableTarget& t, std::string_view column) const override {
     for (const ColumnInfo& c : columns(t))
@@ -93,6 +113,8 @@ class PgDatabase::Schema : public dialect::PgSchemaInfo {
   PgDatabase& db_;
   mutable std::map<std::string, std::optional<dialect::TableTarget>> tables_;
   mutable std::map<std::string, std::vector<ColumnInfo>> columns_;
+  mutable std::vector<std::string> relations_;
+  mutable bool exactOnly_ = true;
 };
 
 PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& options)
@@ -136,18 +158,38 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   cache_ = common::StatementCache<Plan>(options.statementCache);
 }
 
-bool PgDatabase::checkSchema() {
+// The fingerprint of the tables and views the renderings may stand on: those of the entry's
+// schemas and the session's temporary ones, by OID, with the row versions of their catalogue
+// and column entries. Any table or view made, dropped or altered changes it.
+constexpr const char* kCatalogueMark = "ovt_catalogue_mark";
+constexpr const char* kCatalogueMarkQuery =
+    "SELECT md5(coalesce(string_agg(c.oid::text || ':' || c.xmin::text || ':' || coalesce(("
+    "SELECT string_agg(a.attnum::text || '.' || a.xmin::text, ',' ORDER BY a.attnum) FROM pg_attribute a "
+    "WHERE a.attrelid = c.oid AND a.attnum > 0), ''), ';' ORDER BY c.oid), '')) FROM pg_class c "
+    "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND (c.relnamespace = pg_my_temp_schema() OR "
+    "c.relnamespace IN (SELECT oid FROM pg_namespace WHERE nspname IN ($1, $2)))";
+
+bool PgDatabase::checkSchema(bool openSavepoint) {
+  const bool savepoint = openSavepoint && transactionDepth_ > 0 && !savepointOpen_;
   try {
-    auto rows = session_->rows(
-        "SELECT md5(coalesce(string_agg(c.oid::text || ':' || c.xmin::text || ':' || coalesce(("
-        "SELECT string_agg(a.attnum::text || '.' || a.xmin::text, ',' ORDER BY a.attnum) FROM pg_attribute a "
-        "WHERE a.attrelid = c.oid AND a.attnum > 0), ''), ';' ORDER BY c.oid), '')) FROM pg_class c "
-        "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND (c.relnamespace = pg_my_temp_schema() OR "
-        "c.relnamespace IN (SELECT oid FROM pg_namespace WHERE nspname IN ($1, $2)))",
-        {schema_, linkSchema_});
+    // Prepared once per session: the server then neither parses nor plans it at each check.
+    if (!markPrepared_) {
+      session_->prepare(kCatalogueMark, kCatalogueMarkQuery);
+      markPrepared_ = true;
+    }
+    bool opened = false;
+    std::vector<std::vector<Cell>> rows;
+    try {
+      rows = session_->rowsOf(kCatalogueMark, {schema_, linkSchema_}, savepoint ? "SAVEPOINT ovt_statement" : "", &opened);
+    } catch (const ComError&) {
+      savepointOpen_ = savepointOpen_ || opened;
+      throw;
+    }
+    savepointOpen_ = savepointOpen_ || opened;
     std::optional<std::string> now = rows.empty() ? std::nullopt : rows[0][0];
-    if (!now || now != catalogueMark_) cache_.clear();
+    if (!now || now != catalogueMark_) forgetStatements();
     catalogueMark_ = now;
+    if (now) ++checks_;
     return now.has_value();
   } catch (const ComError&) {
     cache_.clear();
@@ -156,8 +198,54 @@ bool PgDatabase::checkSchema() {
   }
 }
 
+// Inside a transaction, every relation a rendering stands on that this transaction has locked
+// (any statement on it takes a lock held to the end, unless its savepoint is rolled back) cannot
+// be altered or dropped by another session: that needs a lock conflicting with every other. So
+// a plan whose relations were all locked before the last catalogue check that found it valid
+// (or let it be rendered) is still valid, and runs without a check of its own; the session's own
+// changes to tables and views empty the cache directly.
+bool PgDatabase::heldSinceCheck(const Plan& plan) const {
+  if (transactionDepth_ == 0 || !plan.lockable) return false;
+  for (const std::string& relation : plan.relations) {
+    bool held = false;
+    for (const auto& level : locks_) {
+      auto it = level.find(relation);
+      if (it != level.end() && it->second < checks_) {
+        held = true;
+        break;
+      }
+    }
+    if (!held) return false;
+  }
+  return true;
+}
+
+void PgDatabase::noteLocks(const std::vector<std::string>& relations) {
+  if (transactionDepth_ == 0 || locks_.empty()) return;
+  for (const std::string& relation : relations) locks_.back().emplace(relation, checks_);
+}
+
+void PgDatabase::closeOpenSavepoint() {
+  if (!savepointOpen_) return;
+  savepointOpen_ = false;
+  try {
+    session_->execute("ROLLBACK TO SAVEPOINT ovt_statement");
+    session_->execute("RELEASE SAVEPOINT ovt_statement");
+  } catch (const ComError&) {
+    // The failure that left it open is the one to report.
+  }
+}
+
 const PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dialect::Shape& shape, std::string& text) {
-  if (!caching_ || !checkSchema()) return nullptr;
+  // Without a plan of this shape there is nothing to check: the statement is rendered afresh,
+  // and the next check compares with the older reading, which can only empty the cache more.
+  // A plan is kept only after a reading of the fingerprint that came before its rendering.
+  if (!caching_) return nullptr;
+  if (!cache_.find(operation, shape)) {
+    if (!catalogueMark_) checkSchema();
+    return nullptr;
+  }
+  if (!heldSinceCheck(*cache_.find(operation, shape)) && !checkSchema(true)) return nullptr;
   const Plan* plan = cache_.find(operation, shape);
   if (!plan) return nullptr;
   std::optional<std::string> spliced = dialect::spliceLiterals(plan->marked, shape.literals);
@@ -167,14 +255,15 @@ const PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dia
 }
 
 void PgDatabase::keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
-                      dialect::PgRenderOptions o, const dialect::PgRendering& plain) {
+                      dialect::PgRenderOptions o, const dialect::PgRendering& plain, const Schema& schema) {
   if (!caching_) return;
   o.liftLiterals = true;
   dialect::PgRendering lifted = dialect::renderPostgres(st, o);
   size_t marks = 0;
   for (char c : lifted.sql) marks += c == dialect::kLiteralMark ? 1 : 0;
   if (marks != lifted.marks || dialect::spliceLiterals(lifted.sql, shape.literals) != plain.sql) return;
-  cache_.store(operation, shape, lifted.parameters, Plan{std::move(lifted.sql), lifted.rowIdAdded, lifted.baseTable});
+  cache_.store(operation, shape, lifted.parameters,
+               Plan{std::move(lifted.sql), lifted.rowIdAdded, lifted.baseTable, schema.relations(), schema.lockable()});
 }
 
 std::string PgDatabase::Describe() const {
@@ -208,6 +297,16 @@ void PgDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& schema
 }
 
 std::optional<TableLocation> PgDatabase::findTable(const std::string& name) {
+  // Inside the transaction the catalogue reads as its snapshot has it, changed only by this
+  // session's own statements (which forget what was found): an answer found in it stays.
+  if (transactionDepth_ > 0)
+    if (auto known = tablesFound_.find(name); known != tablesFound_.end()) return known->second;
+  std::optional<TableLocation> found = lookUpTable(name);
+  if (transactionDepth_ > 0) tablesFound_.emplace(name, found);
+  return found;
+}
+
+std::optional<TableLocation> PgDatabase::lookUpTable(const std::string& name) {
   dialect::TableTarget t = dialect::resolveTable(name, linkSchema_);
   const std::string schema = t.schema.empty() ? schema_ : t.schema;
   auto rows = session_->rows(
@@ -252,12 +351,20 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
   std::string rendered;
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
+    struct Close {
+      PgDatabase& db;
+      ~Close() { db.closeOpenSavepoint(); }
+    } close{*this};
     if (const Plan* plan = cached("R", shape, rendered)) {
       const bool rowId = plan->rowIdAdded;
       const std::string base = plan->baseTable;
       std::string outcome;
       RecordsetRef rs;
-      unit(false, [&] { rs = makeRecordset(shared_from_this(), rendered, rowId, base, outcome); });
+      const std::vector<std::string> relations = plan->relations;
+      statementUnit([&](const std::string& before, const std::string& then) {
+        rs = makeRecordset(shared_from_this(), rendered, rowId, base, outcome, then, before);
+      });
+      noteLocks(relations);
       trace("OpenRecordset", sql, rendered, outcome);
       return rs;
     }
@@ -267,15 +374,21 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
     rewriteMissingKeys(st, schema);
     dialect::PgRenderOptions o = renderOptions(schema);
     const auto& select = std::get<dialect::Select>(st.body);
-    if (select.from.size() == 1 && select.from[0]->kind == dialect::Source::Kind::Table &&
-        findTable(select.from[0]->table.text))
-      o.addRowId = true;
+    if (select.from.size() == 1 && select.from[0]->kind == dialect::Source::Kind::Table) {
+      // Whether the rows can be written back depends on this look-up too.
+      const std::string& name = select.from[0]->table.text;
+      std::optional<TableLocation> base = findTable(name);
+      schema.note(base ? std::optional<dialect::TableTarget>(dialect::TableTarget{base->schema, base->table}) : std::nullopt,
+                  dialect::resolveTable(name, linkSchema_).table);
+      if (base) o.addRowId = true;
+    }
     dialect::PgRendering r = dialect::renderPostgres(st, o);
-    keep("R", shape, st, o, r);
+    keep("R", shape, st, o, r, schema);
     rendered = r.sql;
     std::string outcome;
     RecordsetRef rs;
     unit(false, [&] { rs = makeRecordset(shared_from_this(), r.sql, r.rowIdAdded, r.baseTable, outcome); });
+    if (schema.lockable()) noteLocks(schema.relations());
     trace("OpenRecordset", sql, rendered, outcome);
     return rs;
   } catch (const ComError& e) {
@@ -289,8 +402,16 @@ bool PgDatabase::Execute(const std::string& sql) {
   std::string rendered, outcome;
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
-    if (cached("X", shape, rendered)) {
-      unit(false, [&] { outcome = std::to_string(session_->execute(rendered)) + " rows changed"; });
+    struct Close {
+      PgDatabase& db;
+      ~Close() { db.closeOpenSavepoint(); }
+    } close{*this};
+    if (const Plan* plan = cached("X", shape, rendered)) {
+      const std::vector<std::string> relations = plan->relations;
+      statementUnit([&](const std::string& before, const std::string& then) {
+        outcome = std::to_string(session_->execute(rendered, {}, then, before)) + " rows changed";
+      });
+      noteLocks(relations);
       trace("Execute", sql, rendered, outcome);
       return true;
     }
@@ -301,9 +422,9 @@ bool PgDatabase::Execute(const std::string& sql) {
     dialect::PgRendering r = dialect::renderPostgres(st, o);
     if (std::holds_alternative<dialect::Insert>(st.body) || std::holds_alternative<dialect::Update>(st.body) ||
         std::holds_alternative<dialect::Delete>(st.body))
-      keep("X", shape, st, o, r);
+      keep("X", shape, st, o, r, schema);
     else
-      cache_.clear();  // a table, an index or their absence is what renderings stand on
+      forgetStatements();  // a table, an index or their absence is what renderings stand on
     if (st.isSelectInto()) {
       rendered = "CREATE TABLE " + r.intoTable + " AS " + r.sql;
       unit(true, [&] {
@@ -320,6 +441,7 @@ bool PgDatabase::Execute(const std::string& sql) {
     } else {
       rendered = r.sql;
       unit(false, [&] { outcome = std::to_string(session_->execute(r.sql)) + " rows changed"; });
+      if (schema.lockable()) noteLocks(schema.relations());
     }
     trace("Execute", sql, rendered, outcome);
     return true;
@@ -331,7 +453,7 @@ bool PgDatabase::Execute(const std::string& sql) {
 }
 
 bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -351,7 +473,7 @@ bool PgDatabase::CreateView(const std::string& viewName, const std::string& sql)
 }
 
 bool PgDatabase::DropView(const std::string& viewName) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   try {
     auto views = session_->rows(
         "SELECT n.nspname, c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -367,12 +489,13 @@ bool PgDatabase::DropView(const std::string& viewName) {
 }
 
 bool PgDatabase::DropTable(const std::string& tableName) {
-  cache_.clear();  // renderings may stand on what changes here (checkSchema would see it too)
+  forgetStatements();  // renderings may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
     if (!t) raiseError(kErrSyntax, kSource, "Table '" + tableName + "' does not exist");
     unit(false, [&] { session_->execute("DROP TABLE " + t->qualified()); });
+    forgetStatements();  // the look-up above found the table
     trace("DropTable", tableName, "DROP TABLE " + t->qualified(), "dropped");
     return true;
   } catch (const ComError& e) {
@@ -409,8 +532,10 @@ std::vector<TableRef> PgDatabase::Tables() {
 void PgDatabase::BeginTrans() {
   const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
                                                  : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
+  if (transactionDepth_ == 0) tablesFound_.clear();  // what another transaction found
   session_->execute(sql);
   ++transactionDepth_;
+  locks_.resize(static_cast<size_t>(transactionDepth_));
   trace("BeginTrans", "", sql, "level " + std::to_string(transactionDepth_));
 }
 
@@ -422,8 +547,16 @@ void PgDatabase::CommitTrans() {
   try {
     session_->execute(sql);
   } catch (const ComError& e) {
+    locks_.clear();  // whatever is still held, none is counted on
     trace("CommitTrans", "", sql, "error: " + e.description());
     throw;
+  }
+  // The level's locks are the enclosing level's now (all of them go at the end of the transaction).
+  if (transactionDepth_ == 0) {
+    locks_.clear();
+  } else if (locks_.size() > static_cast<size_t>(transactionDepth_)) {
+    for (const auto& [relation, check] : locks_.back()) locks_[static_cast<size_t>(transactionDepth_) - 1].emplace(relation, check);
+    locks_.pop_back();
   }
   trace("CommitTrans", "", sql, "level " + std::to_string(transactionDepth_));
 }
@@ -431,6 +564,10 @@ void PgDatabase::CommitTrans() {
 void PgDatabase::RollbackTrans() {
   if (transactionDepth_ == 0) raiseError(kDbErrNoTransaction, kSource, "Rollback without an open transaction");
   --transactionDepth_;
+  // Locks taken since the savepoint (or in the transaction) are given back with it, and what
+  // was found since may have been undone.
+  locks_.resize(static_cast<size_t>(transactionDepth_));
+  tablesFound_.clear();
   if (transactionDepth_ == 0) {
     session_->execute("ROLLBACK");
     trace("RollbackTrans", "", "ROLLBACK", "level 0");
@@ -477,6 +614,7 @@ std::optional<size_t> PostgresCachedStatements(const DatabaseRef& db) {
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql) {
   auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
   if (!conn) raiseError(pgsql::kErrFailure, pgsql::kSource, "RunPostgresStatement needs a connection made by OpenPostgres");
+  conn->forgetStatements();  // the statement may change what the cached renderings stand on
   conn->unit(false, [&] { conn->session().execute(sql); });
 }
 

@@ -90,7 +90,8 @@ class CtidWriter : public stored::RowWriter {
 }  // namespace
 
 RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,
-                           const std::string& baseTable, std::string& outcome) {
+                           const std::string& baseTable, std::string& outcome, const std::string& then,
+                           const std::string& before) {
   std::vector<stored::ResultColumn> columns;
   std::vector<Kind> kinds;
   stored::RowStore rows;
@@ -109,7 +110,8 @@ RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sq
         if (hasRowId) ctids.push_back(cells[0].value_or(""));
         for (size_t i = first; i < cells.size(); ++i) store(rows, kinds[i - first], cells[i]);
         rows.endRow();
-      });
+      },
+      then, before);
   for (const Column& c : described) {
     stored::ResultColumn rc;
     rc.name = c.name;

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cstring>
+#include <optional>
 
 #include "ovtbldiff/runtime/error.h"
 
@@ -43,6 +44,85 @@ std::vector<const char*> values(const std::vector<Cell>& params) {
   return out;
 }
 
+bool succeeded(const PGresult* r) {
+  const ExecStatusType st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+}
+
+// Every row of a result, read whole.
+std::vector<std::vector<Cell>> rowsOfResult(const PGresult* r) {
+  std::vector<std::vector<Cell>> out(PQntuples(r));
+  for (int t = 0; t < PQntuples(r); ++t)
+    for (int i = 0; i < PQnfields(r); ++i)
+      out[t].push_back(PQgetisnull(r, t, i) ? Cell() : Cell(std::string(PQgetvalue(r, t, i), PQgetlength(r, t, i))));
+  return out;
+}
+
+// Reads one statement's results up to their end: the first failure, else the last result.
+ResultHandle resultOf(PGconn* c) {
+  ResultHandle kept;
+  while (PGresult* raw = PQgetResult(c)) {
+    ResultHandle r(raw);
+    if (!kept || succeeded(kept.get())) kept = std::move(r);
+  }
+  return kept;
+}
+
+// Statements sent together and answered in one round trip (libpq's pipeline mode): the server
+// runs them in order and skips the ones after a failure. Whatever happens, every result is read
+// and the connection leaves pipeline mode when this goes.
+class Pipeline {
+ public:
+  Pipeline(PGconn* c, const std::string& sql) : c_(c) {
+    if (!PQenterPipelineMode(c)) raiseFrom(nullptr, c, sql);
+  }
+  ~Pipeline() { finish(); }
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  void send(const std::string& sql, const std::vector<const char*>& params = {}) {
+    sent_ = true;
+    if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr, 0))
+      raiseFrom(nullptr, c_, sql);
+  }
+  void sendPrepared(const std::string& name, const std::vector<const char*>& params) {
+    sent_ = true;
+    if (!PQsendQueryPrepared(c_, name.c_str(), static_cast<int>(params.size()), params.data(), nullptr, nullptr, 0))
+      raiseFrom(nullptr, c_, name);
+  }
+  // Ends what was sent; the results can be read from here on.
+  void sync(const std::string& sql) {
+    if (!PQpipelineSync(c_)) raiseFrom(nullptr, c_, sql);
+    synced_ = true;
+  }
+  // Reads what is left up to the sync point and leaves pipeline mode.
+  void finish() {
+    if (sent_ && !synced_) synced_ = PQpipelineSync(c_) == 1;
+    if (synced_) {
+      bool idle = false;  // two ends in a row: nothing is pending any more
+      while (true) {
+        PGresult* r = PQgetResult(c_);
+        if (!r) {
+          if (idle) break;
+          idle = true;
+          continue;
+        }
+        idle = false;
+        const bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+        PQclear(r);
+        if (sync) break;
+      }
+    }
+    sent_ = synced_ = false;
+    PQexitPipelineMode(c_);
+  }
+
+ private:
+  PGconn* c_;
+  bool sent_ = false;
+  bool synced_ = false;
+};
+
 }  // namespace
 
 struct Session::Impl {
@@ -67,25 +147,83 @@ Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) 
 
 Session::~Session() = default;
 
-int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params) {
+int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params, const std::string& then,
+                         const std::string& before) {
   PGconn* c = impl_->ready(sql);
   // PQexecParams always uses the extended protocol, whose Parse message takes one statement.
   const std::vector<const char*> v = values(params);
-  ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
-  ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
+  ResultHandle first, r, next;
+  if (then.empty() && before.empty()) {
+    r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+  } else {
+    Pipeline p(c, sql);
+    if (!before.empty()) p.send(before);
+    p.send(sql, v);
+    if (!then.empty()) p.send(then);
+    p.sync(sql);
+    if (!before.empty()) first = resultOf(c);
+    r = resultOf(c);
+    if (!then.empty()) next = resultOf(c);
+  }
+  if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
+  if (!succeeded(r.get())) raiseFrom(r.get(), c, sql);
+  if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
   const char* n = PQcmdTuples(r.get());
   return n && *n ? std::stoll(n) : 0;
 }
 
+void Session::prepare(const std::string& name, const std::string& sql) {
+  PGconn* c = impl_->ready(sql);
+  ResultHandle r(PQprepare(c, name.c_str(), sql.c_str(), 0, nullptr));
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) raiseFrom(r.get(), c, sql);
+}
+
+std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const std::vector<Cell>& params,
+                                               const std::string& before, bool* beforeRan) {
+  if (beforeRan) *beforeRan = false;
+  PGconn* c = impl_->ready(name);
+  const std::vector<const char*> v = values(params);
+  ResultHandle first, r;
+  if (before.empty()) {
+    r.reset(PQexecPrepared(c, name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
+  } else {
+    Pipeline p(c, before);
+    p.send(before);
+    p.sendPrepared(name, v);
+    p.sync(before);
+    first = resultOf(c);
+    r = resultOf(c);
+    if (beforeRan) *beforeRan = succeeded(first.get());
+  }
+  if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
+  if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, name);
+  return rowsOfResult(r.get());
+}
+
 void Session::query(const std::string& sql, const std::vector<Cell>& params,
                     const std::function<void(const std::vector<Column>&)>& columns,
-                    const std::function<void(const std::vector<Cell>&)>& row) {
+                    const std::function<void(const std::vector<Cell>&)>& row, const std::string& then,
+                    const std::string& before) {
   PGconn* c = impl_->ready(sql);
   const std::vector<const char*> v = values(params);
-  if (!PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0))
-    raiseFrom(nullptr, c, sql);
-  PQsetSingleRowMode(c);
+  std::optional<Pipeline> pipeline;
+  if (then.empty() && before.empty()) {
+    if (!PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0))
+      raiseFrom(nullptr, c, sql);
+    PQsetSingleRowMode(c);
+  } else {
+    pipeline.emplace(c, sql);
+    if (!before.empty()) pipeline->send(before);
+    pipeline->send(sql, v);
+    if (!then.empty()) pipeline->send(then);
+    pipeline->sync(sql);
+    if (!before.empty()) {
+      ResultHandle first = resultOf(c);
+      if (!succeeded(first.get())) raiseFrom(first.get(), c, before);
+    }
+    // Rows one by one (a full result when the mode cannot be set, read the same way below).
+    PQsetSingleRowMode(c);
+  }
   bool described = false;
   std::vector<Cell> cells;
   ResultHandle failure;
@@ -125,6 +263,14 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
     drain();
     throw;
   }
+  if (pipeline) {
+    // The command after the query: skipped by the server when the query failed.
+    ResultHandle next;
+    if (!then.empty()) next = resultOf(c);
+    pipeline->finish();
+    if (failure) raiseFrom(failure.get(), c, sql);
+    if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
+  }
   if (failure) raiseFrom(failure.get(), c, sql);
 }
 
@@ -133,11 +279,7 @@ std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::
   const std::vector<const char*> v = values(params);
   ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
-  std::vector<std::vector<Cell>> out(PQntuples(r.get()));
-  for (int t = 0; t < PQntuples(r.get()); ++t)
-    for (int i = 0; i < PQnfields(r.get()); ++i)
-      out[t].push_back(PQgetisnull(r.get(), t, i) ? Cell() : Cell(std::string(PQgetvalue(r.get(), t, i), PQgetlength(r.get(), t, i))));
-  return out;
+  return rowsOfResult(r.get());
 }
 
 std::vector<Column> Session::describe(const std::string& sql) {

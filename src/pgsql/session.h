@@ -40,17 +40,31 @@ class Session {
   // Runs one statement through the extended protocol, which refuses a text holding two
   // statements; returns the number of rows it changed (0 for other statements). Failures
   // raise: kErrSyntax for statements the server cannot parse or resolve, else kErrFailure.
-  int64_t execute(const std::string& sql, const std::vector<Cell>& params = {});
+  // With `before` and `then` (commands of the component's own, such as SAVEPOINT and RELEASE
+  // SAVEPOINT), those commands are sent with the statement in one round trip: the statement runs
+  // only when `before` succeeded, `then` only when the statement did. Their failures raise too.
+  int64_t execute(const std::string& sql, const std::vector<Cell>& params = {}, const std::string& then = "",
+                  const std::string& before = "");
   // Runs one query and hands each row to `row` as it arrives (single-row mode), so that a
   // result is never held whole in memory; `columns` is called once before the first row.
   // Parameters ($1, $2, ...) are sent apart from the text, in their text form. The callbacks
   // must not use the session: a statement sent while rows stream in would discard the rest of
   // them, so any call on the session from a callback raises kErrFailure.
+  // `then` and `before` as for execute.
   void query(const std::string& sql, const std::vector<Cell>& params,
              const std::function<void(const std::vector<Column>&)>& columns,
-             const std::function<void(const std::vector<Cell>&)>& row);
+             const std::function<void(const std::vector<Cell>&)>& row, const std::string& then = "",
+             const std::string& before = "");
   // All rows of a small query (catalogue look-ups), read in one go.
   std::vector<std::vector<Cell>> rows(const std::string& sql, const std::vector<Cell>& params = {});
+  // Prepares `sql` on the server as the named statement `name`, for rowsOf.
+  void prepare(const std::string& name, const std::string& sql);
+  // All rows of the prepared statement `name`; with `before` (a command of the component's own,
+  // such as SAVEPOINT) that command runs first, in the same round trip, and the statement only
+  // when it succeeded. A failure of either raises.
+  // `beforeRan` (when given) tells whether `before` succeeded, whatever happened after it.
+  std::vector<std::vector<Cell>> rowsOf(const std::string& name, const std::vector<Cell>& params,
+                                        const std::string& before = "", bool* beforeRan = nullptr);
   // The result columns a query would give, without running it (origins included).
   std::vector<Column> describe(const std::string& sql);
   // The server's version number (e.g. 150018).

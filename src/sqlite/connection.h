@@ -10,6 +10,7 @@
 
 #include "dbcomp/common.h"
 #include "dbcomp/statement_cache.h"
+#include "dbcomp/stored_recordset.h"
 #include "dialect/dialect.h"
 #include "ovtbldiff/dbcomp/database.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
@@ -89,6 +90,8 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
     std::string baseTable;
     std::optional<TableLocation> target;  // an INSERT's table, when it has counters to fill
     std::vector<std::string> counters;
+    // A query's result columns, described at its first run; the plan goes with any schema change.
+    std::optional<std::vector<stored::ResultColumn>> columns;
   };
   dialect::SqliteRenderOptions renderOptions(const Schema& schema) const;
   bool makeTable(const dialect::SqliteRendering& r, std::string& outcome);
@@ -125,12 +128,18 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   bool caching_ = true;
   std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
   std::vector<int64_t> versions_;
+  mutable std::map<std::string, Stmt> tableLookups_;  // findTable's statement, by schema
   common::StatementCache<Plan> cache_;  // last: its statements go before the connection
 };
 
 // A recordset of a fully read result: exact count, any number of passes.
+// `described`: the statement's columns as describeColumns gave them (read from it when null).
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
-                           const std::string& baseTable, std::string& outcome);
+                           const std::string& baseTable, std::string& outcome,
+                           const std::vector<stored::ResultColumn>* described = nullptr);
+// The result columns of a prepared statement (the rowid column left out when `hasRowId`): names,
+// declared types and the base-table columns they come from.
+std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId);
 
 TableRef newTable(std::shared_ptr<SqliteDatabase> db, TableLocation where);
 

@@ -35,10 +35,16 @@ namespace ovt::db::sqlite {
 
 namespace {
 
-std::string quoteSql(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
+// Appends `text` as an SQL text literal.
+void appendQuoted(std::string& out, const std::string& text) {
+  out += '\'';
+  size_t from = 0;
+  for (size_t q; (q = text.find('\'', from)) != std::string::npos; from = q + 1) {
+    out.append(text, from, q + 1 - from);
+    out += '\'';
+  }
+  out.append(text, from, std::string::npos);
+  out += '\'';
 }
 
 }  // namespace
@@ -96,7 +102,9 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     : path_(path), linkFile_(options.linkFile), binary_(options.binaryCompare),
       literal_(options.literalStatements) {
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A connection is used by one thread at a time (the object that owns it belongs to one):
+  // without the engine's per-call lock.
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK)
     raise(kErrFailure, "Cannot open the database file '" + path + "': " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
@@ -159,9 +167,19 @@ void SqliteDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& sc
 std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) const {
   dialect::TableTarget t = dialect::resolveTable(name, linked() ? kLinkSchema : "");
   const std::string schema = t.schema.empty() ? "main" : t.schema;
-  Stmt st(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'");
+  // One prepared look-up per schema, kept: the engine prepares it again itself when the schema
+  // changes, so it always reads the current list.
+  auto it = tableLookups_.find(schema);
+  if (it == tableLookups_.end())
+    it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
+  Stmt& st = it->second;
+  // Reset however the look-up ends: a statement left stepping would keep a read transaction open.
+  struct Reset {
+    Stmt& st;
+    ~Reset() { st.reset(); }
+  } reset{st};
   while (st.step() == SQLITE_ROW) {
-    std::string n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
     if (textEqual(n, t.table)) return TableLocation{name, schema, n};
   }
   return std::nullopt;
@@ -245,7 +263,8 @@ RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome) {
     sqlite3_stmt* s;
     ~Reset() { sqlite3_reset(s); }
   } reset{plan.stmt.get()};
-  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome);
+  if (!plan.columns) plan.columns = describeColumns(plan.stmt, plan.rowIdAdded);
+  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, &*plan.columns);
 }
 
 bool SqliteDatabase::checkSchema() {
@@ -313,8 +332,10 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
       }
       case 'B': rc = sqlite3_bind_int64(s, at, l.text == "-1" ? -1 : 0); break;
       case 'Z': rc = sqlite3_bind_null(s, at); break;
+      // The shape outlives the run (step and reset) the value is bound for, and every run binds
+      // all of its values again first: no copy is needed.
       case 'S': case 'D':
-        rc = sqlite3_bind_text64(s, at, l.text.data(), l.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        rc = sqlite3_bind_text64(s, at, l.text.data(), l.text.size(), SQLITE_STATIC, SQLITE_UTF8);
         break;
       default: return false;
     }
@@ -326,14 +347,22 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
 std::string SqliteDatabase::runWhat(const Plan& plan, const dialect::Shape& shape) const {
   if (!trace_->enabled()) return {};
   if (plan.parameters.empty()) return plan.sql;
-  std::string out = plan.sql + " -- ";
+  size_t size = plan.sql.size() + 4;
+  for (size_t n : plan.parameters) size += shape.literals[n - 1].text.size() + 16;
+  std::string out;
+  out.reserve(size);
+  out += plan.sql;
+  out += " -- ";
   for (size_t i = 0; i < plan.parameters.size(); ++i) {
     const size_t n = plan.parameters[i];
     const dialect::Literal& l = shape.literals[n - 1];
-    out += (i ? ", ?" : "?") + std::to_string(n) + " = ";
+    out += i ? ", ?" : "?";
+    char number[24];
+    out.append(number, std::to_chars(number, number + sizeof number, n).ptr);
+    out += " = ";
     if (l.kind == 'Z') out += "NULL";
     else if (l.kind == 'N' || l.kind == 'B') out += l.text;
-    else out += quoteSql(l.text);
+    else appendQuoted(out, l.text);
   }
   return out;
 }

@@ -66,12 +66,12 @@ class RowIdWriter : public stored::RowWriter {
 
 }  // namespace
 
-RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
-                           const std::string& baseTable, std::string& outcome) {
+std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId) {
   sqlite3_stmt* s = stmt.get();
   const int n = sqlite3_column_count(s);
   const int first = hasRowId ? 1 : 0;
   std::vector<stored::ResultColumn> columns;
+  columns.reserve(static_cast<size_t>(n > first ? n - first : 0));
   for (int i = first; i < n; ++i) {
     stored::ResultColumn c;
     c.name = sqlite3_column_name(s, i);
@@ -83,6 +83,16 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
     if (hasRowId && origin) c.origin = origin;
     columns.push_back(std::move(c));
   }
+  return columns;
+}
+
+RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
+                           const std::string& baseTable, std::string& outcome,
+                           const std::vector<stored::ResultColumn>* described) {
+  sqlite3_stmt* s = stmt.get();
+  const int n = sqlite3_column_count(s);
+  const int first = hasRowId ? 1 : 0;
+  std::vector<stored::ResultColumn> columns = described ? *described : describeColumns(stmt, hasRowId);
   stored::RowStore rows;
   std::vector<int64_t> rowIds;
   std::vector<bool> typed(columns.size(), false);

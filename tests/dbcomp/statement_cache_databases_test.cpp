@@ -218,6 +218,196 @@ TEST_P(StatementCache, ATableRecreatedByAnotherProgramIsReadFresh) {
   EXPECT_EQ(read(*cached, q + "1"), read(*uncached(), q + "1"));
 }
 
+// Inside a transaction: a table another connection recreates before this transaction used it,
+// and one this connection recreates itself (through its own SQL or the component) after using
+// it, read as without the cache; so does one whose nested transaction was rolled back (its hold
+// on the table given back) before another connection recreated it. A PostgreSQL transaction
+// reads the catalogue as its snapshot has it, with or without the cache: there the reads are
+// compared with those of a connection without cache going through the same transactions.
+TEST_P(StatementCache, InsideATransactionTablesChangedSinceReadAsWithoutTheCache) {
+  const bool pg = GetParam() == Engine::Postgres;
+  db::DatabaseRef cached = cachedConnection();
+  db::DatabaseRef twin = uncached();
+  db::DatabaseRef other = uncached();
+  // A change that waited for a lock this test forgot would fail instead of hanging.
+  if (pg) db::RunPostgresStatement(other, "SET lock_timeout = '10s'");
+  runAll(cached, {"create table A (ID long, V text(10))", "insert into A (ID, V) values (1, 'a')",
+                  "create table B (ID long, V text(10))", "insert into B (ID, V) values (1, '7')",
+                  "create table C (ID long)", "insert into C (ID) values (1)"});
+  const std::string qa = "select ID, V from A where V = 'A' and ID > 0", qb = "select ID, V from B where V = '7' and ID > 0",
+                    qc = "select ID from C where ID > 0";
+  auto recreateB = [&](const db::DatabaseRef& by, const std::string& type, const std::string& value) {
+    if (pg) {
+      db::RunPostgresStatement(by, "DROP TABLE \"B\"");
+      db::RunPostgresStatement(by, "CREATE TABLE \"B\" (\"ID\" integer, \"V\" " + type + ")");
+      db::RunPostgresStatement(by, "INSERT INTO \"B\" VALUES (1, " + value + ")");
+    } else {
+      db::RunSqliteScript(by, "DROP TABLE B; CREATE TABLE B (ID INTEGER, V " + type + "); INSERT INTO B VALUES (1, " +
+                                  value + ");");
+    }
+  };
+  // The shapes used in turn (each table held by the transaction and checked for after), by this
+  // connection and, on PostgreSQL, by its twin.
+  auto use = [&](std::initializer_list<std::string> queries) {
+    for (int pass = 0; pass < 2; ++pass)
+      for (const std::string& q : queries) {
+        read(*cached, q);
+        if (pg) read(*twin, q);
+      }
+  };
+  auto begin = [&] {
+    cached->BeginTrans();
+    if (pg) twin->BeginTrans();
+  };
+  auto commit = [&] {
+    cached->CommitTrans();
+    if (pg) twin->CommitTrans();
+  };
+  // What a connection without cache reads: the twin's read in the same transactions, or once
+  // the transactions are over another connection's.
+  auto uncachedRead = [&](const std::string& q) { return read(*(pg ? twin : other), q); };
+  use({qa, qb, qc});
+
+  // Another connection, before this transaction read anything.
+  begin();
+  recreateB(other, "integer", "7");
+  EXPECT_EQ(read(*cached, qb), uncachedRead(qb));
+  commit();
+  EXPECT_EQ(read(*cached, qb), read(*other, qb));
+  EXPECT_NE(read(*cached, qb).find("V/3 "), std::string::npos);
+
+  // B back to text, its statement known as such: a rendering for a text V compares it in the
+  // text collation, which a number column refuses.
+  auto textB = [&] {
+    recreateB(other, "text", "'7'");
+    EXPECT_EQ(read(*cached, qb), read(*other, qb));
+  };
+
+  // This connection, through its own SQL, while the transaction holds the table (what it reads
+  // is compared once it is committed).
+  textB();
+  cached->BeginTrans();
+  for (const std::string& q : {qa, qb, qc, qa, qb, qc}) read(*cached, q);
+  recreateB(cached, "integer", "7");
+  std::string inside = read(*cached, qb);
+  cached->CommitTrans();
+  EXPECT_EQ(inside, read(*other, qb));
+  EXPECT_NE(inside.find("V/3 "), std::string::npos);
+
+  // Through the component.
+  textB();
+  cached->BeginTrans();
+  for (const std::string& q : {qa, qb, qc, qa, qb, qc}) read(*cached, q);
+  ASSERT_TRUE(cached->DropTable("B"));
+  runAll(cached, {"create table B (ID long, V long)", "insert into B (ID, V) values (1, 7)"});
+  inside = read(*cached, qb);
+  cached->CommitTrans();
+  EXPECT_EQ(inside, read(*other, qb));
+  EXPECT_NE(inside.find("V/3 "), std::string::npos);
+
+  // A nested transaction used B and was rolled back: B is another connection's to change.
+  textB();
+  begin();
+  if (pg) use({qa, qc});
+  cached->BeginTrans();
+  if (pg) twin->BeginTrans();
+  use({qa, qb, qc});
+  cached->RollbackTrans();
+  if (pg) twin->RollbackTrans();
+  if (!pg) commit();  // the file is another connection's to change only between transactions
+  recreateB(other, "integer", "7");
+  if (!pg) begin();
+  EXPECT_EQ(read(*cached, qb), uncachedRead(qb));
+  commit();
+  EXPECT_EQ(read(*cached, qb), read(*other, qb));
+  EXPECT_NE(read(*cached, qb).find("V/3 "), std::string::npos);
+}
+
+// Inside a transaction a statement of a known shape that fails undoes only itself: the ones
+// before and after it stay, as without the cache, and a rollback undoes them all.
+TEST_P(StatementCache, InsideATransactionAFailingHitUndoesOnlyItself) {
+  runAll(db_, {"create table F (ID long, Req text(10) not null)"});
+  auto run = [&](db::cDatabase& db, bool commit) {
+    std::vector<std::string> outcomes;
+    db.BeginTrans();
+    for (int id = 1; id <= 6; ++id) {
+      // Every third record lacks its required value.
+      const std::string value = id % 3 == 0 ? "Null" : "'r" + std::to_string(id) + "'";
+      const bool ran = db.Execute("insert into F (ID, Req) values (" + std::to_string(id) + ", " + value + ")");
+      outcomes.push_back(ran ? "ran" : "failed: " + db.LastFailure());
+      outcomes.push_back(read(db, "select ID, Req from F where ID <= " + std::to_string(id) + " order by ID"));
+    }
+    if (commit) db.CommitTrans();
+    else db.RollbackTrans();
+    outcomes.push_back(read(db, "select ID, Req from F where ID > 0 order by ID"));
+    EXPECT_TRUE(db.Execute("delete from F where ID > 0"));
+    return outcomes;
+  };
+  // A query that fails while its rows come in (a division by zero on PostgreSQL), known and
+  // not, between two writes.
+  auto query = [&](db::cDatabase& db) {
+    std::vector<std::string> outcomes;
+    db.BeginTrans();
+    for (int from = 1; from <= 3; ++from) {
+      outcomes.push_back(read(db, "select ID, 100 / Whole as Q from T where ID >= " + std::to_string(from) + " order by ID"));
+      outcomes.push_back(db.Execute("insert into F (ID, Req) values (" + std::to_string(from) + ", 'q')") ? "ran" : "failed");
+    }
+    db.CommitTrans();
+    outcomes.push_back(read(db, "select ID, Req from F where ID > 0 order by ID"));
+    EXPECT_TRUE(db.Execute("delete from F where ID > 0"));
+    return outcomes;
+  };
+  db::DatabaseRef plain = uncached();
+  db::DatabaseRef cached = cachedConnection();
+  const std::vector<std::string> got = query(*cached);
+  EXPECT_EQ(got, query(*plain));
+  if (GetParam() == Engine::Postgres) {
+    EXPECT_EQ(got[2].rfind("error", 0), 0u) << got[2];  // the second run of the query, a hit
+  }
+  for (const bool commit : {true, false, true}) {
+    const std::vector<std::string> expected = run(*plain, commit);
+    EXPECT_EQ(run(*cached, commit), expected);
+    // Committed: every record but the failed ones; rolled back: none.
+    EXPECT_EQ(expected.back().find("r3"), std::string::npos);
+    EXPECT_EQ(expected.back().find("r5") != std::string::npos, commit);
+  }
+}
+
+// Inside a transaction, whether a table exists follows this connection's own changes (through
+// the component, its own SQL, a nested transaction rolled back) and another connection's made
+// before the transaction read anything.
+TEST_P(StatementCache, InsideATransactionTableExistsFollowsTheChanges) {
+  const bool pg = GetParam() == Engine::Postgres;
+  db::DatabaseRef cached = cachedConnection();
+  db::DatabaseRef other = uncached();
+  auto raw = [&](const db::DatabaseRef& by, const std::string& sql) {
+    if (pg) db::RunPostgresStatement(by, sql);
+    else db::RunSqliteScript(by, sql);
+  };
+  cached->BeginTrans();
+  raw(other, "CREATE TABLE \"N4\" (\"ID\" integer)");
+  EXPECT_TRUE(cached->TableExists("N4"));
+  EXPECT_FALSE(cached->TableExists("N1"));
+  ASSERT_TRUE(cached->Execute("create table N1 (ID long)"));
+  EXPECT_TRUE(cached->TableExists("N1"));
+  EXPECT_TRUE(cached->TableExists("n1"));
+  ASSERT_TRUE(cached->DropTable("N1"));
+  EXPECT_FALSE(cached->TableExists("N1"));
+  EXPECT_FALSE(cached->TableExists("N2"));
+  raw(cached, "CREATE TABLE \"N2\" (\"ID\" integer)");
+  EXPECT_TRUE(cached->TableExists("N2"));
+  cached->BeginTrans();
+  EXPECT_FALSE(cached->TableExists("N3"));
+  ASSERT_TRUE(cached->Execute("create table N3 (ID long)"));
+  EXPECT_TRUE(cached->TableExists("N3"));
+  cached->RollbackTrans();
+  EXPECT_FALSE(cached->TableExists("N3"));
+  EXPECT_TRUE(cached->TableExists("N2"));
+  cached->CommitTrans();
+  EXPECT_TRUE(other->TableExists("N2"));
+  EXPECT_FALSE(other->TableExists("N3"));
+}
+
 TEST_P(StatementCache, StaysWithinItsBound) {
   db::DatabaseRef cached = cachedConnection(4);
   for (int i = 0; i < 30; ++i) {
@@ -258,6 +448,7 @@ TEST_P(StatementCache, TheTraceShowsEachStatementAsReceived) {
                                                 "update T set Memo = 'one' where ID = 4",
                                                 "update T set Memo = 'two' where ID = 5"}));
   EXPECT_NE(all.str().find("'Ünïcode'"), std::string::npos);
+  EXPECT_NE(all.str().find("'it''s'"), std::string::npos);  // a quote in a value, doubled as written
   EXPECT_NE(all.str().find("'two'"), std::string::npos);
   EXPECT_NE(all.str().find("=> 1 rows changed"), std::string::npos);
 }
