@@ -176,8 +176,10 @@ class Verifier {
   void countForm(TableSummary& t);
   void countGrid(TableSummary& g, const TableSummary& parent);
   // Key findings of both entries; true when no key value is used twice in either.
+  // `emptyKeys`: each entry's records with an empty key, as counted with its records;
   // `gridUnique`: for a grid, whether each entry's keys were already found unique.
-  bool checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique = nullptr);
+  bool checkKeys(TableSummary& t, const std::array<int64_t, 2>& emptyKeys,
+                 const std::array<bool, 2>* gridUnique = nullptr);
   // `counts`: the table whose counts the listed records complete (nullptr: none).
   void streamForm(const TableSummary& t, Sink& sink, TableSummary* counts = nullptr);
   void streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts = nullptr);
