@@ -197,6 +197,7 @@ class Verifier {
   std::function<void(const std::string&)> progress_;
   bool preparing_ = false;               // prepare() is counting
   std::vector<std::string> fromLists_;   // folded data tables whose counts run() completes
+  std::vector<std::string> pairsFromLists_;  // of those, forms whose pairs run() counts from the unpaired records
 };
 
 // Records of `table1` (active when `oru`) whose keys pair with a record of `table2`: the

@@ -99,6 +99,23 @@ std::array<int64_t, 3> recordCounts(db::cDatabase& conn, const std::string& tabl
   return {c[0], c[1], c[2]};
 }
 
+// What follows "select count(*) as pairs" to count the active records of `t1` paired with one of
+// `t2` on `keys` (and the same status).
+std::string pairedRecords(const std::string& t1, const std::string& t2, const std::vector<std::string>& keys) {
+  std::string join;
+  for (const std::string& k : keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
+  join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
+  return " from " + br(t1) + " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1";
+}
+
+// A form whose keys are unique in both entries: `pairs` records matched, the others of each
+// entry without partner, every compared field compared once per pair.
+void setPairs(TableSummary& t, int64_t pairs) {
+  t.matched = pairs;
+  t.missing = {t.records[0] - pairs, t.records[1] - pairs};
+  for (FieldCount& f : t.fields) f.compared = pairs;
+}
+
 std::string summaryOfValues(const std::vector<std::string>& shown, int64_t total) {
   std::string s = joined(shown, ", ");
   if (total > static_cast<int64_t>(shown.size()))
@@ -298,6 +315,7 @@ Verifier::Verifier(Members& members, Entries entries, Settings settings)
 
 Survey Verifier::summarize() {
   fromLists_.clear();
+  pairsFromLists_.clear();
   Survey s;
   s.entries = {entries_.linked->Location(), entries_.second->Location()};
   members_.setDB(entries_.linked);
@@ -495,18 +513,19 @@ void Verifier::countForm(TableSummary& t) {
     emptyKeys[e] = c[2];
   }
   const bool unique = checkKeys(t, emptyKeys);
-  std::string join;
-  for (const std::string& k : t.keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
-  join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
-  const std::string pairs = " from " + br(t1) + " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1";
+  const std::string pairs = pairedRecords(t1, t2, t.keys);
   // With keys unique in both entries every paired record has one partner, and run() counts what
   // differs from the listed conflicts and their partners. The listing compares one field alone
   // with `<>`, which passes over a Null facing a value: one field is counted here.
   if (preparing_ && unique && fields.size() > 1) {
-    const int64_t n = counts(conn, "select count(*) as pairs" + pairs, {"pairs"})[0];
-    for (const std::string& f : fields) t.fields.push_back({f, n, 0});
-    t.matched = n;
-    t.missing = {t.records[0] - n, t.records[1] - n};
+    // One key column, and every record of both entries active with a key: a record is without
+    // partner exactly when the missing-record member lists it, and run() counts the pairs from
+    // those lists. Otherwise a statement counts them.
+    const bool pairsFromLists = t.keys.size() == 1 && t.deleted[0] == 0 && t.deleted[1] == 0 && emptyKeys[0] == 0 &&
+                                emptyKeys[1] == 0;
+    if (pairsFromLists) pairsFromLists_.push_back(foldCase(t.table));
+    for (const std::string& f : fields) t.fields.push_back({f, 0, 0});
+    setPairs(t, pairsFromLists ? 0 : counts(conn, "select count(*) as pairs" + pairs, {"pairs"})[0]);
     fromLists_.push_back(foldCase(t.table));
     return;
   }
@@ -973,6 +992,7 @@ void Verifier::run(Survey& s, Sink& sink) {
     }
   }
   fromLists_.clear();
+  pairsFromLists_.clear();
   progress("writing the report");
   spool.replay(s, sink);
   progress("");
@@ -1029,13 +1049,23 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink, TableSummary* count
     if (pairing.full()) pairing.flush(fetch);
   });
   pairing.flush(fetch);
+  std::array<int64_t, 2> unpaired{};
   std::vector<std::string> cols2;
   eachRow(rows(t1, t2, 2), columns, [&](std::vector<Variant>&& row) {
+    ++unpaired[0];
     sink.unpaired(1, Record{&columns, row, keyText(t.keys, row)});
   });
   eachRow(rows(t2, t1, 2), cols2, [&](std::vector<Variant>&& row) {
+    ++unpaired[1];
     sink.unpaired(2, Record{&cols2, row, keyText(t.keys, row)});
   });
+  // The pairs, from the records without partner where prepare() left them to the lists. Both
+  // entries must tell the same number; should they not, the statement counts them.
+  if (!counts || !contains(pairsFromLists_, t.table)) return;
+  const int64_t pairs = counts->records[0] - unpaired[0];
+  setPairs(*counts, pairs == counts->records[1] - unpaired[1]
+                        ? pairs
+                        : verify::counts(*conn, "select count(*) as pairs" + pairedRecords(t1, t2, t.keys), {"pairs"})[0]);
 }
 
 void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts) {
