@@ -232,6 +232,7 @@ int main(int argc, char** argv) {
       std::string detail;
       alone.push_back(statementsAlone(e1, e2, counts, detail));
       std::printf("round %d statements alone: %s; sum %.2f s\n", round, detail.c_str(), alone.back());
+      std::fflush(stdout);
     };
     auto runVerify = [&] {
       const Run v = runChild(cmd);
@@ -241,6 +242,7 @@ int main(int argc, char** argv) {
       std::printf("round %d verify --format json: %.2f s (exit %d), peak memory %.1f MiB, report %.1f MiB\n", round,
                   v.secs, v.code, v.peakKiB / 1024.0,
                   std::filesystem::exists(out) ? std::filesystem::file_size(out) / 1048576.0 : 0.0);
+      std::fflush(stdout);
     };
     auto runSqldiff = [&] {
       if (!sqldiff) return;
@@ -248,6 +250,7 @@ int main(int argc, char** argv) {
       diff.push_back(s.secs);
       std::printf("round %d sqldiff: %.2f s (exit %d), peak memory %.1f MiB\n", round, s.secs, s.code,
                   s.peakKiB / 1024.0);
+      std::fflush(stdout);
     };
     if (round % 2) {
       runAlone();
