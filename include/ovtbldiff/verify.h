@@ -161,8 +161,9 @@ class Verifier {
   // Streams the conflicts and unpaired records of every compared table to `sink`.
   void stream(const Survey& s, Sink& sink);
   // The one-pass route: as summarize(), except that where the listed records can give them
-  // (keys unique in both entries) the conflicting records, the values differing and a grid's
-  // records without partner are left for run() to count; no counting statement compares values.
+  // (keys unique in both entries) the conflicting records, the values differing, a grid's
+  // records without partner and the pairs of a form keyed on one column whose records are all
+  // active with a key are left for run() to count; no counting statement compares values.
   Survey prepare();
   // Lists the records of `s` (from prepare()) once, completes its counts from them, then hands
   // `sink` the summary and the records, which wait in a temporary file meanwhile (memory stays
