@@ -6,12 +6,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -19,6 +21,13 @@ using Clock = std::chrono::steady_clock;
 
 inline double seconds(Clock::time_point a) {
   return std::chrono::duration<double>(Clock::now() - a).count();
+}
+
+// The middle value of `runs` (the mean of the two middle ones for an even count); 0 when empty.
+inline double median(std::vector<double> runs) {
+  std::sort(runs.begin(), runs.end());
+  const size_t n = runs.size();
+  return n == 0 ? 0 : n % 2 ? runs[n / 2] : (runs[n / 2 - 1] + runs[n / 2]) / 2;
 }
 
 inline void check(int rc, sqlite3* db, const char* what) {

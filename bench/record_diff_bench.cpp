@@ -159,11 +159,7 @@ struct TempFile {
 struct Timing {
   long rows = -1;
   std::vector<double> runs;
-  double median() const {
-    std::vector<double> s = runs;
-    std::sort(s.begin(), s.end());
-    return s.empty() ? 0 : s.size() % 2 ? s[s.size() / 2] : (s[s.size() / 2 - 1] + s[s.size() / 2]) / 2;
-  }
+  double median() const { return bench::median(runs); }
   void add(long n, double secs) {
     if (rows >= 0 && rows != n) std::cerr << "row count changed between runs: " << rows << " then " << n << "\n";
     rows = n;

@@ -2,9 +2,14 @@
 // needs run alone (record conflicts once, missing both ways, grid conflicts and missing both
 // ways, every row read) and against sqldiff on the same two files; the peak memory of verify.
 //
-//   verify_bench [parents] [dir] [--reuse]   (default 1,000,000 parents in /tmp)
+//   verify_bench [parents] [dir] [--reuse] [--repeat N] [--no-sqldiff]
 //
-// --reuse times the entries a previous run of the same size left in dir instead of writing them.
+// Defaults: 1,000,000 parents in /tmp, one round. --reuse times the entries a previous run of the
+// same size left in dir instead of writing them. --repeat N runs N rounds, each of them the
+// statements alone, verify and sqldiff one after the other (every other round in the opposite
+// order, so that neither side always runs on the cache the other left), and reports the median
+// of each and the ratio of the medians: a load peak during one run does not decide.
+// --no-sqldiff leaves sqldiff out.
 //
 // The survey: form P (catalogue viewP, key K, 30 text fields) with the grid Items (grid view
 // gvC, table C: FKey, L, 10 text fields), three grid records per parent. 1% of the parents
@@ -134,14 +139,77 @@ long readAll(const ovt::db::RecordsetRef& rs) {
 
 std::string exeDir() { return std::filesystem::read_symlink("/proc/self/exe").parent_path().string(); }
 
+// The statements verify needs, through the members on one connection, every row read: their
+// total time; `counts` receives the rows of each.
+double statementsAlone(const std::string& e1, const std::string& e2, long counts[6], std::string& detail) {
+  ovt::db::SqliteOptions o;
+  o.linkFile = e2;
+  ovt::db::DatabaseRef conn = ovt::db::OpenSqlite(e1, o);
+  ovt::cDataGetway g;
+  g.SetDB(conn);
+  std::vector<std::string> fieldNames;
+  for (int f = 0; f < kParentFields; ++f) fieldNames.push_back("F" + std::to_string(f));
+  ovt::StringArray keys = ovt::StringArray::of({"K"}), fields = ovt::StringArray::of(fieldNames);
+  double alone = 0;
+  auto time = [&](int slot, const std::function<ovt::db::RecordsetRef()>& f) {
+    auto t = bench::Clock::now();
+    counts[slot] = readAll(f());
+    const double s = bench::seconds(t);
+    alone += s;
+    return s;
+  };
+  const double a = time(0, [&] { return g.GetTblDiffRecRS("P", "ORULINK_P", keys, fields, 1, true, &conn); });
+  const double b = time(1, [&] { return g.GetTblDiffRecRS("P", "ORULINK_P", keys, fields, 2, true, &conn); });
+  const double c = time(2, [&] { return g.GetTblDiffRecRS("ORULINK_P", "P", keys, fields, 2, true, &conn); });
+  const double d = time(3, [&] { return g.GetTblDiffGridRS("P", "C", "ORULINK_P", "ORULINK_C", "L", keys, 1); });
+  const double e = time(4, [&] { return g.GetTblDiffGridRS("P", "C", "ORULINK_P", "ORULINK_C", "L", keys, 2); });
+  const double f = time(5, [&] { return g.GetTblDiffGridRS("ORULINK_P", "ORULINK_C", "P", "C", "L", keys, 2); });
+  char buf[400];
+  std::snprintf(buf, sizeof buf,
+                "conflicts %ld in %.2f s, missing %ld + %ld in %.2f + %.2f s, grid conflicts %ld in %.2f s, grid "
+                "missing %ld + %ld in %.2f + %.2f s",
+                counts[0], a, counts[1], counts[2], b, c, counts[3], d, counts[4], counts[5], e, f);
+  detail = buf;
+  return alone;
+}
+
+[[noreturn]] void usage(const std::string& why) {
+  std::cerr << why << "\nusage: verify_bench [parents] [dir] [--reuse] [--repeat N] [--no-sqldiff]\n";
+  std::exit(2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long parents = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const std::string dir = argc > 2 ? argv[2] : "/tmp";
+  long parents = 1000000;
+  std::string dir = "/tmp";
+  bool reuseAsked = false, withSqldiff = true;
+  int repeat = 1, positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--reuse") {
+      reuseAsked = true;
+    } else if (a == "--no-sqldiff") {
+      withSqldiff = false;
+    } else if (a == "--repeat") {
+      if (i + 1 >= argc) usage("--repeat needs a number");
+      repeat = std::atoi(argv[++i]);
+      if (repeat < 1) usage("--repeat must be at least 1, not " + std::string(argv[i]));
+    } else if (!a.empty() && a[0] == '-') {
+      usage("unknown option " + a);
+    } else if (positional == 0) {
+      parents = std::atol(a.c_str());
+      if (parents < 100) usage("the number of parents must be at least 100, not " + a);
+      ++positional;
+    } else if (positional == 1) {
+      dir = a;
+      ++positional;
+    } else {
+      usage("one argument too many: " + a);
+    }
+  }
   const std::string e1 = dir + "/verify_bench_entry1.db", e2 = dir + "/verify_bench_entry2.db";
-  const bool reuse = argc > 3 && std::string(argv[3]) == "--reuse" && std::filesystem::exists(e1) &&
-                     std::filesystem::exists(e2);
+  const bool reuse = reuseAsked && std::filesystem::exists(e1) && std::filesystem::exists(e2);
   auto t0 = bench::Clock::now();
   if (!reuse) {
     writeEntry(e1, 0, parents);
@@ -149,51 +217,63 @@ int main(int argc, char** argv) {
   }
   std::printf("%s %ld parents x %d fields, %ld grid records x %d fields per entry in %.1f s\n",
               reuse ? "reused" : "generated", parents, kParentFields, parents * kLines, kGridFields, bench::seconds(t0));
-
-  // The statements alone, through the members on one connection, every row read.
-  double alone = 0;
-  long counts[6] = {};
-  {
-    ovt::db::SqliteOptions o;
-    o.linkFile = e2;
-    ovt::db::DatabaseRef conn = ovt::db::OpenSqlite(e1, o);
-    ovt::cDataGetway g;
-    g.SetDB(conn);
-    std::vector<std::string> fieldNames;
-    for (int f = 0; f < kParentFields; ++f) fieldNames.push_back("F" + std::to_string(f));
-    ovt::StringArray keys = ovt::StringArray::of({"K"}), fields = ovt::StringArray::of(fieldNames);
-    auto time = [&](int slot, const std::function<ovt::db::RecordsetRef()>& f) {
-      auto t = bench::Clock::now();
-      counts[slot] = readAll(f());
-      const double s = bench::seconds(t);
-      alone += s;
-      return s;
-    };
-    const double a = time(0, [&] { return g.GetTblDiffRecRS("P", "ORULINK_P", keys, fields, 1, true, &conn); });
-    const double b = time(1, [&] { return g.GetTblDiffRecRS("P", "ORULINK_P", keys, fields, 2, true, &conn); });
-    const double c = time(2, [&] { return g.GetTblDiffRecRS("ORULINK_P", "P", keys, fields, 2, true, &conn); });
-    const double d = time(3, [&] { return g.GetTblDiffGridRS("P", "C", "ORULINK_P", "ORULINK_C", "L", keys, 1); });
-    const double e = time(4, [&] { return g.GetTblDiffGridRS("P", "C", "ORULINK_P", "ORULINK_C", "L", keys, 2); });
-    const double f = time(5, [&] { return g.GetTblDiffGridRS("ORULINK_P", "ORULINK_C", "P", "C", "L", keys, 2); });
-    std::printf("statements alone: conflicts %ld in %.2f s, missing %ld + %ld in %.2f + %.2f s, grid conflicts %ld in "
-                "%.2f s, grid missing %ld + %ld in %.2f + %.2f s; sum %.2f s\n",
-                counts[0], a, counts[1], counts[2], b, c, counts[3], d, counts[4], counts[5], e, f, alone);
-  }
+  std::fflush(stdout);
 
   const std::string out = dir + "/verify_bench.json";
   const std::string cmd = "exec '" + exeDir() + "/../ovtbldiff' verify '" + e1 + "' '" + e2 +
                           "' --keys P=K --keys C=L --format json --output '" + out + "'";
-  Run v = runChild(cmd);
-  std::printf("verify --format json: %.2f s (exit %d), peak memory %.1f MiB, report %.1f MiB\n", v.secs, v.code,
-              v.peakKiB / 1024.0, std::filesystem::file_size(out) / 1048576.0);
-  std::printf("ratio verify / statements alone: %.2f\n", v.secs / alone);
+  const bool sqldiff = withSqldiff && runChild("command -v sqldiff >/dev/null 2>&1").code == 0;
+  std::vector<double> alone, verify, diff;
+  long peakKiB = 0;
+  bool verifyOk = true;
+  for (int round = 1; round <= repeat; ++round) {
+    auto runAlone = [&] {
+      long counts[6] = {};
+      std::string detail;
+      alone.push_back(statementsAlone(e1, e2, counts, detail));
+      std::printf("round %d statements alone: %s; sum %.2f s\n", round, detail.c_str(), alone.back());
+      std::fflush(stdout);
+    };
+    auto runVerify = [&] {
+      const Run v = runChild(cmd);
+      verify.push_back(v.secs);
+      peakKiB = std::max(peakKiB, v.peakKiB);
+      verifyOk = verifyOk && v.code == 1;
+      std::printf("round %d verify --format json: %.2f s (exit %d), peak memory %.1f MiB, report %.1f MiB\n", round,
+                  v.secs, v.code, v.peakKiB / 1024.0,
+                  std::filesystem::exists(out) ? std::filesystem::file_size(out) / 1048576.0 : 0.0);
+      std::fflush(stdout);
+    };
+    auto runSqldiff = [&] {
+      if (!sqldiff) return;
+      const Run s = runChild("sqldiff '" + e1 + "' '" + e2 + "' > '" + dir + "/verify_bench.sqldiff'");
+      diff.push_back(s.secs);
+      std::printf("round %d sqldiff: %.2f s (exit %d), peak memory %.1f MiB\n", round, s.secs, s.code,
+                  s.peakKiB / 1024.0);
+      std::fflush(stdout);
+    };
+    if (round % 2) {
+      runAlone();
+      runVerify();
+      runSqldiff();
+    } else {
+      runSqldiff();
+      runVerify();
+      runAlone();
+    }
+    std::printf("round %d ratio verify / statements alone: %.2f\n", round, verify.back() / alone.back());
+    std::fflush(stdout);
+  }
 
-  if (runChild("command -v sqldiff >/dev/null 2>&1").code == 0) {
-    Run s = runChild("sqldiff '" + e1 + "' '" + e2 + "' > '" + dir + "/verify_bench.sqldiff'");
-    std::printf("sqldiff: %.2f s (exit %d), peak memory %.1f MiB\n", s.secs, s.code, s.peakKiB / 1024.0);
-    std::printf("ratio verify / sqldiff: %.2f\n", v.secs / s.secs);
-  } else {
+  const double a = bench::median(alone), v = bench::median(verify);
+  std::printf("medians of %d round%s: statements alone %.2f s, verify %.2f s (peak memory %.1f MiB at most)\n", repeat,
+              repeat == 1 ? "" : "s", a, v, peakKiB / 1024.0);
+  std::printf("ratio verify / statements alone (of the medians): %.2f\n", v / a);
+  if (sqldiff) {
+    const double d = bench::median(diff);
+    std::printf("sqldiff median %.2f s; ratio verify / sqldiff (of the medians): %.2f\n", d, v / d);
+  } else if (withSqldiff) {
     std::printf("sqldiff is not on the PATH (Debian package sqlite3-tools): no comparison with it\n");
   }
-  return v.code == 1 ? 0 : 1;
+  return verifyOk ? 0 : 1;
 }

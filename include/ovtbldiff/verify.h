@@ -161,8 +161,9 @@ class Verifier {
   // Streams the conflicts and unpaired records of every compared table to `sink`.
   void stream(const Survey& s, Sink& sink);
   // The one-pass route: as summarize(), except that where the listed records can give them
-  // (keys unique in both entries) the conflicting records, the values differing and a grid's
-  // records without partner are left for run() to count; no counting statement compares values.
+  // (keys unique in both entries) the conflicting records, the values differing, a grid's
+  // records without partner and the pairs of a form keyed on one column whose records are all
+  // active with a key are left for run() to count; no counting statement compares values.
   Survey prepare();
   // Lists the records of `s` (from prepare()) once, completes its counts from them, then hands
   // `sink` the summary and the records, which wait in a temporary file meanwhile (memory stays
@@ -176,8 +177,10 @@ class Verifier {
   void countForm(TableSummary& t);
   void countGrid(TableSummary& g, const TableSummary& parent);
   // Key findings of both entries; true when no key value is used twice in either.
+  // `emptyKeys`: each entry's records with an empty key, as counted with its records;
   // `gridUnique`: for a grid, whether each entry's keys were already found unique.
-  bool checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique = nullptr);
+  bool checkKeys(TableSummary& t, const std::array<int64_t, 2>& emptyKeys,
+                 const std::array<bool, 2>* gridUnique = nullptr);
   // `counts`: the table whose counts the listed records complete (nullptr: none).
   void streamForm(const TableSummary& t, Sink& sink, TableSummary* counts = nullptr);
   void streamGrid(const TableSummary& g, Sink& sink, TableSummary* counts = nullptr);
@@ -195,6 +198,7 @@ class Verifier {
   std::function<void(const std::string&)> progress_;
   bool preparing_ = false;               // prepare() is counting
   std::vector<std::string> fromLists_;   // folded data tables whose counts run() completes
+  std::vector<std::string> pairsFromLists_;  // of those, forms whose pairs run() counts from the unpaired records
 };
 
 // Records of `table1` (active when `oru`) whose keys pair with a record of `table2`: the

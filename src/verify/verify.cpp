@@ -82,6 +82,40 @@ std::string entryName(int entry) { return "entry " + std::to_string(entry); }
 // compared as `&` compares them (Null counts as "").
 std::string differs(const std::string& a, const std::string& b) { return a + " & '' <> " + b + " & ''"; }
 
+// The records of `table` a key check finds with an empty key: an active record with one of
+// `keys` Null, or a record whose status is Null.
+std::string emptyKey(const std::string& table, const std::vector<std::string>& keys) {
+  std::string any;
+  for (const std::string& k : keys) any += (any.empty() ? "" : " or ") + col(table, k) + " is null";
+  return "((" + any + ") and " + col(table, "RecStatus") + " = 1) or " + col(table, "RecStatus") + " is null";
+}
+
+// All records, the active ones and those with an empty key (`keys`) of `table`, in one scan.
+std::array<int64_t, 3> recordCounts(db::cDatabase& conn, const std::string& table, const std::vector<std::string>& keys) {
+  auto c = counts(conn,
+                  "select count(*) as n, sum(iif(" + col(table, "RecStatus") + " = 1, 1, 0)) as a, sum(iif(" +
+                      emptyKey(table, keys) + ", 1, 0)) as e from " + br(table),
+                  {"n", "a", "e"});
+  return {c[0], c[1], c[2]};
+}
+
+// What follows "select count(*) as pairs" to count the active records of `t1` paired with one of
+// `t2` on `keys` (and the same status).
+std::string pairedRecords(const std::string& t1, const std::string& t2, const std::vector<std::string>& keys) {
+  std::string join;
+  for (const std::string& k : keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
+  join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
+  return " from " + br(t1) + " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1";
+}
+
+// A form whose keys are unique in both entries: `pairs` records matched, the others of each
+// entry without partner, every compared field compared once per pair.
+void setPairs(TableSummary& t, int64_t pairs) {
+  t.matched = pairs;
+  t.missing = {t.records[0] - pairs, t.records[1] - pairs};
+  for (FieldCount& f : t.fields) f.compared = pairs;
+}
+
 std::string summaryOfValues(const std::vector<std::string>& shown, int64_t total) {
   std::string s = joined(shown, ", ");
   if (total > static_cast<int64_t>(shown.size()))
@@ -281,6 +315,7 @@ Verifier::Verifier(Members& members, Entries entries, Settings settings)
 
 Survey Verifier::summarize() {
   fromLists_.clear();
+  pairsFromLists_.clear();
   Survey s;
   s.entries = {entries_.linked->Location(), entries_.second->Location()};
   members_.setDB(entries_.linked);
@@ -470,25 +505,27 @@ void Verifier::countForm(TableSummary& t) {
   const TableSettings* ts = settings_.find(t.table);
   const std::vector<std::string> fields = comparedFields(members_, conn, t.table, ts, {}, t.findings);
   const std::string t1 = t.table, t2 = link(t.table);
+  std::array<int64_t, 2> emptyKeys{};
   for (int e = 0; e < 2; ++e) {
-    const std::string tb = e == 0 ? t1 : t2;
-    auto c = counts(conn, "select count(*) as n, sum(iif(RecStatus = 1, 1, 0)) as a from " + br(tb), {"n", "a"});
+    const auto c = recordCounts(conn, e == 0 ? t1 : t2, t.keys);
     t.records[e] = c[1];
     t.deleted[e] = c[0] - c[1];
+    emptyKeys[e] = c[2];
   }
-  const bool unique = checkKeys(t);
-  std::string join;
-  for (const std::string& k : t.keys) join += (join.empty() ? "" : " and ") + col(t1, k) + " = " + col(t2, k);
-  join += " and " + col(t1, "RecStatus") + " = " + col(t2, "RecStatus");
-  const std::string pairs = " from " + br(t1) + " inner join " + br(t2) + " on " + join + " where " + col(t1, "RecStatus") + " = 1";
+  const bool unique = checkKeys(t, emptyKeys);
+  const std::string pairs = pairedRecords(t1, t2, t.keys);
   // With keys unique in both entries every paired record has one partner, and run() counts what
   // differs from the listed conflicts and their partners. The listing compares one field alone
   // with `<>`, which passes over a Null facing a value: one field is counted here.
   if (preparing_ && unique && fields.size() > 1) {
-    const int64_t n = counts(conn, "select count(*) as pairs" + pairs, {"pairs"})[0];
-    for (const std::string& f : fields) t.fields.push_back({f, n, 0});
-    t.matched = n;
-    t.missing = {t.records[0] - n, t.records[1] - n};
+    // One key column, and every record of both entries active with a key: a record is without
+    // partner exactly when the missing-record member lists it, and run() counts the pairs from
+    // those lists. Otherwise a statement counts them.
+    const bool pairsFromLists = t.keys.size() == 1 && t.deleted[0] == 0 && t.deleted[1] == 0 && emptyKeys[0] == 0 &&
+                                emptyKeys[1] == 0;
+    if (pairsFromLists) pairsFromLists_.push_back(foldCase(t.table));
+    for (const std::string& f : fields) t.fields.push_back({f, 0, 0});
+    setPairs(t, pairsFromLists ? 0 : counts(conn, "select count(*) as pairs" + pairs, {"pairs"})[0]);
     fromLists_.push_back(foldCase(t.table));
     return;
   }
@@ -526,6 +563,7 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
            col(p, "RecStatus") + " = 1";
   };
   std::array<bool, 2> gridUnique{true, true};
+  std::array<int64_t, 2> emptyKeys{};
   for (int e = 0; e < 2; ++e) {
     const std::string c = e == 0 ? c1 : c2, p = e == 0 ? p1 : p2;
     // Records and distinct keys in one statement: when they differ a key is used twice.
@@ -537,7 +575,10 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
                     {"groups", "records"});
     g.records[e] = r[1];
     gridUnique[e] = r[0] == r[1];
-    g.deleted[e] = counts(conn, "select count(*) as n from " + br(c) + " where RecStatus <> 1 or RecStatus is null", {"n"})[0];
+    // Every record of the grid table, whatever its parent: the deleted ones and those with an empty key.
+    const auto all = recordCounts(conn, c, own);
+    g.deleted[e] = all[0] - all[1];
+    emptyKeys[e] = all[2];
   }
   // A grid matched on one column has its conflicts listed by the member, which compares every
   // field of entry 1's grid table: when entry 2's lacks one, the member cannot list them. One
@@ -555,7 +596,7 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   if (preparing_ && listable && gridUnique[0] && gridUnique[1]) {
     for (const std::string& f : fields) g.fields.push_back({f, 0, 0});
     fromLists_.push_back(foldCase(g.table));
-    checkKeys(g, &gridUnique);
+    checkKeys(g, emptyKeys, &gridUnique);
     return;
   }
   std::string pair = under(c1, p1) + " and " + under(c2, p2);
@@ -577,10 +618,11 @@ void Verifier::countGrid(TableSummary& g, const TableSummary& parent) {
   g.conflicting = c[1];
   g.missing = {std::max<int64_t>(0, g.records[0] - c[0]), std::max<int64_t>(0, g.records[1] - c[0])};
   for (size_t i = 0; i < fields.size(); ++i) g.fields.push_back({fields[i], c[0], c[2 + i]});
-  checkKeys(g, &gridUnique);
+  checkKeys(g, emptyKeys, &gridUnique);
 }
 
-bool Verifier::checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique) {
+bool Verifier::checkKeys(TableSummary& t, const std::array<int64_t, 2>& emptyKeys,
+                         const std::array<bool, 2>* gridUnique) {
   bool allUnique = true;
   db::cDatabase& conn = *entries_.linked;
   members_.setDB(entries_.linked);
@@ -588,16 +630,10 @@ bool Verifier::checkKeys(TableSummary& t, const std::array<bool, 2>* gridUnique)
     const std::string table = e == 1 ? t.table : link(t.table);
     const std::string name = t.table + " (" + entryName(e) + ")";
     const std::vector<std::string> own = t.grid ? ownKeys(t) : t.keys;
-    bool qualified = true;
-    for (const std::string& k : own) {
-      Variant oru(true), ext = connVariant(entries_.linked);
-      qualified = toBoolean(members_.call("IsQualifiedMatchKey", {byVal(Variant(k)), byVal(Variant(table)), byRef(oru), byRef(ext)})) && qualified;
-    }
-    if (!qualified) {
-      std::string empty;
-      for (const std::string& k : own) empty += (empty.empty() ? "" : " or ") + col(table, k) + " is null";
+    // The records a key check finds empty were counted with the table's records.
+    if (emptyKeys[e - 1] > 0) {
       db::RecordsetRef rs = conn.OpenRecordset("select " + col(table, "UniqueKey") + " as u from " + br(table) +
-                                                   " where (" + empty + " and RecStatus = 1) or RecStatus is null order by " +
+                                                   " where " + emptyKey(table, own) + " order by " +
                                                    col(table, "UniqueKey"),
                                                3, "");
       std::vector<std::string> shown;
@@ -956,6 +992,7 @@ void Verifier::run(Survey& s, Sink& sink) {
     }
   }
   fromLists_.clear();
+  pairsFromLists_.clear();
   progress("writing the report");
   spool.replay(s, sink);
   progress("");
@@ -1012,13 +1049,23 @@ void Verifier::streamForm(const TableSummary& t, Sink& sink, TableSummary* count
     if (pairing.full()) pairing.flush(fetch);
   });
   pairing.flush(fetch);
+  std::array<int64_t, 2> unpaired{};
   std::vector<std::string> cols2;
   eachRow(rows(t1, t2, 2), columns, [&](std::vector<Variant>&& row) {
+    ++unpaired[0];
     sink.unpaired(1, Record{&columns, row, keyText(t.keys, row)});
   });
   eachRow(rows(t2, t1, 2), cols2, [&](std::vector<Variant>&& row) {
+    ++unpaired[1];
     sink.unpaired(2, Record{&cols2, row, keyText(t.keys, row)});
   });
+  // The pairs, from the records without partner where prepare() left them to the lists. Both
+  // entries must tell the same number; should they not, the statement counts them.
+  if (!counts || !contains(pairsFromLists_, t.table)) return;
+  const int64_t pairs = counts->records[0] - unpaired[0];
+  setPairs(*counts, pairs == counts->records[1] - unpaired[1]
+                        ? pairs
+                        : verify::counts(*conn, "select count(*) as pairs" + pairedRecords(t1, t2, t.keys), {"pairs"})[0]);
 }
 
 void Verifier::streamGridOnKeys(const TableSummary& g, Sink& sink, TableSummary* counts) {

@@ -8,6 +8,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -211,6 +212,40 @@ TEST_P(OnePass, CaseSensitiveTextKeysPairWithTheirExactPartner) {
   ASSERT_EQ(j["forms"].size(), 3u);
   EXPECT_EQ(counts(j["forms"][2]), "2,2/0,0/2/2/0,0 V:2/1 W:2/1");
   EXPECT_EQ(onePass, report(false, true));
+}
+
+TEST_P(OnePass, PairsOfOneTextKeyCountedFromTheRecordsWithoutPartner) {
+  // One text key, every record active with a key: the pairs come from the records the members
+  // list without partner. a/A and B/b pair unless case counts; c and d are only in entry 1, e
+  // only in entry 2; W of B/b differs in case only.
+  for (const std::string& loc : {one_, two_}) {
+    const bool first = loc == one_;
+    std::vector<std::string> statements{
+        "create table viewU (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
+        "insert into viewU values ('DATA1', 'SOURCE', 0, 'U')",
+        "create table U (UniqueKey long, RecStatus long, K text(5), V long, W text(5))"};
+    for (const char* r : first ? std::vector<const char*>{"(1, 1, 'a', 1, 'x')", "(2, 1, 'B', 2, 'y')",
+                                                          "(3, 1, 'c', 3, 'z')", "(4, 1, 'd', 4, 'w')"}
+                               : std::vector<const char*>{"(1, 1, 'A', 1, 'x')", "(2, 1, 'b', 2, 'Y')",
+                                                          "(3, 1, 'e', 5, 'q')"})
+      statements.push_back(std::string("insert into U values ") + r);
+    auto db = ovt::test::openLocation(loc);
+    for (const std::string& st : statements) ovt::test::runAll(db, {st});
+  }
+  keyed_.push_back("U");
+  for (bool caseSensitive : {false, true}) {
+    SCOPED_TRACE(caseSensitive ? "case-sensitive" : "case-insensitive");
+    ovt::verify::Survey survey;
+    const std::string onePass = report(true, caseSensitive, &survey);
+    const Json j = Json::parse(onePass);
+    ASSERT_EQ(j["forms"].size(), 3u);
+    const Json& u = j["forms"][2];
+    ASSERT_EQ(u["table"], "U");
+    EXPECT_EQ(counts(u), caseSensitive ? "4,3/0,0/0/0/4,3" : "4,3/0,0/2/0/2,1");
+    EXPECT_EQ(u["values_compared"], caseSensitive ? 0 : 4);
+    EXPECT_EQ(survey.forms[2].fields.at(1).compared, caseSensitive ? 0 : 2);
+    EXPECT_EQ(onePass, report(false, caseSensitive));
+  }
 }
 
 OVT_ON_EVERY_ENGINE(OnePass);

@@ -389,6 +389,36 @@ TEST_P(VerifyFarm, TwoGridsKeyProblemsOneSidedFormAndStructure) {
   EXPECT_EQ((*animal)["conflicts"][0]["entry2"]["Heads"], 4);
 }
 
+TEST_P(VerifyFarm, EmptyKeysCountedWithTheRecordsAndListed) {
+  // Entry 1: a deleted farm without Region (not an empty key: only active records need one)
+  // and an active crop without CropNo. Entry 2: besides 14 (no FarmNo), a deleted farm without
+  // Region, which is no empty key either, and a farm whose status is Null, which is one.
+  ovt::test::runAll(ovt::test::openLocation(one_), {
+                                                       "insert into Farm values (6, 0, null, 7, 'Old', 1)",
+                                                       "insert into Crop values (5, 1, 1, null, 'Yam', 1)",
+                                                   });
+  ovt::test::runAll(ovt::test::openLocation(two_), {
+                                                       "insert into Farm values (16, 0, null, 8, 'Old', 1, null)",
+                                                       "insert into Farm values (17, null, 'East', 9, 'Fay', 2, null)",
+                                                   });
+  const Json j = json(keys_);
+  ASSERT_TRUE(j.is_object());
+  const Json& farm = j["forms"][0];
+  EXPECT_EQ(farm["records"], Json({4, 5}));
+  EXPECT_EQ(farm["deleted"], Json({2, 2}));
+  EXPECT_EQ(findingTexts(farm["findings"], "keys"),
+            "1 Farm (entry 1): 1 key value used by more than one record: Region=North;FarmNo=2 (2 records)\n"
+            "2 Farm (entry 2): 2 records with an empty key (Region, FarmNo): UniqueKey=14, UniqueKey=17\n");
+  const Json* crop = findTable(farm["grids"], "Crop");
+  ASSERT_TRUE(crop);
+  EXPECT_EQ((*crop)["records"], Json({4, 4}));
+  EXPECT_EQ((*crop)["deleted"], Json({1, 0}));
+  EXPECT_EQ(findingTexts((*crop)["findings"], "keys"), "1 Crop (entry 1): 1 record with an empty key (CropNo): UniqueKey=5\n");
+  const Json* animal = findTable(farm["grids"], "Animal");
+  ASSERT_TRUE(animal);
+  EXPECT_EQ(findingTexts((*animal)["findings"], "keys"), "");
+}
+
 TEST_P(VerifyFarm, IgnoredFieldsNoKeysAndCaseSensitivity) {
   // Without keys the tables are reported, not compared.
   Json j = json("");
