@@ -128,7 +128,10 @@ class Renderer : public RenderWalk {
   }
   std::string comparedLeft(const Expr& l, const Expr* r) override {
     std::string out = operand(l);
-    if (needsCollation(l, r)) out += std::string(" COLLATE ") + kTextCollation;
+    if (needsCollation(l, r)) {
+      out += " COLLATE ";
+      out += kTextCollation;
+    }
     return out;
   }
   std::string rangeLeft(const Expr& between) override { return comparedLeft(*between.args[0], nullptr); }
