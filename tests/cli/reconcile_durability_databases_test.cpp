@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -285,14 +287,29 @@ TEST(RefusedCommit, TheGroupsRecordsRunAgainAloneAndAreThere) {
   auto reader = ovt::db::OpenSqlite(second);
   reader->BeginTrans();
   ASSERT_TRUE(reader->OpenRecordset("select count(*) as N from Survey", 3, "")->GetRows().allocated());
+  // The reader lets go once the group's commit (which waits 5 s for it) has been refused,
+  // however long the tool took to get there: the tool traces a copy as it goes into a file of
+  // its temporary folder, made this test's folder here.
+  const std::string refused = "-- CommitTrans\njet: \nsql: RELEASE ovt_trans\n=> error: ";
+  auto traced = [&] {
+    std::stringstream text;
+    for (const auto& f : std::filesystem::directory_iterator(dir.path()))
+      if (f.path().filename().string().starts_with("ovtbldiff-run-")) text << std::ifstream(f.path()).rdbuf();
+    return text.str();
+  };
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string savedTmp = tmp ? tmp : "";
+  setenv("TMPDIR", dir.path().c_str(), 1);
   std::thread release([&] {
-    // Past the group's commit, which waits 5 s for the reader before it is refused.
-    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+    for (int waited = 0; waited < 120000 && traced().find(refused) == std::string::npos; waited += 50)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     reader->CommitTrans();
   });
   ToolRun r = runTool(dir.path(), "copy first.db Survey ORULINK_Survey --keys ID --value 1 --value 2 --grids none "
                                   "--link second.db --commit-every 2 --trace t.trace");
   release.join();
+  if (tmp) setenv("TMPDIR", savedTmp.c_str(), 1);
+  else unsetenv("TMPDIR");
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("2 records failed at first and ran again on its own (transient failures retried); 2 of them "
                        "then succeeded"),
