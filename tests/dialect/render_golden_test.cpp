@@ -206,7 +206,11 @@ std::string renderings(size_t n, const std::string& text) {
   return out;
 }
 
-std::string sourceFile(const char* name) { return std::string(OVT_SOURCE_DIR) + "/tests/dialect/golden/" + name; }
+std::string sourceFile(const char* name) {
+  std::string path = OVT_SOURCE_DIR;
+  path += "/tests/dialect/golden/";
+  return path += name;
+}
 
 TEST(RenderGolden, EveryStatementRendersAsRecorded) {
   std::ifstream corpus(sourceFile("render_corpus.txt"), std::ios::binary);
