@@ -49,8 +49,9 @@ bool foldsTo(std::string_view name, const std::string& folded) {
 }
 
 // Results of up to this many columns are searched by name column by column (comparing a name
-// mostly stops at its length or first letters); wider ones scan for a few look-ups and then
-// build an index by name.
+// mostly stops at its length or first letters) until they have been read by name about twice
+// over (row after row, then); wider ones scan for a few look-ups. After that, an index by name,
+// and one by spelling that finds a name written as its column is without folding it.
 constexpr size_t kScannedColumns = 64;
 constexpr size_t kScannedLookups = 4;
 
@@ -159,16 +160,20 @@ class StoredRecordset : public cRecordset {
 
   // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
-    const std::string folded = foldName(field);
-    if (byName_.empty() && (columns_.size() <= kScannedColumns || lookups_ < kScannedLookups)) {
+    const size_t scanned = columns_.size() <= kScannedColumns ? 2 * columns_.size() + kScannedLookups : kScannedLookups;
+    if (byName_.empty() && lookups_ < scanned) {
       ++lookups_;
+      const std::string folded = foldName(field);
       for (size_t i = 0; i < columns_.size(); ++i)
         if (foldsTo(columns_[i].name, folded)) return i;
       raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
     }
-    if (byName_.empty())
+    if (byName_.empty()) {
       for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
-    auto it = byName_.find(folded);
+      for (const ResultColumn& c : columns_) asNamed_.emplace(c.name, byName_.at(foldName(c.name)));
+    }
+    if (auto exact = asNamed_.find(field); exact != asNamed_.end()) return exact->second;
+    auto it = byName_.find(foldName(field));
     if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
     return it->second;
   }
@@ -180,7 +185,8 @@ class StoredRecordset : public cRecordset {
   std::vector<ResultColumn> columns_;
   RowStore rows_;
   std::unique_ptr<RowWriter> writer_;
-  mutable std::unordered_map<std::string, size_t> byName_;  // folded name -> first column of it
+  mutable std::unordered_map<std::string, size_t> byName_;   // folded name -> first column of it
+  mutable std::unordered_map<std::string, size_t> asNamed_;  // spelling of a column -> the same
   mutable size_t lookups_ = 0;
   size_t count_ = 0;
   size_t pos_ = 0;
