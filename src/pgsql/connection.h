@@ -93,6 +93,11 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   // Undoes and closes a statement savepoint the catalogue check opened when no unit took it
   // over (the statement failed before it was sent).
   void closeOpenSavepoint();
+  // Calls closeOpenSavepoint() when a statement's work ends, however it ends.
+  struct SavepointGuard {
+    PgDatabase& db;
+    ~SavepointGuard() { db.closeOpenSavepoint(); }
+  };
   size_t cachedStatements() const { return cache_.size(); }
   // Forgets the cached renderings (before SQL of the caller's own that may change tables).
   void forgetStatements() {

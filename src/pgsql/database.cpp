@@ -351,10 +351,7 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
   std::string rendered;
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
-    struct Close {
-      PgDatabase& db;
-      ~Close() { db.closeOpenSavepoint(); }
-    } close{*this};
+    SavepointGuard close{*this};
     if (const Plan* plan = cached("R", shape, rendered)) {
       const bool rowId = plan->rowIdAdded;
       const std::string base = plan->baseTable;
@@ -402,10 +399,7 @@ bool PgDatabase::Execute(const std::string& sql) {
   std::string rendered, outcome;
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
-    struct Close {
-      PgDatabase& db;
-      ~Close() { db.closeOpenSavepoint(); }
-    } close{*this};
+    SavepointGuard close{*this};
     if (const Plan* plan = cached("X", shape, rendered)) {
       const std::vector<std::string> relations = plan->relations;
       statementUnit([&](const std::string& before, const std::string& then) {
