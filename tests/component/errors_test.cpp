@@ -141,7 +141,7 @@ TEST(Apartment, EachThreadUsesItsOwnObjects) {
 // The example host in a process of its own: registers the built component in a fresh registry
 // file, creates it by programmatic identifier through dlopen and calls members.
 TEST(ExampleHost, CreatesTheComponentByItsProgrammaticIdentifier) {
-  const std::string exe = std::string(OVT_BINARY_DIR) + "/example_host";
+  const std::string exe = (std::filesystem::path(OVT_BINARY_DIR) / "example_host").string();
   if (!std::filesystem::exists(exe)) GTEST_SKIP() << "example_host is not built";
   test::TempDir dir;
   const std::string out = dir.file("out.txt");
