@@ -37,6 +37,21 @@ int32_t numberFor(const PGresult* r) {
   raiseError(r ? numberFor(r) : kErrFailure, kSource, message + " in: " + sql);
 }
 
+// A failure of a prepared statement raises PreparedNotRun when the server refused it before
+// running it: a parameter's value (the error's context names the parameter) or the statement
+// analysed again (the error names a place in the statement; only analysis does).
+[[noreturn]] void raiseFromStatement(const PGresult* r, PGconn* c, const std::string& sql, const Prepared* prepared) {
+  if (prepared && r) {
+    const char* context = PQresultErrorField(r, PG_DIAG_CONTEXT);
+    if ((context && std::strstr(context, "portal parameter $")) || PQresultErrorField(r, PG_DIAG_STATEMENT_POSITION)) {
+      std::string message = trimmed(PQresultErrorMessage(r));
+      if (message.rfind("ERROR:  ", 0) == 0) message.erase(0, 8);
+      throw PreparedNotRun(numberFor(r), kSource, message + " in: " + sql);
+    }
+  }
+  raiseFrom(r, c, sql);
+}
+
 // The parameters as libpq takes them: pointers into the cells, null for Null.
 std::vector<const char*> values(const std::vector<Cell>& params) {
   std::vector<const char*> out;
@@ -148,17 +163,21 @@ Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) 
 Session::~Session() = default;
 
 int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params, const std::string& then,
-                         const std::string& before) {
+                         const std::string& before, const Prepared* prepared) {
   PGconn* c = impl_->ready(sql);
   // PQexecParams always uses the extended protocol, whose Parse message takes one statement.
-  const std::vector<const char*> v = values(params);
+  const std::vector<const char*> v = values(prepared ? prepared->params : params);
   ResultHandle first, r, next;
   if (then.empty() && before.empty()) {
-    r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+    if (prepared)
+      r.reset(PQexecPrepared(c, prepared->name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
+    else
+      r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   } else {
     Pipeline p(c, sql);
     if (!before.empty()) p.send(before);
-    p.send(sql, v);
+    if (prepared) p.sendPrepared(prepared->name, v);
+    else p.send(sql, v);
     if (!then.empty()) p.send(then);
     p.sync(sql);
     if (!before.empty()) first = resultOf(c);
@@ -166,16 +185,34 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
     if (!then.empty()) next = resultOf(c);
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
-  if (!succeeded(r.get())) raiseFrom(r.get(), c, sql);
+  if (!succeeded(r.get())) raiseFromStatement(r.get(), c, sql, prepared);
   if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
   const char* n = PQcmdTuples(r.get());
   return n && *n ? std::stoll(n) : 0;
 }
 
-void Session::prepare(const std::string& name, const std::string& sql) {
+void Session::prepare(const std::string& name, const std::string& sql, const std::vector<uint32_t>& types,
+                      const std::string& before, const std::string& then, bool* beforeRan) {
+  if (beforeRan) *beforeRan = false;
   PGconn* c = impl_->ready(sql);
-  ResultHandle r(PQprepare(c, name.c_str(), sql.c_str(), 0, nullptr));
+  const Oid* declared = types.empty() ? nullptr : types.data();
+  ResultHandle first, r, next;
+  if (before.empty() && then.empty()) {
+    r.reset(PQprepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared));
+  } else {
+    Pipeline p(c, sql);
+    if (!before.empty()) p.send(before);
+    if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
+    if (!then.empty()) p.send(then);
+    p.sync(sql);
+    if (!before.empty()) first = resultOf(c);
+    r = resultOf(c);
+    if (!then.empty()) next = resultOf(c);
+    if (beforeRan) *beforeRan = before.empty() || succeeded(first.get());
+  }
+  if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
   if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) raiseFrom(r.get(), c, sql);
+  if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
 }
 
 std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const std::vector<Cell>& params,
@@ -203,18 +240,20 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
 void Session::query(const std::string& sql, const std::vector<Cell>& params,
                     const std::function<void(const std::vector<Column>&)>& columns,
                     const std::function<void(const std::vector<Cell>&)>& row, const std::string& then,
-                    const std::string& before) {
+                    const std::string& before, const Prepared* prepared) {
   PGconn* c = impl_->ready(sql);
-  const std::vector<const char*> v = values(params);
+  const std::vector<const char*> v = values(prepared ? prepared->params : params);
   std::optional<Pipeline> pipeline;
   if (then.empty() && before.empty()) {
-    if (!PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0))
-      raiseFrom(nullptr, c, sql);
+    const int sent = prepared ? PQsendQueryPrepared(c, prepared->name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0)
+                              : PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0);
+    if (!sent) raiseFrom(nullptr, c, sql);
     PQsetSingleRowMode(c);
   } else {
     pipeline.emplace(c, sql);
     if (!before.empty()) pipeline->send(before);
-    pipeline->send(sql, v);
+    if (prepared) pipeline->sendPrepared(prepared->name, v);
+    else pipeline->send(sql, v);
     if (!then.empty()) pipeline->send(then);
     pipeline->sync(sql);
     if (!before.empty()) {
@@ -268,10 +307,10 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
     ResultHandle next;
     if (!then.empty()) next = resultOf(c);
     pipeline->finish();
-    if (failure) raiseFrom(failure.get(), c, sql);
+    if (failure) raiseFromStatement(failure.get(), c, sql, prepared);
     if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
   }
-  if (failure) raiseFrom(failure.get(), c, sql);
+  if (failure) raiseFromStatement(failure.get(), c, sql, prepared);
 }
 
 std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::vector<Cell>& params) {
