@@ -156,6 +156,11 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // Statements prepared on the server are planned for each execution's values, as their text
   // would be (see serverForm).
   session_->execute("SET plan_cache_mode = force_custom_plan");
+  // The commands sent around nearly every statement inside a transaction, and around a
+  // record's statements (the first nested level), are parsed once.
+  for (const char* command : {"SAVEPOINT ovt_statement", "RELEASE SAVEPOINT ovt_statement", "SAVEPOINT ovt_trans_1",
+                              "RELEASE SAVEPOINT ovt_trans_1"})
+    session_->keepPrepared(command);
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
   caching_ = options.statementCache > 0;
   cache_ = common::StatementCache<Plan>(options.statementCache);
@@ -289,7 +294,7 @@ std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape&
   if (it == plan.prepared.end() || it->second.generation != preparedGeneration_ || it->second.epoch != lockEpoch_) {
     try {
       if (serverStatements_ >= 2 * cache_.capacity()) {
-        session_->execute("DEALLOCATE ALL");
+        session_->dropPrepared();
         ++preparedGeneration_;
         serverStatements_ = 0;
         markPrepared_ = false;

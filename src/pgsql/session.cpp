@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 #include "ovtbldiff/runtime/error.h"
 
@@ -88,7 +89,9 @@ ResultHandle resultOf(PGconn* c) {
 // and the connection leaves pipeline mode when this goes.
 class Pipeline {
  public:
-  Pipeline(PGconn* c, const std::string& sql) : c_(c) {
+  // `commands`: the session's commands prepared on the server, sent by name.
+  Pipeline(PGconn* c, const std::string& sql, const std::unordered_map<std::string, std::string>* commands = nullptr)
+      : c_(c), commands_(commands) {
     if (!PQenterPipelineMode(c)) raiseFrom(nullptr, c, sql);
   }
   ~Pipeline() { finish(); }
@@ -96,6 +99,8 @@ class Pipeline {
   Pipeline& operator=(const Pipeline&) = delete;
 
   void send(const std::string& sql, const std::vector<const char*>& params = {}) {
+    if (commands_ && params.empty())
+      if (auto it = commands_->find(sql); it != commands_->end() && !it->second.empty()) return sendPrepared(it->second, params);
     sent_ = true;
     if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr, 0))
       raiseFrom(nullptr, c_, sql);
@@ -134,6 +139,7 @@ class Pipeline {
 
  private:
   PGconn* c_;
+  const std::unordered_map<std::string, std::string>* commands_;
   bool sent_ = false;
   bool synced_ = false;
 };
@@ -143,12 +149,39 @@ class Pipeline {
 struct Session::Impl {
   std::unique_ptr<PGconn, ConnCloser> conn;
   bool streaming = false;  // a query's rows are being handed out
+  // Commands kept prepared (keepPrepared): their text, and the name they are prepared under
+  // ("" until their first use).
+  std::unordered_map<std::string, std::string> commands;
+  uint64_t commandNumber = 0;
   PGconn* ready(const std::string& sql) const {
     if (streaming)
       raiseError(kErrFailure, kSource, "The session is still reading the rows of another query; not sent: " + sql);
     return conn.get();
   }
+  // Prepares the kept commands among `texts` that are not prepared yet. Not in a failed
+  // transaction (the server refuses to prepare there): they are then sent as text.
+  void prepareCommands(std::initializer_list<const std::string*> texts) {
+    for (const std::string* text : texts) {
+      auto it = commands.find(*text);
+      if (it == commands.end() || !it->second.empty() || PQtransactionStatus(conn.get()) == PQTRANS_INERROR) continue;
+      const std::string name = "ovt_command_" + std::to_string(++commandNumber);
+      ResultHandle r(PQprepare(conn.get(), name.c_str(), text->c_str(), 0, nullptr));
+      if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) it->second = name;
+    }
+  }
+  // The name a kept command is prepared under, or null.
+  const std::string* preparedCommand(const std::string& text) const {
+    auto it = commands.find(text);
+    return it != commands.end() && !it->second.empty() ? &it->second : nullptr;
+  }
 };
+
+void Session::keepPrepared(const std::string& command) { impl_->commands.emplace(command, std::string()); }
+
+void Session::dropPrepared() {
+  execute("DEALLOCATE ALL");
+  for (auto& [text, name] : impl_->commands) name.clear();
+}
 
 Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) {
   impl_->conn.reset(PQconnectdb(conninfo.c_str()));
@@ -168,13 +201,16 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
   // PQexecParams always uses the extended protocol, whose Parse message takes one statement.
   const std::vector<const char*> v = values(prepared ? prepared->params : params);
   ResultHandle first, r, next;
+  if (!prepared && params.empty()) impl_->prepareCommands({&before, &sql, &then});
+  const std::string* command = prepared || !params.empty() ? nullptr : impl_->preparedCommand(sql);
   if (then.empty() && before.empty()) {
-    if (prepared)
-      r.reset(PQexecPrepared(c, prepared->name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
+    if (prepared || command)
+      r.reset(PQexecPrepared(c, prepared ? prepared->name.c_str() : command->c_str(), static_cast<int>(v.size()), v.data(),
+                             nullptr, nullptr, 0));
     else
       r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   } else {
-    Pipeline p(c, sql);
+    Pipeline p(c, sql, &impl_->commands);
     if (!before.empty()) p.send(before);
     if (prepared) p.sendPrepared(prepared->name, v);
     else p.send(sql, v);
@@ -200,7 +236,8 @@ void Session::prepare(const std::string& name, const std::string& sql, const std
   if (before.empty() && then.empty()) {
     r.reset(PQprepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared));
   } else {
-    Pipeline p(c, sql);
+    impl_->prepareCommands({&before, &then});
+    Pipeline p(c, sql, &impl_->commands);
     if (!before.empty()) p.send(before);
     if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
     if (!then.empty()) p.send(then);
@@ -224,7 +261,8 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
   if (before.empty()) {
     r.reset(PQexecPrepared(c, name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
   } else {
-    Pipeline p(c, before);
+    impl_->prepareCommands({&before});
+    Pipeline p(c, before, &impl_->commands);
     p.send(before);
     p.sendPrepared(name, v);
     p.sync(before);
@@ -250,7 +288,8 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
     if (!sent) raiseFrom(nullptr, c, sql);
     PQsetSingleRowMode(c);
   } else {
-    pipeline.emplace(c, sql);
+    impl_->prepareCommands({&before, &then});
+    pipeline.emplace(c, sql, &impl_->commands);
     if (!before.empty()) pipeline->send(before);
     if (prepared) pipeline->sendPrepared(prepared->name, v);
     else pipeline->send(sql, v);

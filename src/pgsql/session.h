@@ -87,6 +87,12 @@ class Session {
   // `beforeRan` (when given) tells whether `before` succeeded, whatever happened after it.
   std::vector<std::vector<Cell>> rowsOf(const std::string& name, const std::vector<Cell>& params,
                                         const std::string& before = "", bool* beforeRan = nullptr);
+  // Keeps `command` (a command of the component's own without parameters, such as SAVEPOINT)
+  // prepared on the server from its first use on, so that it is sent by name, unparsed.
+  void keepPrepared(const std::string& command);
+  // Drops every statement prepared on the server (DEALLOCATE ALL); kept commands are prepared
+  // again on their next use.
+  void dropPrepared();
   // The result columns a query would give, without running it (origins included).
   std::vector<Column> describe(const std::string& sql);
   // The server's version number (e.g. 150018).
