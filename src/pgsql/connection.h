@@ -169,10 +169,9 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::optional<std::string> catalogueMark_;  // checkSchema's last reading
   bool markPrepared_ = false;                 // checkSchema's query is prepared on the server
   bool savepointOpen_ = false;                // a statement savepoint is open and no unit has taken it
-  bool preparing_ = true;                     // cached statements run as statements prepared on the server
   uint64_t preparedGeneration_ = 1;           // bumped when the server's prepared statements are all dropped
   size_t serverStatements_ = 0;               // statements prepared since then
-  uint64_t statementNumber_ = 0;              // names them
+  uint64_t planNumber_ = 0;                   // names them
   uint64_t lockEpoch_ = 0;                    // bumped whenever the transaction may have let go of a lock
   uint64_t checks_ = 0;                       // catalogue checks that read a fingerprint
   // Relations the transaction holds a lock on, per level (BeginTrans depth, from 1), with the

@@ -22,6 +22,8 @@
 //   results and errors are the same. Before every use one query reads a fingerprint of the
 //   tables and views of the entry's schemas and the session's temporary ones (their OIDs and
 //   the row versions of their catalogue and column entries): any change empties the cache.
+//   Inside a transaction that holds its tables, a cached statement runs prepared on the server
+//   with its literals as parameters (PgDatabase::serverForm), with the text's results and errors.
 // - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
 #include <cstdlib>
@@ -285,7 +287,7 @@ PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dialect::
 // The prepared statements are named per plan, types and epoch, and all dropped (DEALLOCATE ALL)
 // when more than twice the cache's capacity have been prepared since the last time.
 std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape& shape) {
-  if (!preparing_ || transactionDepth_ == 0 || !heldSinceCheck(plan)) return std::nullopt;
+  if (transactionDepth_ == 0 || !heldSinceCheck(plan)) return std::nullopt;
   std::optional<std::vector<dialect::PgParameter>> parameters = dialect::literalParameters(plan.marked, shape.literals);
   if (!parameters) return std::nullopt;
   std::string types;
@@ -301,7 +303,7 @@ std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape&
       }
       std::vector<uint32_t> declared;
       for (const dialect::PgParameter& p : *parameters) declared.push_back(p.type);
-      std::string name = "ovt_statement_" + std::to_string(++statementNumber_);
+      std::string name = "ovt_plan_" + std::to_string(++planNumber_);
       // A statement the server refuses to prepare would abort the transaction: it is prepared
       // in a savepoint of its own.
       bool opened = false;

@@ -185,7 +185,7 @@ TEST_F(PgDatabaseTest, StatementsPreparedOnTheServerStayWithinTwiceTheCacheBound
   db::DatabaseRef db = db::OpenPostgres(pair_->firstLocation(), o);
   runAll(db, {"create table T (k long)", "insert into T values (1)"});
   db::RunPostgresStatement(db, "CREATE TEMP VIEW prepared_here AS SELECT count(*) AS n FROM pg_prepared_statements "
-                               "WHERE name LIKE 'ovt\\_statement\\_%'");
+                               "WHERE name LIKE 'ovt\\_plan\\_%'");
   auto prepared = [&] {
     VariantArray rows = db->OpenRecordset("select n from prepared_here", 3, "")->GetRows();
     return std::stoi(concatText(rows.at(0, 0)));
