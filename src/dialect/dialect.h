@@ -161,6 +161,35 @@ inline constexpr char kLiteralMarkEnd = '\x02';
 // a mark is malformed or names no literal.
 std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals);
 
+// Server types of the parameters a prepared statement declares (PostgreSQL type OIDs); 0 leaves
+// the type to the server, which gives the parameter the type its first use asks for, as it does
+// for a quoted literal.
+inline constexpr uint32_t kPgUntyped = 0;
+inline constexpr uint32_t kPgInteger = 23;
+inline constexpr uint32_t kPgBigint = 20;
+inline constexpr uint32_t kPgTimestamp = 1114;
+inline constexpr uint32_t kPgText = 25;
+
+// One parameter of a marked rendering run as a prepared statement: the value in its text form
+// (nullopt for Null) and its declared type.
+struct PgParameter {
+  std::optional<std::string> value;
+  uint32_t type = kPgUntyped;
+};
+
+// The marked rendering with each mark, in order, written as the parameter $1, $2, ... (one per
+// mark, also where a literal's number repeats).
+std::string numberedParameters(std::string_view marked);
+
+// The parameters of numberedParameters(marked) for these literals, each meaning what the literal
+// spliceLiterals() writes in its place means: a whole number as integer (int4) when it fits 32
+// bits, else bigint, as the server types such a literal; a date written as a timestamp literal
+// as timestamp; True/False written as a number as integer; a quoted text and Null untyped, as a
+// quoted literal is; a value written as its text for `&` and the text functions (the 't' marks)
+// as text, the type the server gives such a literal there. Nullopt when a mark is malformed or
+// names no literal.
+std::optional<std::vector<PgParameter>> literalParameters(std::string_view marked, const std::vector<Literal>& literals);
+
 // Statements (each one statement) a session runs once after connecting, before any rendered
 // statement: they create, idempotently and safely when two sessions do it at once (take
 // pg_advisory_xact_lock inside one DO block, or equivalent), the schema "ovt" with the

@@ -66,6 +66,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "dialect/render_walk.h"
@@ -587,22 +588,35 @@ PgRendering renderPostgres(const Statement& statement, const PgRenderOptions& op
   return Renderer(options).statement(statement).as<PgRendering>();
 }
 
-std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals) {
-  std::string out;
-  out.reserve(marked.size() + 16 * literals.size());
+namespace {
+
+// Walks the marks of a rendering made with liftLiterals: `text(part)` for the text between
+// marks, `literal(form, number)` for each mark; false when a mark is malformed.
+template <class Text, class Mark>
+bool walkMarks(std::string_view marked, Text&& text, Mark&& literal) {
   size_t at = 0;
   while (true) {
     const size_t open = marked.find(kLiteralMark, at);
-    out.append(marked.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at));
-    if (open == std::string_view::npos) return out;
+    text(marked.substr(at, open == std::string_view::npos ? std::string_view::npos : open - at));
+    if (open == std::string_view::npos) return true;
     const size_t close = marked.find(kLiteralMarkEnd, open);
-    if (close == std::string_view::npos || close < open + 3) return std::nullopt;
-    const char form = marked[open + 1];
+    if (close == std::string_view::npos || close < open + 3) return false;
     size_t n = 0;
     const auto digits = marked.substr(open + 2, close - open - 2);
     auto r = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    if (r.ec != std::errc() || r.ptr != digits.data() + digits.size() || n == 0 || n > literals.size())
-      return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != digits.data() + digits.size() || n == 0) return false;
+    if (!literal(marked[open + 1], n)) return false;
+    at = close + 1;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> spliceLiterals(std::string_view marked, const std::vector<Literal>& literals) {
+  std::string out;
+  out.reserve(marked.size() + 16 * literals.size());
+  const bool ok = walkMarks(marked, [&](std::string_view part) { out.append(part); }, [&](char form, size_t n) {
+    if (n > literals.size()) return false;
     const Literal& l = literals[n - 1];
     // As expr() and textOf() write the literal.
     switch (l.kind) {
@@ -614,10 +628,61 @@ std::optional<std::string> spliceLiterals(std::string_view marked, const std::ve
         if (form == 't') out += quoteText(l.text);
         else out += "TIMESTAMP " + quoteText(l.text.size() == 10 ? l.text + " 00:00:00" : l.text);
         break;
-      default: return std::nullopt;
+      default: return false;
     }
-    at = close + 1;
-  }
+    return true;
+  });
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+std::string numberedParameters(std::string_view marked) {
+  std::string out;
+  size_t count = 0;
+  walkMarks(marked, [&](std::string_view part) { out.append(part); },
+            [&](char, size_t) {
+              out += '$' + std::to_string(++count);
+              return true;
+            });
+  return out;
+}
+
+std::optional<std::vector<PgParameter>> literalParameters(std::string_view marked, const std::vector<Literal>& literals) {
+  std::vector<PgParameter> out;
+  const bool ok = walkMarks(marked, [](std::string_view) {}, [&](char form, size_t n) {
+    if (n > literals.size()) return false;
+    const Literal& l = literals[n - 1];
+    const bool asText = form == 't';
+    switch (l.kind) {
+      case 'Z': out.push_back({std::nullopt, asText ? kPgText : kPgUntyped}); return true;
+      case 'S': out.push_back({l.text, asText ? kPgText : kPgUntyped}); return true;
+      case 'N': {
+        if (asText) {
+          out.push_back({numberText(l.text), kPgText});
+          return true;
+        }
+        // Digits only, as the text holds them: the server reads them as one number.
+        int64_t v = 0;
+        auto r = std::from_chars(l.text.data(), l.text.data() + l.text.size(), v);
+        if (l.text.empty() || l.text[0] < '0' || l.text[0] > '9' || r.ec != std::errc() ||
+            r.ptr != l.text.data() + l.text.size())
+          return false;
+        out.push_back({l.text, v <= INT32_MAX ? kPgInteger : kPgBigint});
+        return true;
+      }
+      case 'B':
+        if (!asText && l.text != "-1" && l.text != "0") return false;
+        out.push_back({l.text, asText ? kPgText : kPgInteger});
+        return true;
+      case 'D':
+        if (asText) out.push_back({l.text, kPgText});
+        else out.push_back({l.text.size() == 10 ? l.text + " 00:00:00" : l.text, kPgTimestamp});
+        return true;
+      default: return false;
+    }
+  });
+  if (!ok) return std::nullopt;
+  return out;
 }
 
 std::vector<std::string> postgresSessionSetup() {

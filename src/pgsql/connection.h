@@ -107,6 +107,13 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
 
  private:
   class Schema;
+  // A plan's statement prepared on the server: its name ("" when the server refused it), the
+  // preparedGeneration_ and lockEpoch_ it was prepared in.
+  struct ServerStatement {
+    std::string name;
+    uint64_t generation = 0;
+    uint64_t epoch = 0;
+  };
   // A statement rendered for a shape, its lifted literals marked (dialect::spliceLiterals).
   struct Plan {
     std::string marked;
@@ -114,6 +121,9 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
     std::string baseTable;
     std::vector<std::string> relations;  // what its names resolved to (relationKey)
     bool lockable = false;               // Schema::lockable() of its rendering
+    // The statements prepared on the server from it, by the types of their parameters
+    // (literalParameters).
+    std::map<std::string, ServerStatement, std::less<>> prepared;
   };
   // True when the plan may run without a catalogue check (see the definition).
   bool heldSinceCheck(const Plan& plan) const;
@@ -130,7 +140,15 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   bool checkSchema(bool openSavepoint = false);
   // The cached rendering of the statement's shape with `text`, the statement's text from it;
   // null when there is none.
-  const Plan* cached(std::string_view operation, const dialect::Shape& shape, std::string& text);
+  Plan* cached(std::string_view operation, const dialect::Shape& shape, std::string& text);
+  // The plan as a statement prepared on the server with the shape's literals as its parameters,
+  // prepared now when it was not; nullopt when it runs as text (see the definition).
+  std::optional<Prepared> serverForm(Plan& plan, const dialect::Shape& shape);
+  // Runs a cached statement (execute() or query() of the session, given `prepared` or not) in
+  // its prepared form when there is one; when the server refuses that form before running it
+  // (Session's PreparedNotRun), the text runs in its place, in the same savepoint.
+  template <class Run>
+  void runCached(const std::optional<Prepared>& prepared, const std::string& before, const std::string& then, Run&& run);
   // Renders `st` with its literals lifted and keeps it when the text spliced back is the
   // plain rendering `plain` (as it always should be); the text to run is `plain` either way.
   void keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
@@ -151,6 +169,10 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::optional<std::string> catalogueMark_;  // checkSchema's last reading
   bool markPrepared_ = false;                 // checkSchema's query is prepared on the server
   bool savepointOpen_ = false;                // a statement savepoint is open and no unit has taken it
+  uint64_t preparedGeneration_ = 1;           // bumped when the server's prepared statements are all dropped
+  size_t serverStatements_ = 0;               // statements prepared since then
+  uint64_t planNumber_ = 0;                   // names them
+  uint64_t lockEpoch_ = 0;                    // bumped whenever the transaction may have let go of a lock
   uint64_t checks_ = 0;                       // catalogue checks that read a fingerprint
   // Relations the transaction holds a lock on, per level (BeginTrans depth, from 1), with the
   // number of checks done when the lock was taken.
@@ -161,11 +183,25 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
 };
 
 // `then`, `before`: commands sent with the query in the same round trip (Session::query).
+// `prepared`: the statement prepared on the server that runs in place of `sql`.
 RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,
                            const std::string& baseTable, std::string& outcome, const std::string& then = "",
-                           const std::string& before = "");
+                           const std::string& before = "", const Prepared* prepared = nullptr);
 
 TableRef newTable(std::shared_ptr<PgDatabase> db, TableLocation where);
+
+template <class Run>
+void PgDatabase::runCached(const std::optional<Prepared>& prepared, const std::string& before, const std::string& then,
+                           Run&& run) {
+  if (!prepared) return run(before, then, nullptr);
+  try {
+    run(before, then, &*prepared);
+  } catch (const PreparedNotRun&) {
+    // The statement's savepoint (inside a transaction) is open: the text runs in it again.
+    if (transactionDepth_ > 0) session_->execute("ROLLBACK TO SAVEPOINT ovt_statement");
+    run(std::string(), then, nullptr);
+  }
+}
 
 template <class F>
 void PgDatabase::unit(bool several, F&& work) {

@@ -22,6 +22,8 @@
 //   results and errors are the same. Before every use one query reads a fingerprint of the
 //   tables and views of the entry's schemas and the session's temporary ones (their OIDs and
 //   the row versions of their catalogue and column entries): any change empties the cache.
+//   Inside a transaction that holds its tables, a cached statement runs prepared on the server
+//   with its literals as parameters (PgDatabase::serverForm), with the text's results and errors.
 // - GetTableType: 0 when the table has columns UniqueKey and RecStatus, else 1 when it has
 //   Name, Type, PageNumber and DataTable, else 2; a missing table raises kDbErrNoTable.
 #include <cstdlib>
@@ -153,6 +155,14 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // PostgreSQL 15 (1,000,000 records, 30 compared fields, server time): the conflict statement
   // 7.5 s with JIT, 3.9 to 5.3 s without.
   session_->execute("SET jit = off");
+  // Statements prepared on the server are planned for each execution's values, as their text
+  // would be (see serverForm).
+  session_->execute("SET plan_cache_mode = force_custom_plan");
+  // The commands sent around nearly every statement inside a transaction, and around a
+  // record's statements (the first nested level), are parsed once.
+  for (const char* command : {"SAVEPOINT ovt_statement", "RELEASE SAVEPOINT ovt_statement", "SAVEPOINT ovt_trans_1",
+                              "RELEASE SAVEPOINT ovt_trans_1"})
+    session_->keepPrepared(command);
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
   caching_ = options.statementCache > 0;
   cache_ = common::StatementCache<Plan>(options.statementCache);
@@ -236,7 +246,7 @@ void PgDatabase::closeOpenSavepoint() {
   }
 }
 
-const PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dialect::Shape& shape, std::string& text) {
+PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dialect::Shape& shape, std::string& text) {
   // Without a plan of this shape there is nothing to check: the statement is rendered afresh,
   // and the next check compares with the older reading, which can only empty the cache more.
   // A plan is kept only after a reading of the fingerprint that came before its rendering.
@@ -246,12 +256,77 @@ const PgDatabase::Plan* PgDatabase::cached(std::string_view operation, const dia
     return nullptr;
   }
   if (!heldSinceCheck(*cache_.find(operation, shape)) && !checkSchema(true)) return nullptr;
-  const Plan* plan = cache_.find(operation, shape);
+  Plan* plan = cache_.find(operation, shape);
   if (!plan) return nullptr;
   std::optional<std::string> spliced = dialect::spliceLiterals(plan->marked, shape.literals);
   if (!spliced) return nullptr;
   text = std::move(*spliced);
   return plan;
+}
+
+// Inside a transaction, a cached statement whose relations the transaction holds runs as a
+// statement prepared on the server, its lifted literals bound as parameters of the types they
+// have as literals (dialect::literalParameters), so that the server neither parses nor analyses
+// it again. Its meaning is the text's:
+// - A parameter of a literal's type is the same expression as the literal wherever the renderer
+//   lifts one (never an ORDER BY or GROUP BY item or under a sign). An untyped parameter takes
+//   the type its first use asks for, as a quoted literal is read as that type there. The server
+//   fixes those types when it prepares the statement, so the statement is prepared while the
+//   transaction holds every relation it stands on and used only while it still does (no lock
+//   let go since, lockEpoch_): nothing it stands on can have changed since, so its types are
+//   what the text's literals would be read as now.
+// - Every execution is planned for its values (plan_cache_mode = force_custom_plan, set at
+//   connection), which the planner folds as it folds literals: the plan, and any failure while
+//   planning (a text too long for its column, a number out of range, also where no row is
+//   touched), is the text's.
+// - What is left differs only in failures before anything runs: a value its parameter's type
+//   does not read fails at binding, and a statement the server analyses again may fail there;
+//   both raise PreparedNotRun, and runCached() runs the text instead, whose failure names the
+//   place in the statement as before. A statement the server cannot prepare this way (a
+//   parameter whose type no use decides) is refused and runs as text.
+// The prepared statements are named per plan, types and epoch, and all dropped (DEALLOCATE ALL)
+// when more than twice the cache's capacity have been prepared since the last time.
+std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape& shape) {
+  if (transactionDepth_ == 0 || !heldSinceCheck(plan)) return std::nullopt;
+  std::optional<std::vector<dialect::PgParameter>> parameters = dialect::literalParameters(plan.marked, shape.literals);
+  if (!parameters) return std::nullopt;
+  std::string types;
+  for (const dialect::PgParameter& p : *parameters) types += std::to_string(p.type) + ",";
+  auto it = plan.prepared.find(types);
+  if (it == plan.prepared.end() || it->second.generation != preparedGeneration_ || it->second.epoch != lockEpoch_) {
+    try {
+      if (serverStatements_ >= 2 * cache_.capacity()) {
+        session_->dropPrepared();
+        ++preparedGeneration_;
+        serverStatements_ = 0;
+        markPrepared_ = false;
+      }
+      std::vector<uint32_t> declared;
+      for (const dialect::PgParameter& p : *parameters) declared.push_back(p.type);
+      std::string name = "ovt_plan_" + std::to_string(++planNumber_);
+      // A statement the server refuses to prepare would abort the transaction: it is prepared
+      // in a savepoint of its own.
+      bool opened = false;
+      try {
+        session_->prepare(name, dialect::numberedParameters(plan.marked), declared, "SAVEPOINT ovt_prepare",
+                          "RELEASE SAVEPOINT ovt_prepare", &opened);
+        ++serverStatements_;
+      } catch (const ComError&) {
+        if (!opened) return std::nullopt;  // the statement's own run reports what is wrong
+        name.clear();
+        session_->execute("ROLLBACK TO SAVEPOINT ovt_prepare");
+        session_->execute("RELEASE SAVEPOINT ovt_prepare");
+      }
+      it = plan.prepared.insert_or_assign(types, ServerStatement{name, preparedGeneration_, lockEpoch_}).first;
+    } catch (const ComError&) {
+      return std::nullopt;  // the statement's own run reports what is wrong with the session
+    }
+  }
+  if (it->second.name.empty()) return std::nullopt;
+  Prepared prepared{it->second.name, {}};
+  prepared.params.reserve(parameters->size());
+  for (dialect::PgParameter& p : *parameters) prepared.params.push_back(std::move(p.value));
+  return prepared;
 }
 
 void PgDatabase::keep(std::string_view operation, const dialect::Shape& shape, const dialect::Statement& st,
@@ -263,7 +338,7 @@ void PgDatabase::keep(std::string_view operation, const dialect::Shape& shape, c
   for (char c : lifted.sql) marks += c == dialect::kLiteralMark ? 1 : 0;
   if (marks != lifted.marks || dialect::spliceLiterals(lifted.sql, shape.literals) != plain.sql) return;
   cache_.store(operation, shape, lifted.parameters,
-               Plan{std::move(lifted.sql), lifted.rowIdAdded, lifted.baseTable, schema.relations(), schema.lockable()});
+               Plan{std::move(lifted.sql), lifted.rowIdAdded, lifted.baseTable, schema.relations(), schema.lockable(), {}});
 }
 
 std::string PgDatabase::Describe() const {
@@ -352,14 +427,17 @@ RecordsetRef PgDatabase::OpenRecordset(const std::string& sql, int32_t option, c
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
     SavepointGuard close{*this};
-    if (const Plan* plan = cached("R", shape, rendered)) {
+    if (Plan* plan = cached("R", shape, rendered)) {
       const bool rowId = plan->rowIdAdded;
       const std::string base = plan->baseTable;
       std::string outcome;
       RecordsetRef rs;
       const std::vector<std::string> relations = plan->relations;
+      const std::optional<Prepared> prepared = serverForm(*plan, shape);
       statementUnit([&](const std::string& before, const std::string& then) {
-        rs = makeRecordset(shared_from_this(), rendered, rowId, base, outcome, then, before);
+        runCached(prepared, before, then, [&](const std::string& b, const std::string& t, const Prepared* p) {
+          rs = makeRecordset(shared_from_this(), rendered, rowId, base, outcome, t, b, p);
+        });
       });
       noteLocks(relations);
       trace("OpenRecordset", sql, rendered, outcome);
@@ -400,10 +478,13 @@ bool PgDatabase::Execute(const std::string& sql) {
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
     SavepointGuard close{*this};
-    if (const Plan* plan = cached("X", shape, rendered)) {
+    if (Plan* plan = cached("X", shape, rendered)) {
       const std::vector<std::string> relations = plan->relations;
+      const std::optional<Prepared> prepared = serverForm(*plan, shape);
       statementUnit([&](const std::string& before, const std::string& then) {
-        outcome = std::to_string(session_->execute(rendered, {}, then, before)) + " rows changed";
+        runCached(prepared, before, then, [&](const std::string& b, const std::string& t, const Prepared* p) {
+          outcome = std::to_string(session_->execute(rendered, {}, t, b, p)) + " rows changed";
+        });
       });
       noteLocks(relations);
       trace("Execute", sql, rendered, outcome);
@@ -542,12 +623,14 @@ void PgDatabase::CommitTrans() {
     session_->execute(sql);
   } catch (const ComError& e) {
     locks_.clear();  // whatever is still held, none is counted on
+    ++lockEpoch_;
     trace("CommitTrans", "", sql, "error: " + e.description());
     throw;
   }
   // The level's locks are the enclosing level's now (all of them go at the end of the transaction).
   if (transactionDepth_ == 0) {
     locks_.clear();
+    ++lockEpoch_;
   } else if (locks_.size() > static_cast<size_t>(transactionDepth_)) {
     for (const auto& [relation, check] : locks_.back()) locks_[static_cast<size_t>(transactionDepth_) - 1].emplace(relation, check);
     locks_.pop_back();
@@ -561,6 +644,7 @@ void PgDatabase::RollbackTrans() {
   // Locks taken since the savepoint (or in the transaction) are given back with it, and what
   // was found since may have been undone.
   locks_.resize(static_cast<size_t>(transactionDepth_));
+  ++lockEpoch_;
   tablesFound_.clear();
   if (transactionDepth_ == 0) {
     session_->execute("ROLLBACK");

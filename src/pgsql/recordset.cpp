@@ -91,7 +91,7 @@ class CtidWriter : public stored::RowWriter {
 
 RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sql, bool hasRowId,
                            const std::string& baseTable, std::string& outcome, const std::string& then,
-                           const std::string& before) {
+                           const std::string& before, const Prepared* prepared) {
   std::vector<stored::ResultColumn> columns;
   std::vector<Kind> kinds;
   stored::RowStore rows;
@@ -111,7 +111,7 @@ RecordsetRef makeRecordset(std::shared_ptr<PgDatabase> db, const std::string& sq
         for (size_t i = first; i < cells.size(); ++i) store(rows, kinds[i - first], cells[i]);
         rows.endRow();
       },
-      then, before);
+      then, before, prepared);
   for (const Column& c : described) {
     stored::ResultColumn rc;
     rc.name = c.name;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 #include "ovtbldiff/runtime/error.h"
 
@@ -35,6 +36,21 @@ int32_t numberFor(const PGresult* r) {
   std::string message = trimmed(r ? PQresultErrorMessage(r) : PQerrorMessage(c));
   if (message.rfind("ERROR:  ", 0) == 0) message.erase(0, 8);
   raiseError(r ? numberFor(r) : kErrFailure, kSource, message + " in: " + sql);
+}
+
+// A failure of a prepared statement raises PreparedNotRun when the server refused it before
+// running it: a parameter's value (the error's context names the parameter) or the statement
+// analysed again (the error names a place in the statement; only analysis does).
+[[noreturn]] void raiseFromStatement(const PGresult* r, PGconn* c, const std::string& sql, const Prepared* prepared) {
+  if (prepared && r) {
+    const char* context = PQresultErrorField(r, PG_DIAG_CONTEXT);
+    if ((context && std::strstr(context, "portal parameter $")) || PQresultErrorField(r, PG_DIAG_STATEMENT_POSITION)) {
+      std::string message = trimmed(PQresultErrorMessage(r));
+      if (message.rfind("ERROR:  ", 0) == 0) message.erase(0, 8);
+      throw PreparedNotRun(numberFor(r), kSource, message + " in: " + sql);
+    }
+  }
+  raiseFrom(r, c, sql);
 }
 
 // The parameters as libpq takes them: pointers into the cells, null for Null.
@@ -73,7 +89,9 @@ ResultHandle resultOf(PGconn* c) {
 // and the connection leaves pipeline mode when this goes.
 class Pipeline {
  public:
-  Pipeline(PGconn* c, const std::string& sql) : c_(c) {
+  // `commands`: the session's commands prepared on the server, sent by name.
+  Pipeline(PGconn* c, const std::string& sql, const std::unordered_map<std::string, std::string>* commands = nullptr)
+      : c_(c), commands_(commands) {
     if (!PQenterPipelineMode(c)) raiseFrom(nullptr, c, sql);
   }
   ~Pipeline() { finish(); }
@@ -81,6 +99,8 @@ class Pipeline {
   Pipeline& operator=(const Pipeline&) = delete;
 
   void send(const std::string& sql, const std::vector<const char*>& params = {}) {
+    if (commands_ && params.empty())
+      if (auto it = commands_->find(sql); it != commands_->end() && !it->second.empty()) return sendPrepared(it->second, params);
     sent_ = true;
     if (!PQsendQueryParams(c_, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(), nullptr, nullptr, 0))
       raiseFrom(nullptr, c_, sql);
@@ -119,6 +139,7 @@ class Pipeline {
 
  private:
   PGconn* c_;
+  const std::unordered_map<std::string, std::string>* commands_;
   bool sent_ = false;
   bool synced_ = false;
 };
@@ -128,12 +149,39 @@ class Pipeline {
 struct Session::Impl {
   std::unique_ptr<PGconn, ConnCloser> conn;
   bool streaming = false;  // a query's rows are being handed out
+  // Commands kept prepared (keepPrepared): their text, and the name they are prepared under
+  // ("" until their first use).
+  std::unordered_map<std::string, std::string> commands;
+  uint64_t commandNumber = 0;
   PGconn* ready(const std::string& sql) const {
     if (streaming)
       raiseError(kErrFailure, kSource, "The session is still reading the rows of another query; not sent: " + sql);
     return conn.get();
   }
+  // Prepares the kept commands among `texts` that are not prepared yet. Not in a failed
+  // transaction (the server refuses to prepare there): they are then sent as text.
+  void prepareCommands(std::initializer_list<const std::string*> texts) {
+    for (const std::string* text : texts) {
+      auto it = commands.find(*text);
+      if (it == commands.end() || !it->second.empty() || PQtransactionStatus(conn.get()) == PQTRANS_INERROR) continue;
+      const std::string name = "ovt_command_" + std::to_string(++commandNumber);
+      ResultHandle r(PQprepare(conn.get(), name.c_str(), text->c_str(), 0, nullptr));
+      if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) it->second = name;
+    }
+  }
+  // The name a kept command is prepared under, or null.
+  const std::string* preparedCommand(const std::string& text) const {
+    auto it = commands.find(text);
+    return it != commands.end() && !it->second.empty() ? &it->second : nullptr;
+  }
 };
+
+void Session::keepPrepared(const std::string& command) { impl_->commands.emplace(command, std::string()); }
+
+void Session::dropPrepared() {
+  execute("DEALLOCATE ALL");
+  for (auto& [text, name] : impl_->commands) name.clear();
+}
 
 Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) {
   impl_->conn.reset(PQconnectdb(conninfo.c_str()));
@@ -148,17 +196,24 @@ Session::Session(const std::string& conninfo) : impl_(std::make_unique<Impl>()) 
 Session::~Session() = default;
 
 int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params, const std::string& then,
-                         const std::string& before) {
+                         const std::string& before, const Prepared* prepared) {
   PGconn* c = impl_->ready(sql);
   // PQexecParams always uses the extended protocol, whose Parse message takes one statement.
-  const std::vector<const char*> v = values(params);
+  const std::vector<const char*> v = values(prepared ? prepared->params : params);
   ResultHandle first, r, next;
+  if (!prepared && params.empty()) impl_->prepareCommands({&before, &sql, &then});
+  const std::string* command = prepared || !params.empty() ? nullptr : impl_->preparedCommand(sql);
   if (then.empty() && before.empty()) {
-    r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+    if (prepared || command)
+      r.reset(PQexecPrepared(c, prepared ? prepared->name.c_str() : command->c_str(), static_cast<int>(v.size()), v.data(),
+                             nullptr, nullptr, 0));
+    else
+      r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   } else {
-    Pipeline p(c, sql);
+    Pipeline p(c, sql, &impl_->commands);
     if (!before.empty()) p.send(before);
-    p.send(sql, v);
+    if (prepared) p.sendPrepared(prepared->name, v);
+    else p.send(sql, v);
     if (!then.empty()) p.send(then);
     p.sync(sql);
     if (!before.empty()) first = resultOf(c);
@@ -166,16 +221,35 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
     if (!then.empty()) next = resultOf(c);
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
-  if (!succeeded(r.get())) raiseFrom(r.get(), c, sql);
+  if (!succeeded(r.get())) raiseFromStatement(r.get(), c, sql, prepared);
   if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
   const char* n = PQcmdTuples(r.get());
   return n && *n ? std::stoll(n) : 0;
 }
 
-void Session::prepare(const std::string& name, const std::string& sql) {
+void Session::prepare(const std::string& name, const std::string& sql, const std::vector<uint32_t>& types,
+                      const std::string& before, const std::string& then, bool* beforeRan) {
+  if (beforeRan) *beforeRan = false;
   PGconn* c = impl_->ready(sql);
-  ResultHandle r(PQprepare(c, name.c_str(), sql.c_str(), 0, nullptr));
+  const Oid* declared = types.empty() ? nullptr : types.data();
+  ResultHandle first, r, next;
+  if (before.empty() && then.empty()) {
+    r.reset(PQprepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared));
+  } else {
+    impl_->prepareCommands({&before, &then});
+    Pipeline p(c, sql, &impl_->commands);
+    if (!before.empty()) p.send(before);
+    if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
+    if (!then.empty()) p.send(then);
+    p.sync(sql);
+    if (!before.empty()) first = resultOf(c);
+    r = resultOf(c);
+    if (!then.empty()) next = resultOf(c);
+    if (beforeRan) *beforeRan = before.empty() || succeeded(first.get());
+  }
+  if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
   if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) raiseFrom(r.get(), c, sql);
+  if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
 }
 
 std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const std::vector<Cell>& params,
@@ -187,7 +261,8 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
   if (before.empty()) {
     r.reset(PQexecPrepared(c, name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
   } else {
-    Pipeline p(c, before);
+    impl_->prepareCommands({&before});
+    Pipeline p(c, before, &impl_->commands);
     p.send(before);
     p.sendPrepared(name, v);
     p.sync(before);
@@ -203,18 +278,21 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
 void Session::query(const std::string& sql, const std::vector<Cell>& params,
                     const std::function<void(const std::vector<Column>&)>& columns,
                     const std::function<void(const std::vector<Cell>&)>& row, const std::string& then,
-                    const std::string& before) {
+                    const std::string& before, const Prepared* prepared) {
   PGconn* c = impl_->ready(sql);
-  const std::vector<const char*> v = values(params);
+  const std::vector<const char*> v = values(prepared ? prepared->params : params);
   std::optional<Pipeline> pipeline;
   if (then.empty() && before.empty()) {
-    if (!PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0))
-      raiseFrom(nullptr, c, sql);
+    const int sent = prepared ? PQsendQueryPrepared(c, prepared->name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0)
+                              : PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0);
+    if (!sent) raiseFrom(nullptr, c, sql);
     PQsetSingleRowMode(c);
   } else {
-    pipeline.emplace(c, sql);
+    impl_->prepareCommands({&before, &then});
+    pipeline.emplace(c, sql, &impl_->commands);
     if (!before.empty()) pipeline->send(before);
-    pipeline->send(sql, v);
+    if (prepared) pipeline->sendPrepared(prepared->name, v);
+    else pipeline->send(sql, v);
     if (!then.empty()) pipeline->send(then);
     pipeline->sync(sql);
     if (!before.empty()) {
@@ -268,10 +346,10 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
     ResultHandle next;
     if (!then.empty()) next = resultOf(c);
     pipeline->finish();
-    if (failure) raiseFrom(failure.get(), c, sql);
+    if (failure) raiseFromStatement(failure.get(), c, sql, prepared);
     if (!then.empty() && !succeeded(next.get())) raiseFrom(next.get(), c, then);
   }
-  if (failure) raiseFrom(failure.get(), c, sql);
+  if (failure) raiseFromStatement(failure.get(), c, sql, prepared);
 }
 
 std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::vector<Cell>& params) {

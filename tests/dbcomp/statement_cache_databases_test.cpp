@@ -165,6 +165,59 @@ TEST_P(StatementCache, HitsWriteWhatStatementsPreparedFromTheirTextWrite) {
   EXPECT_EQ(write(*cached), write(*plain));
 }
 
+// Statements of one shape whose values fail in different ways (a text too long for its column, a
+// number too large for it, a text that is no number or date, a division by zero), also where no
+// row is touched, succeed and fail through the cache exactly as from their text, with the same
+// messages, outside a transaction and inside one; and leave the same rows.
+TEST_P(StatementCache, HitsFailWhereStatementsPreparedFromTheirTextFail) {
+  runAll(db_, {"create table V (ID long, Txt text(5), Small short, Num double, Dt datetime, YN yesno)",
+               "insert into V values (1, 'a', 1, 1, #2020-01-02#, True)"});
+  const std::vector<Shape> shapes = {
+      {"update V set Txt = {} where ID = -1", {"'ab'", "'abcdefgh'", "'abc'", "'abcdefghij'", "Null"}},
+      {"update V set Txt = {} where ID = 1", {"'ab'", "'abcdefgh'", "'b'", "''"}},
+      {"update V set Small = {} where ID = -1", {"1", "100000", "2", "3000000000", "'4'", "'x'"}},
+      {"update V set Small = {} where ID = 1", {"'7'", "'x'", "'8'", "'1e3'", "40000", "9"}},
+      {"update V set Num = 1 / {} where ID = -1", {"2", "0", "4", "0"}},
+      {"update V set Num = Num + {} where ID = 1", {"2", "'3'", "'three'", "4"}},
+      {"update V set Dt = {} where ID = 1", {"#2020-01-03#", "'2021-05-06'", "'no date'", "#1999-12-31 23:59:59#"}},
+      {"update V set YN = {} where ID = 1", {"True", "5", "False", "-1", "'yes'"}},
+      {"insert into V (ID, Txt) values ({}, 'n')", {"2", "3000000000", "3", "'x'", "'4'"}},
+      {"delete from V where Txt = {} and ID = -1", {"'a'", "'abcdefgh'", "12", "Null"}},
+      {"delete from V where Small = {} and ID > 1", {"100000", "'x'", "3000000000", "1"}},
+  };
+  const std::vector<Shape> reads = {
+      {"select ID, {} as Lit from V where ID = 1", {"'x'", "5", "3000000000", "#2020-01-02#", "Null", "True", "'é'"}},
+      {"select ID from V where Small = {}", {"1", "100000", "'x'", "'1'", "3000000000"}},
+      {"select ID from V where Dt > {}", {"#2019-01-01#", "'2019-01-01'", "'no date'", "#2030-01-01#"}},
+      {"select ID, Txt & {} as J from V where ID = 1", {"'x'", "5", "Null", "#2020-01-02#", "True"}},
+      {"select ID from V where Num / {} > 0 and ID = -1", {"1", "0", "2"}},
+  };
+  auto run = [&](db::cDatabase& db, bool transaction) {
+    std::vector<std::string> outcomes;
+    if (transaction) db.BeginTrans();
+    for (const Shape& shape : shapes)
+      for (const std::string& literal : shape.literals) {
+        const std::string jet = replaced(shape.statement, literal);
+        outcomes.push_back(jet + ": " + (db.Execute(jet) ? "ran" : "failed: " + db.LastFailure()));
+      }
+    for (const Shape& shape : reads)
+      for (const std::string& literal : shape.literals) outcomes.push_back(read(db, replaced(shape.statement, literal)));
+    if (transaction) db.CommitTrans();
+    outcomes.push_back(read(db, "select * from V order by ID"));
+    EXPECT_TRUE(db.Execute("delete from V where ID > 1"));
+    EXPECT_TRUE(db.Execute("update V set Txt = 'a', Small = 1, Num = 1, Dt = #2020-01-02#, YN = True where ID = 1"));
+    return outcomes;
+  };
+  db::DatabaseRef plain = uncached();
+  db::DatabaseRef cached = cachedConnection();
+  for (const bool transaction : {false, true, false}) {
+    const std::vector<std::string> expected = run(*plain, transaction);
+    const std::vector<std::string> got = run(*cached, transaction);
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]) << engineName(GetParam());
+  }
+}
+
 // Between two statements of one shape the schema changes: the second reads the fresh schema.
 TEST_P(StatementCache, ASchemaChangeBetweenTwoStatementsOfOneShapeGivesTheFreshResult) {
   db::DatabaseRef cached = cachedConnection();

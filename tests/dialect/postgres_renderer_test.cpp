@@ -305,6 +305,35 @@ TEST(PgRenderingText, ALiteralThatBreaksOutStaysOneLiteral) {
   EXPECT_NE(nul.description().find("NUL"), std::string::npos);
 }
 
+// A rendering with its literals lifted, run as a prepared statement: each mark a parameter in
+// order, with the value and the type the literal has in the text (a repeated literal twice).
+TEST(PgRenderingText, LiftedLiteralsAsParametersOfTheirTypes) {
+  static FakePgSchema schema;
+  PgRenderOptions o;
+  o.schema = &schema;
+  o.liftLiterals = true;
+  const std::string jet =
+      "select ID, 5 as A, Name & 7 as B from Survey where Name = 'it''s' and ID = 3000000000 and ID <> 12 and "
+      "Born = #2020-01-02# and Married = True and Name <> Null and Name in ('a\\b', 'a\\b')";
+  const Shape shape = shapeOf(jet);
+  const PgRendering r = renderPostgres(parse(jet), o);
+  EXPECT_EQ(numberedParameters(r.sql),
+            "SELECT \"ID\", $1 AS \"A\", concat(\"Name\", $2) AS \"B\" FROM \"public\".\"Survey\" WHERE "
+            "((((((\"Name\" COLLATE \"ovt\".\"ci\" = $3) AND (\"ID\" = $4)) AND (\"ID\" <> $5)) AND (\"Born\" = $6)) "
+            "AND (\"Married\" = $7)) AND (\"Name\" COLLATE \"ovt\".\"ci\" <> $8)) AND "
+            "(\"Name\" COLLATE \"ovt\".\"ci\" IN ($9, $10))");
+  const std::optional<std::vector<PgParameter>> p = literalParameters(r.sql, shape.literals);
+  ASSERT_TRUE(p);
+  std::vector<std::string> got;
+  for (const PgParameter& one : *p) got.push_back(one.value.value_or("<null>") + ":" + std::to_string(one.type));
+  EXPECT_EQ(got, (std::vector<std::string>{"5:23", "7:25", "it's:0", "3000000000:20", "12:23", "2020-01-02 00:00:00:1114",
+                                           "-1:23", "<null>:0", "a\\b:0", "a\\b:0"}));
+  // A mark naming no literal, or a whole number as no digits, has no parameters.
+  EXPECT_FALSE(literalParameters(r.sql, {}));
+  EXPECT_FALSE(literalParameters(std::string(1, kLiteralMark) + "v1" + kLiteralMarkEnd, {Literal{'N', "-1"}}));
+  EXPECT_EQ(numberedParameters("no marks"), "no marks");
+}
+
 TEST(PgRenderingText, RefusesWhatItCannotRender) {
   ComError type = test::raisedBy([] { pg("create table Z (a hyperlink)"); });
   EXPECT_EQ(type.number(), kSyntaxError);

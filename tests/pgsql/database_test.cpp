@@ -3,6 +3,9 @@
 // undo only themselves, and recordset write-back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/runtime/error.h"
 #include "pgsql/connection.h"
@@ -172,6 +175,34 @@ TEST_F(PgDatabaseTest, LinkTablesAreASecondSchemaOfTheSameDatabase) {
   EXPECT_EQ(e.number(), static_cast<int32_t>(0x80004005u));
   EXPECT_EQ(e.description(),
             "The link tables must be another schema of the same PostgreSQL database: host=/elsewhere dbname=other schema=x");
+}
+
+// Inside a transaction, statements of a known shape run prepared on the server; however many
+// shapes come and go, the session holds at most twice the cache's capacity of them.
+TEST_F(PgDatabaseTest, StatementsPreparedOnTheServerStayWithinTwiceTheCacheBound) {
+  db::PostgresOptions o;
+  o.statementCache = 4;
+  db::DatabaseRef db = db::OpenPostgres(pair_->firstLocation(), o);
+  runAll(db, {"create table T (k long)", "insert into T values (1)"});
+  db::RunPostgresStatement(db, "CREATE TEMP VIEW prepared_here AS SELECT count(*) AS n FROM pg_prepared_statements "
+                               "WHERE name LIKE 'ovt\\_plan\\_%'");
+  auto prepared = [&] {
+    VariantArray rows = db->OpenRecordset("select n from prepared_here", 3, "")->GetRows();
+    return std::stoi(concatText(rows.at(0, 0)));
+  };
+  int most = 0;
+  db->BeginTrans();
+  for (int i = 0; i < 30; ++i) {
+    // A shape of its own (the number after TOP stays in the text); its second run is a hit.
+    for (int n = 2; n <= 4; ++n)
+      EXPECT_EQ(db->OpenRecordset("select top " + std::to_string(i + 1) + " k from T where k < " + std::to_string(n), 3, "")
+                    ->RecordCount(),
+                1);
+    most = std::max(most, prepared());
+  }
+  db->CommitTrans();
+  EXPECT_GT(most, 0);
+  EXPECT_LE(most, 8);
 }
 
 TEST_F(PgDatabaseTest, ATextThatBreaksOutOfItsLiteralRunsNoSecondStatement) {

@@ -105,6 +105,53 @@ TEST(PgSession, AStatementSentWhileRowsStreamInIsRefusedAndNoRowIsLost) {
   EXPECT_EQ(s.rows("select 2").size(), 1u);
 }
 
+// A statement prepared on the server runs in place of its text (which errors name), alone or
+// between commands sent with it; a value the server cannot read as its parameter's type raises
+// PreparedNotRun and runs nothing, while failures of the statement's own work do not.
+TEST(PgSession, PreparedStatementsRunInPlaceOfTheirTextAndRefusedValuesSayWhy) {
+  OVT_NEED_PG();
+  Session s(test::PgCluster::instance().connectionString());
+  s.execute("drop table if exists prep");
+  s.execute("create table prep (id integer primary key, v varchar(5))");
+  s.prepare("prep_insert", "insert into prep values ($1, $2)", {23, 0});
+  s.prepare("prep_select", "select v from prep where id = $1", {23});
+  const db::pgsql::Prepared first{"prep_insert", {"1", "a"}}, second{"prep_insert", {"2", std::nullopt}};
+  EXPECT_EQ(s.execute("the insert", {}, "", "", &first), 1);
+  s.execute("begin");
+  EXPECT_EQ(s.execute("the insert", {}, "RELEASE SAVEPOINT p", "SAVEPOINT p", &second), 1);
+  s.execute("commit");
+  auto outcome = [&](const db::pgsql::Prepared& p, bool query) -> std::string {
+    try {
+      if (query) {
+        std::vector<std::string> got;
+        s.query("the select", {}, [](const std::vector<Column>&) {}, [&](const std::vector<Cell>& r) { got.push_back(r[0].value_or("<null>")); },
+                "", "", &p);
+        return got.empty() ? "no rows" : got[0];
+      }
+      return std::to_string(s.execute("the insert", {}, "", "", &p)) + " rows";
+    } catch (const db::pgsql::PreparedNotRun& e) {
+      return "refused: " + e.description();
+    } catch (const ComError& e) {
+      return "failed: " + e.description();
+    }
+  };
+  EXPECT_EQ(outcome({"prep_select", {"1"}}, true), "a");
+  EXPECT_EQ(outcome({"prep_select", {"2"}}, true), "<null>");
+  EXPECT_EQ(outcome({"prep_select", {"x"}}, true).rfind("refused: invalid input syntax for type integer: \"x\"", 0), 0u);
+  EXPECT_EQ(outcome({"prep_insert", {"99999999999", "b"}}, false).rfind("refused: value \"99999999999\" is out of range", 0), 0u);
+  const std::string taken = outcome({"prep_insert", {"1", "b"}}, false);
+  EXPECT_EQ(taken.rfind("failed: duplicate key value violates unique constraint", 0), 0u) << taken;
+  EXPECT_NE(taken.find(" in: the insert"), std::string::npos) << taken;
+  EXPECT_EQ(outcome({"prep_insert", {"3", "too long"}}, false),
+            "failed: value too long for type character varying(5) in: the insert");
+  EXPECT_EQ(rowsOf(s, "select id from prep order by id"), (std::vector<std::vector<Cell>>{{"1"}, {"2"}}));
+  // What the statement stands on changed: analysed again, it fails before running.
+  s.execute("alter table prep rename column v to w");
+  EXPECT_EQ(outcome({"prep_select", {"1"}}, true).rfind("refused: column \"v\" does not exist", 0), 0u);
+  // A text the server cannot prepare raises as the text would.
+  EXPECT_THROW(s.prepare("prep_bad", "select nothing from prep"), ComError);
+}
+
 TEST(PgSession, ARefusedConnectionRaises) {
   ComError e = raisedBy([] { Session s("host=/nonexistent-socket-dir user=ovt dbname=postgres connect_timeout=2"); });
   EXPECT_EQ(e.number(), db::pgsql::kErrFailure);
