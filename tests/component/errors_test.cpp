@@ -10,6 +10,7 @@
 #include "component/component_support.h"
 #include "ovtbldiff/host.h"
 #include "support/recording_db.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace ovt {
@@ -86,20 +87,12 @@ TEST(HostClient, MembersByNameAndErrorsAsTheNumberRaised) {
   EXPECT_EQ(obj.get("DB").object(), conn);
   Variant keys(StringArray::of(std::vector<std::string>(32768, "K")));
   Variant fields(StringArray{"X"});
-  try {
-    obj.call("GetTblDiffRecRS", {byVal("A"), byVal("B"), byRef(keys), byRef(fields), byVal(int32_t{1}),
-                                 byVal(true)});
-    FAIL() << "no overflow";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 6);
-    EXPECT_EQ(e.description(), "Overflow");
-  }
-  try {
-    obj.call("NoSuchMember");
-    FAIL() << "unknown member called";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 438);
-  }
+  const ComError overflow = test::raisedBy([&] {
+    obj.call("GetTblDiffRecRS", {byVal("A"), byVal("B"), byRef(keys), byRef(fields), byVal(int32_t{1}), byVal(true)});
+  });
+  EXPECT_EQ(overflow.number(), 6);
+  EXPECT_EQ(overflow.description(), "Overflow");
+  EXPECT_EQ(test::raisedBy([&] { obj.call("NoSuchMember"); }).number(), 438);
 }
 
 TEST(Apartment, ACallFromAnotherThreadIsRefused) {
