@@ -9,6 +9,7 @@
 
 #include "glossary/translator.h"
 #include "ovtbldiff/runtime/error.h"
+#include "support/raised.h"
 
 namespace ovt {
 namespace {
@@ -81,13 +82,9 @@ TEST(Translator, ModuleAndLanguage) {
 
 TEST(Translator, RefusesUnknownModulesAndLanguages) {
   PhraseTranslator t;
-  try {
-    t.SetModule("NoModule");
-    FAIL();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 5);
-    EXPECT_EQ(e.source(), "PhraseTranslator");
-  }
+  const ComError e = test::raisedBy([&] { t.SetModule("NoModule"); });
+  EXPECT_EQ(e.number(), 5);
+  EXPECT_EQ(e.source(), "PhraseTranslator");
   EXPECT_THROW(t.SetLanguage("German"), ComError);  // no module: no language
   t.SetModule("datacomp");
   EXPECT_THROW(t.SetLanguage("Klingon"), ComError);
