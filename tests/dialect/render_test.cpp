@@ -6,6 +6,7 @@
 
 #include "dialect/dialect.h"
 #include "ovtbldiff/runtime/error.h"
+#include "support/raised.h"
 
 namespace ovt::dialect {
 namespace {
@@ -120,14 +121,10 @@ struct Refusal {
 class Refusing : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(Refusing, RaisesASyntaxErrorWithTheReason) {
-  try {
-    render(GetParam().jet);
-    FAIL() << "accepted: " << GetParam().jet;
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), kSyntaxError);
-    EXPECT_EQ(e.source(), "OVDB");
-    EXPECT_NE(e.description().find(GetParam().reason), std::string::npos) << e.description();
-  }
+  const ComError e = test::raisedBy([] { render(GetParam().jet); });
+  EXPECT_EQ(e.number(), kSyntaxError) << GetParam().jet;
+  EXPECT_EQ(e.source(), "OVDB");
+  EXPECT_NE(e.description().find(GetParam().reason), std::string::npos) << e.description();
 }
 
 INSTANTIATE_TEST_SUITE_P(
