@@ -116,8 +116,16 @@ std::string rowsText(const db::DatabaseRef& db, const std::string& sql) {
   return out;
 }
 
-void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements) {
+void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statements) {
   for (const std::string& s : statements) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
+}
+
+std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql) {
+  std::vector<std::string> out;
+  VariantArray rows = db->OpenRecordset(sql, 3, "")->GetRows();
+  if (rows.allocated())
+    for (int32_t r = 0; r <= rows.ubound(2); ++r) out.push_back(concatText(rows.at(0, r)));
+  return out;
 }
 
 }  // namespace ovt::test

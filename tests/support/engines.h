@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
 #include "support/pg_cluster.h"
@@ -53,7 +54,10 @@ void copyTables(const std::string& file, const db::DatabaseRef& to);
 std::string rowsText(const db::DatabaseRef& db, const std::string& sql);
 
 // Runs Jet-dialect statements (one per element) and fails the test on the first refused one.
-void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements);
+void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statements);
+
+// The first column of every row of a query, as text ("" for Null), in order.
+std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql);
 
 class EngineTest : public ::testing::TestWithParam<Engine> {
  protected:
