@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/browser.h"
 #include "cli/entries_tool.h"
 #include "ovtbldiff/ovtbldiff.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
@@ -451,14 +452,6 @@ TEST_P(Verify, CountAboveTheSixteenBitRange) {
             "table1,table2,keys,matched\nN,ORULINK_N,K,40000\n");
 }
 
-std::string browser() {
-  for (const char* b : {"chromium", "chromium-browser"}) {
-    std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
-    if (std::system(probe.c_str()) == 0) return b;
-  }
-  return "";
-}
-
 TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
   demo();
   ToolRun r = tool("verify " + both() + " --survey d/survey.toml --format html --output v.html --label Clerk1 --label Clerk2");
@@ -467,7 +460,7 @@ TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
   EXPECT_EQ(page.find("http"), std::string::npos);
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find("<link"), std::string::npos);
-  const std::string b = browser();
+  const std::string b = ovt::test::chromium();
   if (b.empty()) GTEST_SKIP() << "chromium is not installed";
   // A probe appended to a copy reads the rendered summary rows, the drawn bar widths and the
   // highlight of a differing value back into the dumped DOM.
@@ -478,10 +471,7 @@ TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
          "const d=getComputedStyle(document.querySelector('td.differs')).backgroundColor;"
          "const p=document.createElement('pre');p.id='probe';p.textContent=rows.join('\\n')+'\\n'+bars.join(' ')+'\\n'+d+'\\n'+"
          "document.querySelector('h1').innerText;document.body.appendChild(p);</script>\n";
-  const std::string dom = dir_.file("dom.html");
-  std::string cmd = b + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run --user-data-dir='" +
-                    dir_.file("profile") + "' --dump-dom 'file://" + dir_.file("probe.html") + "' > '" + dom + "' 2>/dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  ASSERT_TRUE(ovt::test::dumpDom(b, dir_.file("probe.html"), dir_.file("profile"), dir_.file("dom.html")));
   const std::string out = read("dom.html");
   const size_t at = out.find("<pre id=\"probe\">");
   ASSERT_NE(at, std::string::npos) << out;
