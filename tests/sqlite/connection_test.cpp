@@ -460,10 +460,7 @@ TEST_F(SqliteTest, TraceHoldsStatementsAsReceivedAndRunWithOutcomes) {
     t->Execute("delete from [Survey] where UniqueKey = 3");
     t->Execute("delete from [Nowhere]");
   }
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  const std::string text = s.str();
+  const std::string text = test::readFile(path);
   EXPECT_NE(text.find("jet: select Name from [Survey] where Name = \"smith\""), std::string::npos);
   EXPECT_NE(text.find("'smith'"), std::string::npos);
   EXPECT_NE(text.find("=> 1 rows"), std::string::npos);
