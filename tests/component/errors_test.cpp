@@ -140,12 +140,10 @@ TEST(ExampleHost, CreatesTheComponentByItsProgrammaticIdentifier) {
   const std::string out = dir.file("out.txt");
   const std::string cmd = "OVT_REGISTRY='" + dir.file("registry.ini") + "' '" + exe + "' > '" + out + "' 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("registering"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("GetFldType(202) = Jet Text"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("source: cDATAGateway:GetTblDiffRecRs"), std::string::npos) << text.str();
+  const std::string text = test::readFile(out);
+  EXPECT_NE(text.find("registering"), std::string::npos) << text;
+  EXPECT_NE(text.find("GetFldType(202) = Jet Text"), std::string::npos) << text;
+  EXPECT_NE(text.find("source: cDATAGateway:GetTblDiffRecRs"), std::string::npos) << text;
   EXPECT_TRUE(std::filesystem::exists(dir.file("registry.ini")));
 }
 
