@@ -262,10 +262,7 @@ TEST_P(MissingAntiJoin, ComparesAnEntryWithItsLinkTables) {
     EXPECT_EQ(listed(literal), expected);
     EXPECT_EQ(listed(fast), expected);
   }
-  std::ifstream in(trace);
-  std::stringstream log;
-  log << in.rdbuf();
-  EXPECT_NE(log.str().find("ovt$x"), std::string::npos);
+  EXPECT_NE(test::readFile(trace).find("ovt$x"), std::string::npos);
 }
 
 OVT_ON_EVERY_ENGINE(MissingAntiJoin);
