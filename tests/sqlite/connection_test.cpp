@@ -399,59 +399,6 @@ TEST_F(SqliteTest, ViewsAreCheckedAndCanBeDroppedWhenMissing) {
   EXPECT_THROW(db->OpenRecordset("select * from QryTblDiff1", 0, ""), ComError);
 }
 
-TEST_F(SqliteTest, GridDifferenceStatementsRunOnStoredViews) {
-  // The statements of the grid difference for parents House/House2 and children Member/Member2.
-  for (const char* t : {"House", "House2"})
-    ASSERT_TRUE(db->Execute(std::string("create table [") + t +
-                            "] ([UniqueKey] counter, [RecStatus] long, [HouseNo] long, [Village] text(20))"));
-  for (const char* t : {"Member", "Member2"})
-    ASSERT_TRUE(db->Execute(std::string("create table [") + t +
-                            "] ([UniqueKey] counter, [RecStatus] long, [FKey] long, [HouseNo] long, [LineNo] long, [Age] short)"));
-  ASSERT_TRUE(db->Execute("insert into House (RecStatus, HouseNo, Village) values (1, 7, 'a')"));
-  ASSERT_TRUE(db->Execute("insert into House2 (RecStatus, HouseNo, Village) values (1, 7, 'a')"));
-  const char* members[] = {"1, 1, 7, 1, 30", "1, 1, 7, 2, 40", "1, 1, 7, 3, null"};
-  const char* members2[] = {"1, 1, 7, 1, 30", "1, 1, 7, 2, 41", "1, 1, 7, 3, 5"};
-  for (const char* m : members)
-    ASSERT_TRUE(db->Execute(std::string("insert into Member (RecStatus, FKey, HouseNo, LineNo, Age) values (") + m + ")"));
-  for (const char* m : members2)
-    ASSERT_TRUE(db->Execute(std::string("insert into Member2 (RecStatus, FKey, HouseNo, LineNo, Age) values (") + m + ")"));
-  ASSERT_TRUE(db->CreateView("QryTblDiff1",
-      "select [House].[HouseNo] as [HouseNo~Main],[FKey],[Member].[HouseNo] as [HouseNo~Grid],[LineNo],[Age] from "
-      "[Member] inner join [House] on [Member].FKey=[House].UniqueKey where [House].recstatus=1 and [Member].recstatus=1"))
-      << db->LastFailure();
-  ASSERT_TRUE(db->CreateView("QryTblDiff2",
-      "select [House2].[HouseNo] as [HouseNo~Main],[FKey],[Member2].[HouseNo] as [HouseNo~Grid],[LineNo],[Age] from "
-      "[Member2] inner join [House2] on [Member2].Fkey=[House2].UniqueKey where [House2].recstatus=1 and [Member2].recstatus=1"))
-      << db->LastFailure();
-  const std::string head =
-      "select QryTblDiff1.[HouseNo~Main],QryTblDiff1.[LineNo], QryTblDiff1.[HouseNo~Grid],QryTblDiff1.[Age],QryTblDiff1.FKey "
-      "from [QryTblDiff1] where QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo]";
-  const std::string join =
-      " from [QryTblDiff1] inner join [QryTblDiff2] on QryTblDiff1.[HouseNo~Main] = QryTblDiff2.[HouseNo~Main] and "
-      "QryTblDiff1.[LineNo] = QryTblDiff2.[LineNo]";
-  auto missing = db->OpenRecordset(head + " not in (select QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo]" + join +
-                                       ") order by QryTblDiff1.[HouseNo~Main]", 0, "");
-  EXPECT_EQ(missing->RecordCount(), 0);
-  std::string tests;
-  for (const char* c : {"HouseNo~Grid", "Age"}) {
-    const std::string a = std::string("QryTblDiff1.[") + c + "]", b = std::string("QryTblDiff2.[") + c + "]";
-    tests += " (" + a + " <> " + b + ") or  (" + a + " is null and " + b + " is not null) or  (" + a +
-             " is not null and " + b + " is null) or ";
-  }
-  tests.resize(tests.size() - 3);
-  auto conflict = db->OpenRecordset(head + "  in (select QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo]" + join +
-                                        " where " + tests + ") order by QryTblDiff1.[HouseNo~Main]", 2, "");
-  ASSERT_EQ(conflict->RecordCount(), 2);
-  EXPECT_EQ(conflict->FieldValue("LineNo"), Variant(int32_t{2}));
-  conflict->MoveNext();
-  EXPECT_EQ(conflict->FieldValue("LineNo"), Variant(int32_t{3}));
-  EXPECT_TRUE(conflict->FieldValue("Age").isNull());
-  auto f = conflict->Recordset();
-  EXPECT_EQ(f->Name(0), "HouseNo~Main");
-  EXPECT_EQ(f->Type(3), adSmallInt);
-  EXPECT_EQ(f->Name(4), "FKey");
-}
-
 TEST_F(SqliteTest, TraceHoldsStatementsAsReceivedAndRunWithOutcomes) {
   const std::string path = dir.file("trace.txt");
   {
