@@ -52,19 +52,8 @@ std::string EntryPair::secondLocation() const {
 }
 
 db::DatabaseRef EntryPair::first(bool linked, const std::string& trace) {
-  if (engine_ == Engine::Sqlite) {
-    db::SqliteOptions o;
-    if (linked) {
-      second();  // the link file must exist before it is attached
-      o.linkFile = secondLocation();
-    }
-    o.traceFile = trace;
-    return db::OpenSqlite(firstLocation(), o);
-  }
-  db::PostgresOptions o;
-  if (linked) o.link = secondLocation();
-  o.traceFile = trace;
-  return db::OpenPostgres(firstLocation(), o);
+  if (linked && engine_ == Engine::Sqlite) second();  // the link file must exist before it is attached
+  return openLocation(firstLocation(), linked ? secondLocation() : "", trace);
 }
 
 db::DatabaseRef EntryPair::second() {
@@ -72,8 +61,23 @@ db::DatabaseRef EntryPair::second() {
   return db::OpenPostgres(secondLocation());
 }
 
-db::DatabaseRef openLocation(const std::string& location) {
-  return db::IsPostgresLocation(location) ? db::OpenPostgres(location) : db::OpenSqlite(location);
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& trace,
+                             bool literal, bool binary) {
+  auto set = [&](auto& o) {
+    o.traceFile = trace;
+    o.binaryCompare = binary;
+    o.literalStatements = literal;
+  };
+  if (db::IsPostgresLocation(location)) {
+    db::PostgresOptions o;
+    set(o);
+    o.link = link;
+    return db::OpenPostgres(location, o);
+  }
+  db::SqliteOptions o;
+  set(o);
+  o.linkFile = link;
+  return db::OpenSqlite(location, o);
 }
 
 void copyTables(const std::string& file, const db::DatabaseRef& to) {

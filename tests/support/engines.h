@@ -43,8 +43,10 @@ class EntryPair {
   std::string schemaA_, schemaB_;
 };
 
-// Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file.
-db::DatabaseRef openLocation(const std::string& location);
+// Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file;
+// with the location of its link tables, a trace file, literal renderings only, binary text comparison.
+db::DatabaseRef openLocation(const std::string& location, const std::string& link = "", const std::string& trace = "",
+                             bool literal = false, bool binary = false);
 
 // Copies every table of a SQLite file into `to` (types by their codes, values as literals):
 // the demo's entries on any engine.
