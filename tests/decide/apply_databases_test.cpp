@@ -81,14 +81,7 @@ class Decide : public EngineTest {
   }
 
   db::DatabaseRef open(const std::string& location, const std::string& link = "") {
-    if (GetParam() == Engine::Postgres) {
-      db::PostgresOptions o;
-      o.link = link;
-      return db::OpenPostgres(location, o);
-    }
-    db::SqliteOptions o;
-    o.linkFile = link;
-    return db::OpenSqlite(location, o);
+    return openLocation(location, link);
   }
   std::string one() { return entries().firstLocation(); }
   std::string two() { return entries().secondLocation(); }
