@@ -19,6 +19,23 @@
 
 namespace ovt::test {
 
+// The chromium on the PATH ("" when there is none).
+inline std::string chromium() {
+  for (const char* b : {"chromium", "chromium-browser"})
+    if (std::system((std::string("command -v ") + b + " >/dev/null 2>&1").c_str()) == 0) return b;
+  return "";
+}
+
+// Runs headless `browser` on the page file `page` (a fresh profile in `profile`) and writes the
+// DOM its scripts leave into `dom`; true when the browser ran.
+inline bool dumpDom(const std::string& browser, const std::string& page, const std::string& profile,
+                    const std::string& dom) {
+  const std::string cmd = browser + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run "
+                          "--user-data-dir='" + profile + "' --dump-dom 'file://" + page + "' > '" + dom +
+                          "' 2>/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
 class Browser {
  public:
   using Json = nlohmann::json;

@@ -6,79 +6,48 @@
 #include <string>
 #include <vector>
 
-#include "cli/tool_run.h"
+#include "cli/entries_tool.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
-#include "ovtbldiff/runtime/variant.h"
-#include "support/engines.h"
-#include "support/temp_dir.h"
 
 namespace {
 
-using ovt::test::runTool;
-using ovt::test::TempDir;
+using ovt::test::catalogue;
+using ovt::test::expectRun;
+using ovt::test::statements;
 using ovt::test::ToolRun;
 
 // The same form in both entries: Survey with its catalogue viewSurvey, and the grid Kids
 // (catalogue gvKids) whose records point to their Survey record through FKey.
-const char* kForm[] = {
-    "create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)",
-    "create table viewSurvey (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into viewSurvey values ('DATA1', 'SOURCE', 0, 'Survey')",
-    "insert into viewSurvey values ('Name', 'TEXT', 1, '')",
-    "insert into viewSurvey values ('Age', 'LONG', 1, '')",
-    "insert into viewSurvey values ('GridK', 'GRID', 1, 'DATA2')",
-    "insert into viewSurvey values ('DATA2', 'SOURCE', 0, 'gvKids')",
-    "create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50), KidAge long)",
-    "create table gvKids (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into gvKids values ('DATA1', 'SOURCE', 0, 'Kids')",
-    "insert into gvKids values ('KidName', 'TEXT', 1, '')",
-    "insert into gvKids values ('KidAge', 'LONG', 1, '')",
-};
+const ovt::test::Statements kForm = statements({
+    {"create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)"},
+    catalogue("viewSurvey", "Survey", {"Name TEXT", "Age LONG", "GridK GRID gvKids"}),
+    {"create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50), KidAge long)"},
+    catalogue("gvKids", "Kids", {"KidName TEXT", "KidAge LONG"}),
+});
 
-class CallMembers : public ovt::test::EngineTest {
+class CallMembers : public ovt::test::EntriesTool {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    EntriesTool::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    first_ = entries().firstLocation();
-    second_ = entries().secondLocation();
-    fill(first_, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
-                  "insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)",
-                  "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 100, 'k1', 3)",
-                  "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 101, 'k3', 7)"});
-    fill(second_, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Anne', 40)",
-                   "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 7, 'k1', 4)"});
-  }
-
-  void fill(const std::string& file, const std::vector<std::string>& rows) {
-    auto db = ovt::test::openLocation(file);
-    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
-    for (const std::string& s : rows) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
-  }
-
-  // One column of a query on `file`, as text.
-  std::vector<std::string> column(const std::string& file, const std::string& sql) {
-    auto db = ovt::test::openLocation(file);
-    std::vector<std::string> out;
-    ovt::VariantArray rows = db->OpenRecordset(sql, 3, "")->GetRows();
-    if (!rows.allocated()) return out;
-    for (int32_t r = 0; r <= rows.ubound(2); ++r) out.push_back(ovt::concatText(rows.at(0, r)));
-    return out;
+    fill(first_, statements({kForm, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
+                                     "insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)",
+                                     "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 100, 'k1', 3)",
+                                     "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 101, 'k3', 7)"}}));
+    fill(second_, statements({kForm, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Anne', 40)",
+                                      "insert into Kids (RecStatus, FKey, KidName, KidAge) values (1, 7, 'k1', 4)"}}));
   }
 
   // The connection to both entries, tied to one object for the whole script.
-  std::string both() const {
+  std::string joined() const {
     return R"({"database":")" + first_ + R"(","link":")" + second_ + R"(","same":"entries"})";
   }
   std::string q(const std::string& file) const { return "\"" + file + "\""; }
-
-  TempDir dir_;
-  std::string first_, second_;
 };
 
 TEST_P(CallMembers, OneMemberOfEachFamilyWithWhatItWroteBack) {
-  const std::string c = both();
-  ToolRun r = runTool(dir_.path(), "call --script -",
+  const std::string c = joined();
+  ToolRun r = tool("call --script -",
       // Record comparison: key check, count (oDB filled in from DB), conflicts, missing, grids, parent.
       R"({"member":"IsQualifiedMatchKey","db":)" + c + R"(,"args":{"ColumnName":"ID","TableName":"Survey","OruType":true}})" "\n"
       R"({"member":"TotalMatchedRec","args":{"Table1Name":"Survey","Table2Name":"ORULINK_Survey","MatchKeys":["ID"],"OruType":true,"oDB":{"database":null}}})" "\n"
@@ -125,10 +94,10 @@ TEST_P(CallMembers, OneMemberOfEachFamilyWithWhatItWroteBack) {
 TEST_P(CallMembers, RecordCopyReplacesTheStoredDatabase) {
   const std::string other = dir_.file("other.db");
   ovt::db::OpenSqlite(other);
-  ToolRun r = runTool(dir_.path(), "call --script -",
+  ToolRun r = tool("call --script -",
       R"({"member":"DB","db":{"database":")" + other + R"("}})" "\n"
       R"({"member":"CopyRec","args":{"SourceTableName":"Survey","DestTableName":"ORULINK_Survey","MatchFld":[["ID","3"]],"MatchFldValue":[[6]],"CommonFldName":["Name","Age"],"OruType":true,"CommonGridViews":[["gvKids","Kids"]],"ErrMsg":["untouched"],"oDB":)" +
-          both() + "}}\n"
+          joined() + "}}\n"
       R"({"member":"DB"})" "\n");
   ASSERT_EQ(r.code, 0) << r.out << r.err;
   std::vector<std::string> out = r.lines();
@@ -147,7 +116,7 @@ TEST_P(CallMembers, ComparableGridsLeaveTheirViewOnBothConnections) {
   const std::string db1 = R"({"database":")" + first_ + R"(","view":"viewSurvey","same":"one"})";
   const std::string db2 = R"({"database":")" + second_ + R"(","view":"viewSurvey","same":"two"})";
   const std::string again2 = R"({"database":")" + second_ + R"(","same":"two"})";
-  ToolRun r = runTool(dir_.path(), "call --script -",
+  ToolRun r = tool("call --script -",
       R"({"member":"CompareViewsStructure","db":)" + db1 + R"(,"args":{"extDB":)" + db2 + R"(,"CommonFields":{"unallocated":true}}})" "\n"
       R"({"member":"GetOruComparableGridTblList","args":{"ComparableGridDataTblList":{"unallocated":true},"extDB":)" + again2 + "}}\n"
       // No view named: the connections still name the grid view the list left set.
@@ -164,15 +133,12 @@ TEST_P(CallMembers, ComparableGridsLeaveTheirViewOnBothConnections) {
 // The subcommands take the same locations: the conflicts and the missing records of the two
 // entries, and a record copied from one to the other.
 TEST_P(CallMembers, SubcommandsTakeTheLocationsOfEitherEngine) {
-  const std::string link = " --link '" + second_ + "'";
-  ToolRun diff = runTool(dir_.path(), "diff '" + first_ + "' Survey ORULINK_Survey --keys ID --format csv" + link);
+  ToolRun diff = linked("diff '" + first_ + "' Survey ORULINK_Survey --keys ID --format csv");
   EXPECT_EQ(diff.code, 1) << diff.err;
   EXPECT_EQ(diff.out, "entry,ID,Name,Age\n1,5,Ann,40\n2,5,Anne,40\n");
-  ToolRun missing =
-      runTool(dir_.path(), "diff '" + first_ + "' Survey ORULINK_Survey --keys ID --missing --format csv" + link);
-  EXPECT_EQ(missing.code, 1) << missing.err;
-  EXPECT_EQ(missing.out, "entry,ID,Name,Age\n1,6,Bob,50\n");
-  ToolRun copy = runTool(dir_.path(), "copy '" + first_ + "' Survey ORULINK_Survey --keys ID --value 6" + link);
+  expectRun(linked("diff '" + first_ + "' Survey ORULINK_Survey --keys ID --missing --format csv"), 1,
+            "entry,ID,Name,Age\n1,6,Bob,50\n");
+  ToolRun copy = linked("copy '" + first_ + "' Survey ORULINK_Survey --keys ID --value 6");
   EXPECT_EQ(copy.code, 0) << copy.out << copy.err;
   EXPECT_EQ(column(second_, "select Name from Survey order by ID"), (std::vector<std::string>{"Anne", "Bob"}));
 }

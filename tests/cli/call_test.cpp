@@ -11,6 +11,7 @@
 
 namespace {
 
+using ovt::test::expectRun;
 using ovt::test::ToolRun;
 
 class CallTest : public ::testing::Test {
@@ -73,9 +74,8 @@ TEST_F(CallTest, ListShowsTheMemberTableInOrder) {
 }
 
 TEST_F(CallTest, SingleCallAndMissingDatabaseError) {
-  ToolRun ok = run("call GetFldType '{\"eDataType\": 202}'");
-  EXPECT_EQ(ok.code, 0);
-  EXPECT_EQ(ok.out, "{\"member\":\"GetFldType\",\"result\":\"Jet Text\",\"byref\":{},\"error\":null}\n");
+  expectRun(run("call GetFldType '{\"eDataType\": 202}'"), 0,
+            "{\"member\":\"GetFldType\",\"result\":\"Jet Text\",\"byref\":{},\"error\":null}\n");
   ToolRun err = run("call GetTblDiffRecRS '{\"Table1Name\":\"a\",\"Table2Name\":\"b\",\"MatchKeys\":[\"k\"],"
                 "\"CompareFields\":[\"x\"],\"eSqlType\":1,\"OruType\":true}'");
   EXPECT_EQ(err.code, 3);

@@ -10,6 +10,7 @@
 namespace {
 
 using ovt::test::DemoTest;
+using ovt::test::expectRun;
 using ovt::test::ToolRun;
 
 TEST_F(DemoTest, DemoRefusesToOverwriteWithoutForce) {
@@ -42,9 +43,8 @@ TEST_F(DemoTest, DiffShowsBothEntriesOfEachConflictAligned) {
 }
 
 TEST_F(DemoTest, DiffCsvJsonAndChosenFields) {
-  ToolRun csv = linked("diff d/entry1.db House ORULINK_House --keys HouseNo --fields Rooms --format csv");
-  EXPECT_EQ(csv.code, 1);
-  EXPECT_EQ(csv.out, "entry,HouseNo,Rooms\n1,103,4\n2,103,5\n");
+  expectRun(linked("diff d/entry1.db House ORULINK_House --keys HouseNo --fields Rooms --format csv"), 1,
+            "entry,HouseNo,Rooms\n1,103,4\n2,103,5\n");
   ToolRun js = linked("diff d/entry1.db House ORULINK_House --keys HouseNo --format json");
   EXPECT_EQ(js.code, 1);
   auto j = nlohmann::json::parse(js.out);
@@ -78,10 +78,9 @@ TEST_F(DemoTest, MissingRecordsInEachDirectionAndNoDifference) {
     }
   }
   ASSERT_EQ(run("backup d/entry1.db House --to HouseCopy").code, 0);
-  ToolRun none = run("diff d/entry1.db House HouseCopy --keys HouseNo");
-  EXPECT_EQ(none.code, 0) << none.err;
-  EXPECT_EQ(none.out, "0 conflicts between House (entry 1) and HouseCopy (entry 2) on HouseNo\n"
-                      "Compared fields: HeadName, Village, Rooms, WaterSource\n");
+  expectRun(run("diff d/entry1.db House HouseCopy --keys HouseNo"), 0,
+            "0 conflicts between House (entry 1) and HouseCopy (entry 2) on HouseNo\n"
+            "Compared fields: HeadName, Village, Rooms, WaterSource\n");
 }
 
 TEST_F(DemoTest, LibraryErrorsReachStandardErrorWithNumberSourceAndDescription) {
@@ -118,17 +117,15 @@ TEST_F(DemoTest, LangChoosesThePhraseLanguageAndTraceRecordsTheStatements) {
 TEST_F(DemoTest, GridDiffConflictsAndMissing) {
   const std::string args =
       "grid-diff d/entry1.db House Member ORULINK_House ORULINK_Member --parent-keys HouseNo --child-key LineNo";
-  ToolRun c = linked(args + " --format csv");
-  EXPECT_EQ(c.code, 1) << c.err;
-  EXPECT_EQ(c.out, "entry,HouseNo,LineNo,MemberName,Sex,Age,FKey\n"
-                   "1,102,3,Kevin Mwangi,M,9,2\n2,102,3,Kevin Mwangi,M,10,502\n"
-                   "1,105,1,Fatuma Hassan,F,29,5\n2,105,1,Fatma Hassan,F,29,505\n");
+  expectRun(linked(args + " --format csv"), 1,
+            "entry,HouseNo,LineNo,MemberName,Sex,Age,FKey\n"
+            "1,102,3,Kevin Mwangi,M,9,2\n2,102,3,Kevin Mwangi,M,10,502\n"
+            "1,105,1,Fatuma Hassan,F,29,5\n2,105,1,Fatma Hassan,F,29,505\n");
   ToolRun t = linked(args);
   // The parent keys of each entry differ by nature and are not marked.
   EXPECT_NE(t.out.find("1      102      3       Kevin Mwangi     M    9 *   2\n"), std::string::npos) << t.out;
-  ToolRun m = linked(args + " --missing --format csv");
-  EXPECT_EQ(m.code, 1);
-  EXPECT_EQ(m.out, "entry,HouseNo,LineNo,MemberName,Sex,Age,FKey\n1,104,3,Faith Kiprop,F,6,4\n1,108,1,David Kamau,M,44,8\n");
+  expectRun(linked(args + " --missing --format csv"), 1,
+            "entry,HouseNo,LineNo,MemberName,Sex,Age,FKey\n1,104,3,Faith Kiprop,F,6,4\n1,108,1,David Kamau,M,44,8\n");
   ASSERT_EQ(run("backup d/entry1.db House --to HouseCopy").code, 0);
   ASSERT_EQ(run("backup d/entry1.db Member --to MemberCopy").code, 0);
   ToolRun same = run("grid-diff d/entry1.db House Member HouseCopy MemberCopy --parent-keys HouseNo --child-key LineNo");
@@ -143,16 +140,14 @@ TEST_F(DemoTest, StructureOfTablesAndForms) {
   ToolRun noAuto = linked("structure d/entry1.db House ORULINK_House --no-auto --format json");
   EXPECT_EQ(noAuto.code, 0);
   EXPECT_EQ(nlohmann::json::parse(noAuto.out)["notes"][0], "Common fields: HouseNo, HeadName, Village, Rooms, WaterSource");
-  ToolRun differ = run("structure d/entry1.db House Member --format csv");
-  EXPECT_EQ(differ.code, 1);
-  EXPECT_EQ(differ.out, "part,item\nHouse,Unmatched field HouseNo\nHouse,Unmatched field HeadName\n"
-                        "House,Unmatched field Village\nHouse,Unmatched field Rooms\nHouse,Unmatched field WaterSource\n"
-                        "Member,Unmatched field FKey\nMember,Unmatched field LineNo\nMember,Unmatched field MemberName\n"
-                        "Member,Unmatched field Sex\nMember,Unmatched field Age\n");
-  ToolRun forms = run("structure --views d/entry1.db viewHouse d/entry2.db viewHouse");
-  EXPECT_EQ(forms.code, 0);
-  EXPECT_EQ(forms.out, "Structure of viewHouse and viewHouse: the same\n"
-                       "Common fields: HouseNo, HeadName, Village, Rooms, WaterSource\n");
+  expectRun(run("structure d/entry1.db House Member --format csv"), 1,
+            "part,item\nHouse,Unmatched field HouseNo\nHouse,Unmatched field HeadName\n"
+            "House,Unmatched field Village\nHouse,Unmatched field Rooms\nHouse,Unmatched field WaterSource\n"
+            "Member,Unmatched field FKey\nMember,Unmatched field LineNo\nMember,Unmatched field MemberName\n"
+            "Member,Unmatched field Sex\nMember,Unmatched field Age\n");
+  expectRun(run("structure --views d/entry1.db viewHouse d/entry2.db viewHouse"), 0,
+            "Structure of viewHouse and viewHouse: the same\n"
+            "Common fields: HouseNo, HeadName, Village, Rooms, WaterSource\n");
   ToolRun grid = run("structure --views d/entry1.db viewHouse d/entry2.db gvMember --format csv");
   EXPECT_EQ(grid.code, 1);
   EXPECT_NE(grid.out.find("viewHouse,Total grids of viewHouse : 1\n"), std::string::npos) << grid.out;
@@ -161,31 +156,25 @@ TEST_F(DemoTest, StructureOfTablesAndForms) {
 }
 
 TEST_F(DemoTest, KeysCountParentAndGrids) {
-  ToolRun good = run("keys d/entry1.db House --keys HouseNo --format csv");
-  EXPECT_EQ(good.code, 0);
-  EXPECT_EQ(good.out, "check,keys,result\nnever empty,HouseNo,yes\nunique,HouseNo,yes\n");
-  ToolRun bad = run("keys d/entry1.db Member --keys LineNo --format csv");
-  EXPECT_EQ(bad.code, 1);
-  EXPECT_EQ(bad.out, "check,keys,result\nnever empty,LineNo,yes\nunique,LineNo,no\n");
+  expectRun(run("keys d/entry1.db House --keys HouseNo --format csv"), 0,
+            "check,keys,result\nnever empty,HouseNo,yes\nunique,HouseNo,yes\n");
+  expectRun(run("keys d/entry1.db Member --keys LineNo --format csv"), 1,
+            "check,keys,result\nnever empty,LineNo,yes\nunique,LineNo,no\n");
   EXPECT_EQ(run("keys d/entry1.db Member --keys FKey,LineNo --format csv").code, 0);
 
-  ToolRun count = linked("count d/entry1.db House ORULINK_House --keys HouseNo --format csv");
-  EXPECT_EQ(count.code, 0);
-  EXPECT_EQ(count.out, "table1,table2,keys,matched\nHouse,ORULINK_House,HouseNo,7\n");
+  expectRun(linked("count d/entry1.db House ORULINK_House --keys HouseNo --format csv"), 0,
+            "table1,table2,keys,matched\nHouse,ORULINK_House,HouseNo,7\n");
 
   ToolRun parent = run("parent d/entry1.db House 4 --keys HouseNo --fields HeadName,Village --format csv");
   EXPECT_EQ(parent.code, 0);
   EXPECT_EQ(parent.out, "HouseNo,HeadName,Village\n104,Samuel Kiprop,Eldama\n");
-  ToolRun none = run("parent d/entry1.db House 99 --keys HouseNo");
-  EXPECT_EQ(none.code, 1);
-  EXPECT_EQ(none.out, "Parent record 99 of House: not found\n");
+  expectRun(run("parent d/entry1.db House 99 --keys HouseNo"), 1, "Parent record 99 of House: not found\n");
 
   ToolRun grids = run("grids d/entry1.db viewHouse --format csv");
   EXPECT_EQ(grids.code, 0);
   EXPECT_EQ(grids.out, "grid,grid view\nMembers,gvMember\n");
-  ToolRun shared = run("grids d/entry1.db viewHouse d/entry2.db viewHouse --format csv");
-  EXPECT_EQ(shared.code, 0);
-  EXPECT_EQ(shared.out, "grid view,data table\ngvMember,Member\n");
+  expectRun(run("grids d/entry1.db viewHouse d/entry2.db viewHouse --format csv"), 0,
+            "grid view,data table\ngvMember,Member\n");
   ToolRun noGrid = run("grids d/entry1.db gvMember");
   EXPECT_EQ(noGrid.out, "Grids of gvMember\n(no grid)\n");
 }

@@ -6,80 +6,52 @@
 #include <string>
 #include <vector>
 
-#include "cli/tool_run.h"
-#include "ovtbldiff/runtime/variant.h"
-#include "support/engines.h"
-#include "support/temp_dir.h"
+#include "cli/entries_tool.h"
 
 namespace {
 
-using ovt::test::runTool;
-using ovt::test::TempDir;
+using ovt::test::catalogue;
+using ovt::test::expectRun;
+using ovt::test::statements;
 using ovt::test::ToolRun;
 
 // A form House (catalogue viewHouse, key HouseNo) with the grid Member (gvMember), and an
 // ordinary table Plain, in both entries.
-const char* kTables[] = {
-    "create table House (UniqueKey counter, RecStatus long, HouseNo long, HeadName text(50))",
-    "create table viewHouse (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into viewHouse values ('DATA1', 'SOURCE', 0, 'House')",
-    "insert into viewHouse values ('HeadName', 'TEXT', 1, '')",
-    "insert into viewHouse values ('GridM', 'GRID', 1, 'DATA2')",
-    "insert into viewHouse values ('DATA2', 'SOURCE', 0, 'gvMember')",
-    "create table Member (UniqueKey counter, RecStatus long, FKey long, LineNo long, MemberName text(50))",
-    "create table gvMember (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into gvMember values ('DATA1', 'SOURCE', 0, 'Member')",
-    "insert into gvMember values ('LineNo', 'LONG', 1, '')",
-    "insert into gvMember values ('MemberName', 'TEXT', 1, '')",
-};
+const ovt::test::Statements kTables = statements({
+    {"create table House (UniqueKey counter, RecStatus long, HouseNo long, HeadName text(50))"},
+    catalogue("viewHouse", "House", {"HeadName TEXT", "GridM GRID gvMember"}),
+    {"create table Member (UniqueKey counter, RecStatus long, FKey long, LineNo long, MemberName text(50))"},
+    catalogue("gvMember", "Member", {"LineNo LONG", "MemberName TEXT"}),
+});
 
-class Hardening : public ovt::test::EngineTest {
+class Hardening : public ovt::test::EntriesTool {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    EntriesTool::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    first_ = entries().firstLocation();
-    second_ = entries().secondLocation();
-    fill(first_, {"create table Plain (HouseNo long, HeadName text(50))",
-                  "insert into Plain values (1, 'Ann')", "insert into Plain values (2, 'Bob')",
-                  "insert into Plain values (3, 'Cy')",
-                  "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (10, 1, 101, 'Ann')",
-                  "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (11, 1, 102, 'Bob')",
-                  "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (12, 1, 103, 'Cy')",
-                  "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 10, 1, 'Ann')",
-                  "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 10, 2, 'Al')",
-                  "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 11, 1, 'Bob')"});
-    fill(second_, {"create table Plain (HouseNo long, HeadName text(50) not null)",
-                   "insert into Plain values (1, 'Ann')",
-                   "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (20, 1, 101, 'Anne')",
-                   "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (21, 1, 102, 'Bob')",
-                   "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 20, 1, 'Ann')"});
+    fill(first_, statements({kTables,
+                             {"create table Plain (HouseNo long, HeadName text(50))",
+                              "insert into Plain values (1, 'Ann')", "insert into Plain values (2, 'Bob')",
+                              "insert into Plain values (3, 'Cy')",
+                              "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (10, 1, 101, 'Ann')",
+                              "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (11, 1, 102, 'Bob')",
+                              "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (12, 1, 103, 'Cy')",
+                              "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 10, 1, 'Ann')",
+                              "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 10, 2, 'Al')",
+                              "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 11, 1, 'Bob')"}}));
+    fill(second_, statements({kTables,
+                              {"create table Plain (HouseNo long, HeadName text(50) not null)",
+                               "insert into Plain values (1, 'Ann')",
+                               "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (20, 1, 101, 'Anne')",
+                               "insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (21, 1, 102, 'Bob')",
+                               "insert into Member (RecStatus, FKey, LineNo, MemberName) values (1, 20, 1, 'Ann')"}}));
   }
 
-  void fill(const std::string& where, const std::vector<std::string>& rows) {
-    auto db = ovt::test::openLocation(where);
-    for (const char* s : kTables) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
-    for (const std::string& s : rows) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
-  }
-
-  std::string rows(const std::string& where, const std::string& sql) {
-    return ovt::test::rowsText(ovt::test::openLocation(where), sql);
-  }
   std::string everything(const std::string& where) {
     return rows(where, "select * from Plain order by HouseNo") + rows(where, "select * from House order by UniqueKey") +
            rows(where, "select * from Member order by UniqueKey");
   }
-
-  ToolRun tool(const std::string& args, const std::string& input = "") {
-    return runTool(dir_.path(), args, input);
-  }
-  ToolRun linked(const std::string& args, const std::string& input = "") {
-    return tool(args + " --link '" + second_ + "'", input);
-  }
   std::string one() const { return "'" + first_ + "'"; }
-
-  TempDir dir_;
-  std::string first_, second_;
 };
 
 // A value is checked against its key column's type before any statement runs: it can no
@@ -144,14 +116,11 @@ TEST_P(Hardening, MisspeltNamesAreRefusedBeforeAnyStatement) {
     ToolRun r = linked(c.args + " --trace '" + trace + "'");
     EXPECT_EQ(r.code, 2) << c.args << "\n" << r.out << r.err;
     EXPECT_EQ(r.err, "ovtbldiff: " + c.message + "\n") << c.args;
-    std::ifstream t(trace);
-    std::stringstream s;
-    s << t.rdbuf();
-    EXPECT_EQ(s.str().find("jet: "), std::string::npos) << c.args << ": a statement ran\n" << s.str();
+    const std::string ran = ovt::test::readFile(trace);
+    EXPECT_EQ(ran.find("jet: "), std::string::npos) << c.args << ": a statement ran\n" << ran;
   }
   // The entry 2 column is checked as well.
-  auto db = ovt::test::openLocation(second_);
-  ASSERT_TRUE(db->Execute("create table Other (HouseNo long, Name text(20))"));
+  fill(second_, {"create table Other (HouseNo long, Name text(20))"});
   ToolRun r = linked("diff " + one() + " House ORULINK_Other --keys HouseNo --fields HeadName");
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err, "ovtbldiff: no column HeadName in table Other (entry 2)\n");
@@ -176,33 +145,24 @@ TEST_P(Hardening, BackupNeverReplacesATableThatIsNoBackup) {
     EXPECT_EQ(rows(first_, "select * from House_bk order by UniqueKey"), backup) << args;
   }
   // An earlier backup of the same table is replaced as before; another table only when asked.
-  ToolRun again = tool("backup " + one() + " House");
-  EXPECT_EQ(again.code, 0) << again.err;
-  ToolRun named = tool("backup " + one() + " House --to House_bk_monday");
-  EXPECT_EQ(named.code, 0) << named.err;
-  ToolRun replaced = tool("backup " + one() + " House --to Member --replace");
-  EXPECT_EQ(replaced.code, 0) << replaced.out << replaced.err;
+  for (const char* again : {" House", " House --to House_bk_monday", " House --to Member --replace"})
+    EXPECT_EQ(tool("backup " + one() + again).code, 0) << again;
   EXPECT_EQ(rows(first_, "select HouseNo from Member order by HouseNo"), "101\n102\n103\n");
 }
 
 TEST_P(Hardening, DeleteCountsTheRowsEachStatementChanged) {
-  ToolRun none = tool("delete " + one() + " Plain --plain --keys HeadName --value \"O'Brien\" --format csv");
-  EXPECT_EQ(none.code, 1) << none.out << none.err;
-  EXPECT_EQ(none.out, "HeadName,result\nO'Brien,no record matched\n");
-  ToolRun plain = tool("delete " + one() + " Plain --plain --keys HouseNo --value 2 --format csv");
-  EXPECT_EQ(plain.code, 0) << plain.err;
-  EXPECT_EQ(plain.out, "HouseNo,result\n2,deleted (1 row)\n");
-  ToolRun marked = tool("delete " + one() + " House --keys HouseNo --value 101 --value 109 --format csv");
-  EXPECT_EQ(marked.code, 1) << marked.err;
-  EXPECT_EQ(marked.out, "HouseNo,result\n101,marked deleted (1 row; grid Member: 2 rows)\n109,no record matched\n");
+  expectRun(tool("delete " + one() + " Plain --plain --keys HeadName --value \"O'Brien\" --format csv"), 1,
+            "HeadName,result\nO'Brien,no record matched\n");
+  expectRun(tool("delete " + one() + " Plain --plain --keys HouseNo --value 2 --format csv"), 0,
+            "HouseNo,result\n2,deleted (1 row)\n");
+  expectRun(tool("delete " + one() + " House --keys HouseNo --value 101 --value 109 --format csv"), 1,
+            "HouseNo,result\n101,marked deleted (1 row; grid Member: 2 rows)\n109,no record matched\n");
   EXPECT_EQ(rows(first_, "select RecStatus from Member where FKey = 10"), "0\n0\n");
 }
 
 TEST_P(Hardening, DiffCountsRecordsWithoutAKey) {
-  auto db = ovt::test::openLocation(first_);
-  ASSERT_TRUE(db->Execute("insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (13, 1, null, 'Dee')"));
-  auto db2 = ovt::test::openLocation(second_);
-  ASSERT_TRUE(db2->Execute("insert into Plain (HouseNo, HeadName) values (null, 'x')"));
+  fill(first_, {"insert into House (UniqueKey, RecStatus, HouseNo, HeadName) values (13, 1, null, 'Dee')"});
+  fill(second_, {"insert into Plain (HouseNo, HeadName) values (null, 'x')"});
   ToolRun r = linked("diff " + one() + " House ORULINK_House --keys HouseNo");
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_NE(r.out.find("1 record of House (entry 1) has no value in HouseNo and is not compared\n"), std::string::npos)
@@ -215,8 +175,7 @@ TEST_P(Hardening, DiffCountsRecordsWithoutAKey) {
 
 // A record that fails says why, in the engine's words, after the member's own message.
 TEST_P(Hardening, FailedRecordsCarryTheEngineReason) {
-  auto db = ovt::test::openLocation(first_);
-  ASSERT_TRUE(db->Execute("insert into Plain (HouseNo, HeadName) values (4, null)"));
+  fill(first_, {"insert into Plain (HouseNo, HeadName) values (4, null)"});
   ToolRun r = linked("copy " + one() + " Plain ORULINK_Plain --plain --keys HouseNo --fields HeadName --value 3 --value 4 --format csv");
   EXPECT_EQ(r.code, 1) << r.out << r.err;
   auto lines = r.lines();

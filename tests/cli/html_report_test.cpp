@@ -5,6 +5,7 @@
 #include <regex>
 #include <sstream>
 
+#include "cli/browser.h"
 #include "cli/demo_fixture.h"
 
 namespace {
@@ -16,14 +17,6 @@ size_t count(const std::string& text, const std::string& what) {
   size_t n = 0;
   for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
-}
-
-std::string browser() {
-  for (const char* b : {"chromium", "chromium-browser"}) {
-    std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
-    if (std::system(probe.c_str()) == 0) return b;
-  }
-  return "";
 }
 
 class HtmlReport : public DemoTest {
@@ -47,7 +40,7 @@ TEST_F(HtmlReport, PagePairsTheEntriesAndNeedsNothingFromTheNetwork) {
 }
 
 TEST_F(HtmlReport, HeadlessBrowserRendersTheHighlightedCells) {
-  const std::string b = browser();
+  const std::string b = ovt::test::chromium();
   if (b.empty()) GTEST_SKIP() << "chromium is not installed";
   // The page is checked as rendered: a probe script appended to a copy reads the computed
   // style of a differing cell and of an ordinary one back into the dumped DOM.
@@ -56,13 +49,8 @@ TEST_F(HtmlReport, HeadlessBrowserRendersTheHighlightedCells) {
       << "<script>const d=getComputedStyle(document.querySelector('td.differs')).backgroundColor;"
          "const o=getComputedStyle(document.querySelector('td:not(.differs)')).backgroundColor;"
          "document.body.setAttribute('data-probe',d+'|'+o);</script>\n";
-  const std::string dom = dir_.file("dom.html");
-  std::string cmd = b + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run --user-data-dir='" + dir_.file("profile") +
-                    "' --dump-dom 'file://" + dir_.file("report.html") + "' > '" + dom + "' 2>/dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  std::stringstream ss;
-  ss << std::ifstream(dom).rdbuf();
-  const std::string out = ss.str();
+  ASSERT_TRUE(ovt::test::dumpDom(b, dir_.file("report.html"), dir_.file("profile"), dir_.file("dom.html")));
+  const std::string out = dir_.read("dom.html");
   EXPECT_NE(out.find("<h1>3 conflicts between House (entry 1) and ORULINK_House (entry 2) on HouseNo</h1>"), std::string::npos)
       << out;
   EXPECT_EQ(count(out, "class=\"differs\""), 8u);

@@ -11,6 +11,7 @@
 namespace {
 
 using ovt::test::DemoTest;
+using ovt::test::expectRun;
 using ovt::test::ToolRun;
 
 const char* kConflicts = "diff d/entry1.db House ORULINK_House --keys HouseNo --format csv";
@@ -62,9 +63,8 @@ TEST_F(DemoTest, CopyEveryConflictFromEntryOneToEntryTwoIsOnePipeline) {
   // Copying back the other way from a JSON result works the same.
   ToolRun js = linked("diff d/entry1.db House ORULINK_House --keys HouseNo --missing --format json");
   std::ofstream(dir_.file("missing.json")) << js.out;
-  ToolRun ins = linked("copy d/entry1.db House ORULINK_House --keys HouseNo --from missing.json --format csv");
-  EXPECT_EQ(ins.code, 0) << ins.err;
-  EXPECT_EQ(ins.out, "HouseNo,result\n108,copied\n");
+  expectRun(linked("copy d/entry1.db House ORULINK_House --keys HouseNo --from missing.json --format csv"), 0,
+            "HouseNo,result\n108,copied\n");
   EXPECT_EQ(rows("entry2.db", "select M.MemberName from Member M inner join House H on M.FKey = H.UniqueKey where H.HouseNo = 108"),
             "David Kamau\n");
 }
@@ -99,11 +99,10 @@ TEST_F(DemoTest, CopyChildFromAGridDiffResult) {
   ToolRun dry = linked(cmd + " --dry-run", diff.out);
   EXPECT_EQ(dry.code, 1);
   EXPECT_EQ(contents("entry2.db"), before);
-  ToolRun r = linked(cmd, diff.out);
-  EXPECT_EQ(r.code, 1) << r.err;
-  EXPECT_EQ(r.out, "HouseNo,LineNo,FKey,result\n104,3,4,copied\n"
-                   "108,1,8,\"Destination Parent Record does not exist, can't copy this child. Query: select UniqueKey "
-                   "from [ORULINK_House] where recstatus = 1 and HouseNo=108\"\n");
+  expectRun(linked(cmd, diff.out), 1,
+            "HouseNo,LineNo,FKey,result\n104,3,4,copied\n"
+            "108,1,8,\"Destination Parent Record does not exist, can't copy this child. Query: select UniqueKey "
+            "from [ORULINK_House] where recstatus = 1 and HouseNo=108\"\n");
   EXPECT_EQ(rows("entry2.db", "select LineNo, MemberName, Age, RecStatus from Member where FKey = 504 order by LineNo"),
             "1|Samuel Kiprop|38|1\n2|Ann Kiprop|35|1\n3|Faith Kiprop|6|1\n");
 }
@@ -115,9 +114,8 @@ TEST_F(DemoTest, DeleteMarksRecordsAndTheirGridDryRunLeavesThem) {
   EXPECT_NE(dry.out.find("  Execute: update Member set recstatus = 0 where FKey = 509  => 1 rows changed\n"), std::string::npos)
       << dry.out;
   EXPECT_EQ(contents("entry2.db"), before);
-  ToolRun r = run("delete d/entry2.db House --keys HouseNo --value 109 --value 999 --format csv");
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "HouseNo,result\n109,marked deleted (1 row; grid Member: 1 row)\n999,no record matched\n");
+  expectRun(run("delete d/entry2.db House --keys HouseNo --value 109 --value 999 --format csv"), 1,
+            "HouseNo,result\n109,marked deleted (1 row; grid Member: 1 row)\n999,no record matched\n");
   EXPECT_EQ(rows("entry2.db", "select RecStatus from House where HouseNo = 109"), "0\n");
   EXPECT_EQ(rows("entry2.db", "select RecStatus from Member where FKey = 509"), "0\n");
   // A deleted record no longer counts: entry 1 misses nothing now.
@@ -126,21 +124,17 @@ TEST_F(DemoTest, DeleteMarksRecordsAndTheirGridDryRunLeavesThem) {
 }
 
 TEST_F(DemoTest, PhysicalDeleteAndBackup) {
-  ToolRun dry = run("backup d/entry1.db House --dry-run");
-  EXPECT_EQ(dry.code, 0) << dry.err;
-  EXPECT_EQ(dry.out, "Dry run: the statements below ran inside a transaction that was rolled back.\n"
-                     "  Execute: select * into House_bk from [House]  => 8 rows copied\n"
-                     "Rolled back: none of these statements changed the database.\n"
-                     "Backup of House to House_bk (dry run, rolled back)\n");
+  expectRun(run("backup d/entry1.db House --dry-run"), 0,
+            "Dry run: the statements below ran inside a transaction that was rolled back.\n"
+            "  Execute: select * into House_bk from [House]  => 8 rows copied\n"
+            "Rolled back: none of these statements changed the database.\n"
+            "Backup of House to House_bk (dry run, rolled back)\n");
   EXPECT_EQ(rows("entry1.db", "select count(*) from sqlite_master where name = 'House_bk'"), "0\n");
-  ToolRun b = run("backup d/entry1.db House --to HouseCopy");
-  EXPECT_EQ(b.code, 0) << b.err;
-  EXPECT_EQ(b.out, "Backup of House written to HouseCopy\n");
+  expectRun(run("backup d/entry1.db House --to HouseCopy"), 0, "Backup of House written to HouseCopy\n");
   EXPECT_EQ(rows("entry1.db", "select count(*) from HouseCopy"), "8\n");
   EXPECT_EQ(run("backup d/entry1.db House --to house").code, 2);
-  ToolRun del = run("delete d/entry1.db HouseCopy --keys HouseNo --value 101 --value 102 --plain --format csv");
-  EXPECT_EQ(del.code, 0) << del.err;
-  EXPECT_EQ(del.out, "HouseNo,result\n101,deleted (1 row)\n102,deleted (1 row)\n");
+  expectRun(run("delete d/entry1.db HouseCopy --keys HouseNo --value 101 --value 102 --plain --format csv"), 0,
+            "HouseNo,result\n101,deleted (1 row)\n102,deleted (1 row)\n");
   EXPECT_EQ(rows("entry1.db", "select count(*) from HouseCopy"), "6\n");
   EXPECT_EQ(rows("entry1.db", "select count(*) from House"), "8\n");
 }

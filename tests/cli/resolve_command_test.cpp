@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/demo_fixture.h"
+#include "cli/entries_tool.h"
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "support/engines.h"
 
@@ -90,30 +91,23 @@ TEST_F(Resolve, IntoANewCopyEntry1AndEntry2StayAsTheyWere) {
 // The README's spreadsheet route on every engine: the demo's entries copied into the engine's
 // two entries, the decisions file made from verify's long csv with its choose column filled
 // line by line; lines without a choice stay out of `choices` and so stay undecided.
-class SpreadsheetRoute : public EngineTest {
+class SpreadsheetRoute : public EntriesTool {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    EntriesTool::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ToolRun r = run("demo d");
-    ASSERT_EQ(r.code, 0) << r.err;
-    one_ = entries().firstLocation();
-    two_ = entries().secondLocation();
-    copyTables(dir_.file("d/entry1.db"), openLocation(one_));
-    copyTables(dir_.file("d/entry2.db"), openLocation(two_));
-    copy_ = GetParam() == Engine::Postgres ? one_ + "v" : dir_.file("verified.db");
+    demo();
+    copy_ = GetParam() == Engine::Postgres ? first_ + "v" : dir_.file("verified.db");
   }
   void TearDown() override {
     // The verified copy's schema goes with the entries' schemas.
-    if (GetParam() == Engine::Postgres && !one_.empty())
-      db::RunPostgresStatement(openLocation(one_),
+    if (GetParam() == Engine::Postgres && !first_.empty())
+      db::RunPostgresStatement(openLocation(first_),
                                "DROP SCHEMA IF EXISTS \"" + copy_.substr(copy_.rfind("schema=") + 7) + "\" CASCADE");
   }
 
-  ToolRun run(const std::string& args) { return runTool(dir_.path(), args); }
+  ToolRun run(const std::string& args) { return tool(args); }
   static std::string q(const std::string& s) { return "'" + s + "'"; }
-  std::string both() const { return q(one_) + " " + q(two_); }
-  std::string rows(const std::string& location, const std::string& sql) { return rowsText(openLocation(location), sql); }
   std::string contents(const std::string& location) {
     return rows(location, "select * from House order by UniqueKey") + "--\n" +
            rows(location, "select * from Member order by UniqueKey");
@@ -139,8 +133,7 @@ class SpreadsheetRoute : public EngineTest {
                "--into " + q(into));
   }
 
-  TempDir dir_;
-  std::string one_, two_, copy_;
+  std::string copy_;
 };
 
 TEST_P(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgrees) {
@@ -170,8 +163,9 @@ TEST_P(SpreadsheetRoute, EveryDifferenceDecidedBothEntriesResolvedThenVerifyAgre
       << v.out;
   EXPECT_NE(v.out.find("House / grid Members (Member): 15 matched, 0 conflicting"), std::string::npos) << v.out;
   EXPECT_NE(v.out.find("The entries agree."), std::string::npos) << v.out;
-  EXPECT_EQ(rows(two_, "select HeadName, Village, WaterSource, Rooms from House where HouseNo in (105, 107) "
-                       "order by HouseNo"),
+  EXPECT_EQ(rows(second_,
+                 "select HeadName, Village, WaterSource, Rooms from House where HouseNo in (105, 107) "
+                 "order by HouseNo"),
             "Fatuma Hassan|Malindi|Tap|2\nMary Njeri|Thika|Borehole|3\n");
 }
 
@@ -186,12 +180,12 @@ TEST_P(SpreadsheetRoute, ANewVerifiedCopyDiffersFromEntry2ExactlyByTheUndecided)
                        {"Member,HouseNo=105;LineNo=1,MemberName", "2"},
                        {"Member,HouseNo=108;LineNo=1,", "2"},
                        {"Member,HouseNo=109;LineNo=1,", "2"}});
-  const std::string one = contents(one_), two = contents(two_);
+  const std::string one = contents(first_), two = contents(second_);
   ToolRun r = resolveInto(copy_);
   EXPECT_EQ(r.code, 1) << r.out << r.err;  // two lines undecided
-  EXPECT_EQ(contents(one_), one);
-  EXPECT_EQ(contents(two_), two);
-  ToolRun v = run("verify " + q(copy_) + " " + q(two_) + " --survey d/survey.toml --format csv");
+  EXPECT_EQ(contents(first_), one);
+  EXPECT_EQ(contents(second_), two);
+  ToolRun v = run("verify " + q(copy_) + " " + q(second_) + " --survey d/survey.toml --format csv");
   EXPECT_EQ(v.code, 1) << v.err;
   EXPECT_EQ(v.out,
             "table,record,field,entry1,entry2,choose\n"

@@ -13,7 +13,7 @@
 namespace ovt::test {
 namespace {
 
-bool haveChromium() { return std::system("command -v chromium >/dev/null 2>&1") == 0; }
+bool haveChromium() { return chromium() == "chromium"; }
 
 std::string statusOf(int port, const std::string& target) { return httpRequest(port, "GET", target).status; }
 

@@ -2,6 +2,8 @@
 // standard output (standard error optionally kept apart).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@ struct ToolRun {
   int code = -1;
   std::string out;
   std::string err;
+  std::string args;  // as run
 
   std::vector<std::string> lines() const {
     std::vector<std::string> v;
@@ -34,6 +37,7 @@ inline ToolRun runTool(const std::filesystem::path& dir, const std::string& args
   std::string cmd = "cd '" + dir.string() + "' && '" OVT_BINARY_DIR "/ovtbldiff' " + args + " < '" + in.string() +
                     "' 2>'" + err.string() + "'";
   ToolRun r;
+  r.args = args;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;
   char buf[4096];
@@ -46,6 +50,12 @@ inline ToolRun runTool(const std::filesystem::path& dir, const std::string& args
   ss << e.rdbuf();
   r.err = ss.str();
   return r;
+}
+
+// Checks a run's exit code and its standard output, naming the run's arguments on failure.
+inline void expectRun(const ToolRun& r, int code, const std::string& out) {
+  EXPECT_EQ(r.code, code) << r.args << "\n" << r.out << r.err;
+  EXPECT_EQ(r.out, out) << r.args;
 }
 
 }  // namespace ovt::test

@@ -5,6 +5,7 @@
 namespace {
 
 using ovt::test::DemoTest;
+using ovt::test::expectRun;
 using ovt::test::ToolRun;
 
 TEST_F(DemoTest, DiffTakesEntryTwoAsAFileOrAsLinkTables) {
@@ -47,9 +48,7 @@ TEST_F(DemoTest, MisspeltNamesNameTheEntryAndNoStatement) {
 }
 
 TEST_F(DemoTest, VersionAndOneExamplePerSubcommand) {
-  ToolRun v = run("--version");
-  EXPECT_EQ(v.code, 0);
-  EXPECT_EQ(v.out, "ovtbldiff 2.0\n");
+  expectRun(run("--version"), 0, "ovtbldiff 2.0\n");
   for (const char* name : {"structure", "keys", "count", "diff", "grid-diff", "parent", "grids", "copy",
                                   "copy-child", "delete", "backup", "demo", "call"}) {
     ToolRun h = run(std::string(name) + " --help");

@@ -50,18 +50,7 @@ std::optional<std::string> textOf(const Variant& v) {
 class ConflictQuery : public test::EngineTest {
  protected:
   db::DatabaseRef open(bool literal, bool binary) {
-    auto set = [&](auto& o) {
-      o.literalStatements = literal;
-      o.binaryCompare = binary;
-    };
-    if (GetParam() == test::Engine::Sqlite) {
-      db::SqliteOptions o;
-      set(o);
-      return db::OpenSqlite(entries().firstLocation(), o);
-    }
-    db::PostgresOptions o;
-    set(o);
-    return db::OpenPostgres(entries().firstLocation(), o);
+    return test::openLocation(entries().firstLocation(), "", "", literal, binary);
   }
 
   static void run(const db::DatabaseRef& db, const std::string& sql) {

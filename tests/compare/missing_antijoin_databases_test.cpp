@@ -70,22 +70,8 @@ class MissingAntiJoin : public test::EngineTest {
  protected:
   // The first entry; with `linked`, the second entry's tables are its ORULINK_ tables.
   db::DatabaseRef open(bool literal, bool binary, const std::string& trace = "", bool linked = false) {
-    auto set = [&](auto& o) {
-      o.literalStatements = literal;
-      o.binaryCompare = binary;
-      o.traceFile = trace;
-    };
-    const std::string where = entries().firstLocation(), link = linked ? entries().secondLocation() : "";
-    if (GetParam() == test::Engine::Sqlite) {
-      db::SqliteOptions o;
-      set(o);
-      o.linkFile = link;
-      return db::OpenSqlite(where, o);
-    }
-    db::PostgresOptions o;
-    set(o);
-    o.link = link;
-    return db::OpenPostgres(where, o);
+    return test::openLocation(entries().firstLocation(), linked ? entries().secondLocation() : "", trace, literal,
+                              binary);
   }
 
   static void run(const db::DatabaseRef& db, const std::string& sql) {
@@ -262,10 +248,7 @@ TEST_P(MissingAntiJoin, ComparesAnEntryWithItsLinkTables) {
     EXPECT_EQ(listed(literal), expected);
     EXPECT_EQ(listed(fast), expected);
   }
-  std::ifstream in(trace);
-  std::stringstream log;
-  log << in.rdbuf();
-  EXPECT_NE(log.str().find("ovt$x"), std::string::npos);
+  EXPECT_NE(test::readFile(trace).find("ovt$x"), std::string::npos);
 }
 
 OVT_ON_EVERY_ENGINE(MissingAntiJoin);

@@ -10,6 +10,7 @@
 #include "component/component_support.h"
 #include "ovtbldiff/host.h"
 #include "support/recording_db.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace ovt {
@@ -86,20 +87,12 @@ TEST(HostClient, MembersByNameAndErrorsAsTheNumberRaised) {
   EXPECT_EQ(obj.get("DB").object(), conn);
   Variant keys(StringArray::of(std::vector<std::string>(32768, "K")));
   Variant fields(StringArray{"X"});
-  try {
-    obj.call("GetTblDiffRecRS", {byVal("A"), byVal("B"), byRef(keys), byRef(fields), byVal(int32_t{1}),
-                                 byVal(true)});
-    FAIL() << "no overflow";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 6);
-    EXPECT_EQ(e.description(), "Overflow");
-  }
-  try {
-    obj.call("NoSuchMember");
-    FAIL() << "unknown member called";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 438);
-  }
+  const ComError overflow = test::raisedBy([&] {
+    obj.call("GetTblDiffRecRS", {byVal("A"), byVal("B"), byRef(keys), byRef(fields), byVal(int32_t{1}), byVal(true)});
+  });
+  EXPECT_EQ(overflow.number(), 6);
+  EXPECT_EQ(overflow.description(), "Overflow");
+  EXPECT_EQ(test::raisedBy([&] { obj.call("NoSuchMember"); }).number(), 438);
 }
 
 TEST(Apartment, ACallFromAnotherThreadIsRefused) {
@@ -147,12 +140,10 @@ TEST(ExampleHost, CreatesTheComponentByItsProgrammaticIdentifier) {
   const std::string out = dir.file("out.txt");
   const std::string cmd = "OVT_REGISTRY='" + dir.file("registry.ini") + "' '" + exe + "' > '" + out + "' 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-  std::ifstream in(out);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("registering"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("GetFldType(202) = Jet Text"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("source: cDATAGateway:GetTblDiffRecRs"), std::string::npos) << text.str();
+  const std::string text = test::readFile(out);
+  EXPECT_NE(text.find("registering"), std::string::npos) << text;
+  EXPECT_NE(text.find("GetFldType(202) = Jet Text"), std::string::npos) << text;
+  EXPECT_NE(text.find("source: cDATAGateway:GetTblDiffRecRs"), std::string::npos) << text;
   EXPECT_TRUE(std::filesystem::exists(dir.file("registry.ini")));
 }
 

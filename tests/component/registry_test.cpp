@@ -7,6 +7,7 @@
 #include "registry/registry.h"
 #include "ovtbldiff/component.h"
 #include "ovtbldiff/host.h"
+#include "support/raised.h"
 #include "support/temp_dir.h"
 
 namespace ovt {
@@ -91,13 +92,9 @@ TEST_F(Registration, AnUnwritableRegistryFailsWithARecord) {
 }
 
 TEST_F(Registration, CreatingAnUnregisteredClassRaises429) {
-  try {
-    createObject(kProgId);
-    FAIL() << "created an unregistered class";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 429);
-    EXPECT_NE(e.description().find("ActiveX component can't create object"), std::string::npos);
-  }
+  const ComError e = test::raisedBy([] { createObject(kProgId); });
+  EXPECT_EQ(e.number(), 429);
+  EXPECT_NE(e.description().find("ActiveX component can't create object"), std::string::npos);
 }
 
 TEST_F(Registration, TheInstalledRegistryIsReadAfterTheUsersOwnWhichWins) {
@@ -111,13 +108,9 @@ TEST_F(Registration, TheInstalledRegistryIsReadAfterTheUsersOwnWhichWins) {
   ::setenv("OVT_SYSTEM_REGISTRY", installed.c_str(), 1);
   EXPECT_EQ(systemRegistryPaths(), std::vector<std::string>{installed});
   EXPECT_EQ(registeredServer(kProgId), "/installed/libOVTblDiffData.so");  // the user's file is empty
-  try {
-    createObject(kProgId);
-    FAIL() << "loaded a server that does not exist";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 429);
-    EXPECT_NE(e.description().find("/installed/libOVTblDiffData.so"), std::string::npos) << e.description();
-  }
+  const ComError e = test::raisedBy([] { createObject(kProgId); });
+  EXPECT_EQ(e.number(), 429);
+  EXPECT_NE(e.description().find("/installed/libOVTblDiffData.so"), std::string::npos) << e.description();
   ASSERT_EQ(DllRegisterServer(), kOk);  // into the user's file, which now wins
   const std::string own = RegistryFile(file_).value(kClassKey, "InprocServer32").value_or("");
   EXPECT_EQ(registeredServer(kProgId), own);
@@ -128,12 +121,8 @@ TEST_F(Registration, TheInstalledRegistryIsReadAfterTheUsersOwnWhichWins) {
 
 TEST_F(Registration, UnregisteredEverywhereNamesEveryFileRead) {
   ::setenv("OVT_SYSTEM_REGISTRY", dir_.file("etc/none.ini").c_str(), 1);
-  try {
-    createObject(kProgId);
-    FAIL() << "created an unregistered class";
-  } catch (const ComError& e) {
-    EXPECT_NE(e.description().find(file_ + " or " + dir_.file("etc/none.ini")), std::string::npos) << e.description();
-  }
+  const std::string why = test::raisedBy([] { createObject(kProgId); }).description();
+  EXPECT_NE(why.find(file_ + " or " + dir_.file("etc/none.ini")), std::string::npos) << why;
   ::setenv("OVT_SYSTEM_REGISTRY", "", 1);
 }
 

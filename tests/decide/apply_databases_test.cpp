@@ -16,36 +16,25 @@
 #include "ovtbldiff/gateway.h"
 #include "support/engines.h"
 #include "support/farm_survey.h"
+#include "support/form.h"
 
 namespace ovt::test {
 namespace {
 
 using namespace ovt::decide;
 
-const char* kForm[] = {
-    "create table House (UniqueKey counter, RecStatus long, HouseNo long, HeadName text(60), Village text(40), "
-    "Rooms long, WaterSource text(20))",
-    "create table Member (UniqueKey counter, RecStatus long, FKey long, LineNo long, MemberName text(60), "
-    "Age long)",
-    "create table viewHouse (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into viewHouse values ('DATA1', 'SOURCE', 0, 'House')",
-    "insert into viewHouse values ('HouseNo', 'NUMBER', 1, '')",
-    "insert into viewHouse values ('HeadName', 'TEXT', 1, '')",
-    "insert into viewHouse values ('Village', 'TEXT', 1, '')",
-    "insert into viewHouse values ('Rooms', 'NUMBER', 1, '')",
-    "insert into viewHouse values ('WaterSource', 'TEXT', 1, '')",
-    "insert into viewHouse values ('Members', 'GRID', 2, 'DATA2')",
-    "insert into viewHouse values ('DATA2', 'SOURCE', 0, 'gvMember')",
-    "create table gvMember (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into gvMember values ('DATA1', 'SOURCE', 0, 'Member')",
-    "insert into gvMember values ('LineNo', 'NUMBER', 1, '')",
-    "insert into gvMember values ('MemberName', 'TEXT', 1, '')",
-    "insert into gvMember values ('Age', 'NUMBER', 1, '')",
-};
+const Statements kForm = statements({
+    {"create table House (UniqueKey counter, RecStatus long, HouseNo long, HeadName text(60), Village text(40), "
+     "Rooms long, WaterSource text(20))",
+     "create table Member (UniqueKey counter, RecStatus long, FKey long, LineNo long, MemberName text(60), Age long)"},
+    catalogue("viewHouse", "House",
+              {"HouseNo NUMBER", "HeadName TEXT", "Village TEXT", "Rooms NUMBER", "WaterSource TEXT", "Members GRID 2 gvMember"}),
+    catalogue("gvMember", "Member", {"LineNo NUMBER", "MemberName TEXT", "Age NUMBER"}),
+});
 
 // Entry 1: 108 only here; entry 2: 109 only there. 102 differs in Rooms and Village, 103 in
 // HeadName, 104 in WaterSource; member 102/1 differs in Age, member 102/2 is in entry 1 only.
-const char* kEntry1[] = {
+const Statements kEntry1 = {
     "insert into House (UniqueKey, RecStatus, HouseNo, HeadName, Village, Rooms, WaterSource) values "
     "(1, 1, 101, 'Achieng', 'Gatundu', 3, 'Tap'), (2, 1, 102, 'Peter', 'Thika', 2, 'River'), "
     "(3, 1, 103, 'Grace', 'Eldama', 4, 'Tap'), (4, 1, 104, 'Samuel', 'Eldama', 3, 'Borehole'), "
@@ -53,7 +42,7 @@ const char* kEntry1[] = {
     "insert into Member (UniqueKey, RecStatus, FKey, LineNo, MemberName, Age) values "
     "(1, 1, 1, 1, 'Achieng', 34), (2, 1, 2, 1, 'Peter', 45), (3, 1, 2, 2, 'Lucy', 41), (4, 1, 5, 1, 'David', 44)",
 };
-const char* kEntry2[] = {
+const Statements kEntry2 = {
     "insert into House (UniqueKey, RecStatus, HouseNo, HeadName, Village, Rooms, WaterSource) values "
     "(51, 1, 101, 'Achieng', 'Gatundu', 3, 'Tap'), (52, 1, 102, 'Peter', 'Thika Town', 5, 'River'), "
     "(53, 1, 103, 'Gracie', 'Eldama', 4, 'Tap'), (54, 1, 104, 'Samuel', 'Eldama', 3, 'Tap'), "
@@ -87,25 +76,12 @@ class Decide : public EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    {
-      db::DatabaseRef two = entries().second();
-      for (const char* s : kForm) ASSERT_TRUE(two->Execute(s)) << s << ": " << two->LastFailure();
-      for (const char* s : kEntry2) ASSERT_TRUE(two->Execute(s)) << s << ": " << two->LastFailure();
-    }
-    db::DatabaseRef one = entries().first(false);
-    for (const char* s : kForm) ASSERT_TRUE(one->Execute(s)) << s << ": " << one->LastFailure();
-    for (const char* s : kEntry1) ASSERT_TRUE(one->Execute(s)) << s << ": " << one->LastFailure();
+    runAll(entries().second(), statements({kForm, kEntry2}));
+    runAll(entries().first(false), statements({kForm, kEntry1}));
   }
 
   db::DatabaseRef open(const std::string& location, const std::string& link = "") {
-    if (GetParam() == Engine::Postgres) {
-      db::PostgresOptions o;
-      o.link = link;
-      return db::OpenPostgres(location, o);
-    }
-    db::SqliteOptions o;
-    o.linkFile = link;
-    return db::OpenSqlite(location, o);
+    return openLocation(location, link);
   }
   std::string one() { return entries().firstLocation(); }
   std::string two() { return entries().secondLocation(); }

@@ -1,5 +1,6 @@
-// The PostgreSQL rendering of the Jet dialect: exact texts for the statements the members send,
-// and their meaning on a real server (a throwaway cluster).
+// The PostgreSQL rendering of the Jet dialect: exact texts of the constructs the recorded
+// renderings of the statements the members send (golden/render_golden.txt) do not show, and
+// their meaning on a real server (a throwaway cluster).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -120,71 +121,10 @@ INSTANTIATE_TEST_SUITE_P(
              "\"ovt\".\"ci\" <> concat(\"B\".\"X\", \"B\".\"Y\") END) ELSE FALSE END))) AND (\"A\".\"RecStatus\" = 1) "
              "ORDER BY "
              "\"A\".\"ID\""},
-        // Record difference, missing, plain tables: the concatenated key as text, the integer
-        // part through ovt.txt, text keys compared case-insensitively.
-        Case{"select [A].[K1], [A].[K2], [A].[X] from [A] where [A].[K1] & [A].[K2]  not in (select [A].[K1] & [A].[K2]  "
-             "from [A] inner join [B] on [A].[K1] = [B].[K1] and [A].[K2] = [B].[K2] ) order by [A].[K1], [A].[K2]",
-             "SELECT \"A\".\"K1\", \"A\".\"K2\", \"A\".\"X\" FROM \"public\".\"A\" WHERE (CASE WHEN \"A\".\"K1\" IS NULL "
-             "AND \"A\".\"K2\" IS NULL THEN NULL ELSE concat(\"A\".\"K1\", \"ovt\".\"txt\"(\"A\".\"K2\")) END) COLLATE "
-             "\"ovt\".\"ci\" NOT IN (SELECT (CASE WHEN \"A\".\"K1\" IS NULL AND \"A\".\"K2\" IS NULL THEN NULL ELSE "
-             "concat(\"A\".\"K1\", \"ovt\".\"txt\"(\"A\".\"K2\")) END) AS \"Expr1000\" FROM (\"public\".\"A\" INNER JOIN "
-             "\"public\".\"B\" ON (\"A\".\"K1\" COLLATE \"ovt\".\"ci\" = \"B\".\"K1\") AND (\"A\".\"K2\" = "
-             "\"B\".\"K2\"))) ORDER BY \"A\".\"K1\" COLLATE \"ovt\".\"ci\", \"A\".\"K2\""},
-        // Counting with the parenthesised join of the match statistics.
-        Case{"select count(*) as totalrec from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner join [B] on "
-             "([A].[ID] = [B].[ID])  and ([A].recstatus = [B].recstatus)where  [A].recstatus = 1 )",
-             "SELECT count(*) AS \"totalrec\" FROM \"public\".\"A\" WHERE \"A\".\"ID\" IN (SELECT \"A\".\"ID\" FROM "
-             "(\"public\".\"A\" INNER JOIN \"public\".\"B\" ON (\"A\".\"ID\" = \"B\".\"ID\") AND (\"A\".\"RecStatus\" = "
-             "\"B\".\"RecStatus\")) WHERE \"A\".\"RecStatus\" = 1)"},
-        // Key checks: case-insensitive groups keep the plain grouped columns.
-        Case{"select [K1],[K2] from [A] where recstatus =1 group by [K1],[K2] having count(*)>1",
-             "SELECT \"K1\" COLLATE \"ovt\".\"ci\", \"K2\" FROM \"public\".\"A\" WHERE \"RecStatus\" = 1 GROUP BY \"K1\" COLLATE "
-             "\"ovt\".\"ci\", \"K2\" HAVING count(*) > 1"},
-        Case{"select count(*) as TotalNull from [A] where ([X] is null and Recstatus = 1) OR Recstatus is null",
-             "SELECT count(*) AS \"TotalNull\" FROM \"public\".\"A\" WHERE ((\"X\" IS NULL) AND (\"RecStatus\" = 1)) OR "
-             "(\"RecStatus\" IS NULL)"},
-        // Grid difference over the stored queries: names with ~, unqualified FROM columns.
-        Case{"select [House].[HouseNo] as [HouseNo~Main],[FKey],[Member].[HouseNo] as [HouseNo~Grid],[LineNo],[Age] from "
-             "[Member] inner join [House] on [Member].FKey=[House].UniqueKey where [House].recstatus=1 and "
-             "[Member].recstatus=1",
-             "SELECT \"House\".\"HouseNo\" AS \"HouseNo~Main\", \"FKey\", \"Member\".\"HouseNo\" AS \"HouseNo~Grid\", "
-             "\"LineNo\", \"Age\" FROM (\"public\".\"Member\" INNER JOIN \"public\".\"House\" ON \"Member\".\"FKey\" = "
-             "\"House\".\"UniqueKey\") WHERE (\"House\".\"recstatus\" = 1) AND (\"Member\".\"recstatus\" = 1)"},
-        Case{"select QryTblDiff1.[HouseNo~Main],QryTblDiff1.[LineNo] from [QryTblDiff1] where "
-             "QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo] not in (select QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo] "
-             "from [QryTblDiff1] inner join [QryTblDiff2] on QryTblDiff1.[HouseNo~Main] = QryTblDiff2.[HouseNo~Main] and "
-             "QryTblDiff1.[LineNo] = QryTblDiff2.[LineNo]) order by QryTblDiff1.[HouseNo~Main]",
-             "SELECT \"QryTblDiff1\".\"HouseNo~Main\", \"QryTblDiff1\".\"LineNo\" FROM \"public\".\"QryTblDiff1\" WHERE "
-             "(CASE WHEN \"QryTblDiff1\".\"HouseNo~Main\" IS NULL AND \"QryTblDiff1\".\"LineNo\" IS NULL THEN NULL ELSE "
-             "concat(\"QryTblDiff1\".\"HouseNo~Main\", \"ovt\".\"txt\"(\"QryTblDiff1\".\"LineNo\")) END) COLLATE "
-             "\"ovt\".\"ci\" NOT IN (SELECT (CASE WHEN \"QryTblDiff1\".\"HouseNo~Main\" IS NULL AND "
-             "\"QryTblDiff1\".\"LineNo\" IS NULL THEN NULL ELSE concat(\"QryTblDiff1\".\"HouseNo~Main\", "
-             "\"ovt\".\"txt\"(\"QryTblDiff1\".\"LineNo\")) END) AS \"Expr1000\" FROM (\"public\".\"QryTblDiff1\" INNER "
-             "JOIN \"public\".\"QryTblDiff2\" ON (\"QryTblDiff1\".\"HouseNo~Main\" COLLATE \"ovt\".\"ci\" = "
-             "\"QryTblDiff2\".\"HouseNo~Main\") AND (\"QryTblDiff1\".\"LineNo\" = \"QryTblDiff2\".\"LineNo\"))) ORDER BY "
-             "\"QryTblDiff1\".\"HouseNo~Main\" COLLATE \"ovt\".\"ci\""},
-        // Catalogue questions: aliases keep the spelling of their definition.
-        Case{"select a.Name as GridName, b.Datatable as GridViewName from [VIEWSURVEY] as A, [viewSurvey] as B where "
-             "A.Type ='GRID' and A.Datatable = B.Name and B.PageNumber=0 and B.Type = 'SOURCE'",
-             "SELECT \"A\".\"Name\" AS \"GridName\", \"B\".\"DataTable\" AS \"GridViewName\" FROM \"public\".\"viewSurvey\" "
-             "AS \"A\", \"public\".\"viewSurvey\" AS \"B\" WHERE (((\"A\".\"Type\" COLLATE \"ovt\".\"ci\" = 'GRID') AND "
-             "(\"A\".\"DataTable\" COLLATE \"ovt\".\"ci\" = \"B\".\"Name\")) AND (\"B\".\"PageNumber\" = 0)) AND "
-             "(\"B\".\"Type\" COLLATE \"ovt\".\"ci\" = 'SOURCE')"},
+        // Catalogue questions.
         Case{"select Name, Type from [viewSurvey] where pagenumber > 0 and type not in('GRID','GROUP','TEXTONLY')",
              "SELECT \"Name\", \"Type\" FROM \"public\".\"viewSurvey\" WHERE (\"PageNumber\" > 0) AND (\"Type\" COLLATE "
              "\"ovt\".\"ci\" NOT IN ('GRID', 'GROUP', 'TEXTONLY'))"},
-        // Record copy: insert ... select, update with literals, delete.
-        Case{"insert into Survey ([ID],[Name],[Age], recstatus) select [ID],[Name],[Age], recstatus from [ORULINK_Survey] "
-             "where UniqueKey = 101",
-             "INSERT INTO \"public\".\"Survey\" (\"ID\", \"Name\", \"Age\", \"RecStatus\") SELECT \"ID\", \"Name\", "
-             "\"Age\", \"RecStatus\" FROM \"link\".\"Survey\" AS \"ORULINK_Survey\" WHERE \"UniqueKey\" = 101"},
-        Case{"update ORULINK_Survey set Name = \"O'Brien\", married = True, born = #12/5/2026 10:30:00# where [ID] = 5 "
-             "and [Name] = 'x'",
-             "UPDATE \"link\".\"Survey\" AS \"ORULINK_Survey\" SET \"Name\" = 'O''Brien', \"Married\" = -1, \"Born\" = "
-             "TIMESTAMP '2026-12-05 10:30:00' WHERE (\"ID\" = 5) AND (\"Name\" COLLATE \"ovt\".\"ci\" = 'x')"},
-        Case{"delete from [Survey] where [ID] = 6 and born < #2026-12-05#",
-             "DELETE FROM \"public\".\"Survey\" WHERE (\"ID\" = 6) AND (\"Born\" < TIMESTAMP '2026-12-05 00:00:00')"},
-        Case{"select * into Survey_bk from [survey]", "SELECT * FROM \"public\".\"Survey\""},
         // & with literals, numbers, Yes/No and dates; arithmetic and functions.
         Case{"select Name & '/' & 1.50 & '/' & Married & '/' & Born & True as t from [Survey]",
              "SELECT concat(\"Name\", '/', '1.5', '/', \"ovt\".\"txt\"(\"Married\"), '/', \"ovt\".\"txt\"(\"Born\"), "
@@ -198,12 +138,6 @@ INSTANTIATE_TEST_SUITE_P(
              "SELECT (CASE WHEN (-(\"Age\" IS NULL)::integer) <> 0 THEN coalesce(\"Name\", '0') ELSE length(\"Name\") END) "
              "AS \"v\" FROM \"public\".\"Survey\" WHERE (\"Name\" COLLATE \"ovt\".\"icu\" ~* '^a.*$') AND (NOT "
              "(\"ovt\".\"txt\"(\"Age\") COLLATE \"ovt\".\"icu\" ~* '^1.$'))"},
-        // A condition as a value is -1 / 0 / Null; equality of two chains keeps Null.
-        Case{"select A.X = A.Y as same from A where A.X & A.Y = A.K1 & A.K2",
-             "SELECT (-(\"A\".\"X\" COLLATE \"ovt\".\"ci\" = \"A\".\"Y\")::integer) AS \"same\" FROM \"public\".\"A\" "
-             "WHERE (CASE WHEN (\"A\".\"X\" IS NULL AND \"A\".\"Y\" IS NULL) OR (\"A\".\"K1\" IS NULL AND \"A\".\"K2\" IS "
-             "NULL) THEN NULL ELSE concat(\"A\".\"X\", \"A\".\"Y\") COLLATE \"ovt\".\"ci\" = concat(\"A\".\"K1\", "
-             "\"ovt\".\"txt\"(\"A\".\"K2\")) END)"},
         // Outside a filter position the prefilter is left out; pairs of different types are
         // compared by their text forms.
         Case{"select 1 from A where not (A.X & A.K2 <> A.K1 & A.ID)",
@@ -217,17 +151,6 @@ INSTANTIATE_TEST_SUITE_P(
              "(\"A\".\"X\" IS NULL AND \"A\".\"K2\" IS NULL) OR (\"A\".\"K1\" IS NULL AND \"A\".\"ID\" IS NULL) THEN NULL "
              "ELSE concat(\"A\".\"X\", \"ovt\".\"txt\"(\"A\".\"K2\")) COLLATE \"ovt\".\"ci\" <> concat(\"A\".\"K1\", "
              "\"ovt\".\"txt\"(\"A\".\"ID\")) END) ELSE FALSE END)"},
-        // The dialect has no comments; the rendering never writes `--`.
-        Case{"select a -- b from T", "SELECT \"a\" - (-\"b\") AS \"Expr1000\" FROM \"public\".\"T\""},
-        // Made tables keep the case the statement wrote.
-        Case{"create table [Survey_New] ([UniqueKey] counter primary key, [Name] text(50) not null, [Note] memo, [S] "
-             "string, [Amt] currency default 0, [Ok] yesno default true, [D] datetime, unique ([Name]))",
-             "CREATE TABLE \"public\".\"Survey_New\" (\"UniqueKey\" integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY, "
-             "\"Name\" varchar(50) NOT NULL, \"Note\" text, \"S\" varchar(255), \"Amt\" numeric(19,4) DEFAULT 0, \"Ok\" "
-             "ovt.yesno DEFAULT -1, \"D\" timestamp(0) without time zone, UNIQUE (\"Name\"))"},
-        Case{"create unique index ix on [survey] ([name], age desc)",
-             "CREATE UNIQUE INDEX \"ix\" ON \"public\".\"Survey\" (\"Name\", \"Age\" DESC)"},
-        Case{"drop index ix on [ORULINK_Survey]", "DROP INDEX \"link\".\"ix\""},
         Case{"drop table [SURVEY]", "DROP TABLE \"public\".\"Survey\""}));
 
 // The conflict statement of 30 compared fields renders the whole group in one comparison.

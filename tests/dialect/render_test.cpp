@@ -1,10 +1,12 @@
-// The Jet dialect translator: statement texts in, SQLite texts out, and refusals with reasons.
+// The Jet dialect translator: statement texts in, SQLite texts out (those the recorded
+// renderings in golden/render_golden.txt do not show), and refusals with reasons.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "dialect/dialect.h"
 #include "ovtbldiff/runtime/error.h"
+#include "support/raised.h"
 
 namespace ovt::dialect {
 namespace {
@@ -54,76 +56,22 @@ INSTANTIATE_TEST_SUITE_P(
              "([A].[ID] = [B].[ID]) AND ([A].[recstatus] = [B].[recstatus])) WHERE (+[A].[X] IS NOT +[B].[X] OR "
              "+[A].[Y] IS NOT +[B].[Y]) AND group_differs(2, [A].[X], [A].[Y], [B].[X], [B].[Y]))) AND "
              "([A].[recstatus] = 1) ORDER BY [A].[ID]"},
-        // Record difference, missing, plain tables: concatenated keys compared as text.
-        Case{"select [A].[K1], [A].[K2], [A].[X] from [A] where [A].[K1] & [A].[K2]  not in (select [A].[K1] & [A].[K2]  "
-             "from [A] inner join [B] on [A].[K1] = [B].[K1] and [A].[K2] = [B].[K2] ) order by [A].[K1], [A].[K2]",
-             "SELECT [A].[K1], [A].[K2], [A].[X] FROM [A] WHERE jet_concat([A].[K1], [A].[K2]) COLLATE jet_text NOT IN "
-             "(SELECT jet_concat([A].[K1], [A].[K2]) AS [Expr1000] FROM ([A] INNER JOIN [B] ON ([A].[K1] COLLATE "
-             "jet_text = [B].[K1]) AND ([A].[K2] = [B].[K2]))) ORDER BY [A].[K1] COLLATE jet_text, [A].[K2]"},
-        // A single-field difference in the plain form.
-        Case{"select [A].[ID] from [A] where [A].[X]<>[B].[X]",
-             "SELECT [A].[ID] FROM [A] WHERE [A].[X] COLLATE jet_text <> [B].[X]"},
-        // Counting with the parenthesised join of the match statistics; `)where` needs no blank.
-        Case{"select count(*) as totalrec from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner join [B] on "
-             "([A].[ID] = [B].[ID])  and ([A].recstatus = [B].recstatus)where  [A].recstatus = 1 )",
-             "SELECT count(*) AS [totalrec] FROM [A] WHERE [A].[ID] IN (SELECT [A].[ID] FROM ([A] INNER JOIN [B] ON "
-             "([A].[ID] = [B].[ID]) AND ([A].[recstatus] = [B].[recstatus])) WHERE [A].[recstatus] = 1)"},
-        Case{"select [K1],[K2] from [A] where recstatus =1 group by [K1],[K2] having count(*)>1",
-             "SELECT [K1], [K2] FROM [A] WHERE [recstatus] = 1 GROUP BY [K1] COLLATE jet_text, [K2] HAVING count(*) > 1"},
-        Case{"select count(*) as TotalNull from [A] where ([X] is null and Recstatus = 1) OR Recstatus is null",
-             "SELECT count(*) AS [TotalNull] FROM [A] WHERE (([X] IS NULL) AND ([Recstatus] = 1)) OR ([Recstatus] IS NULL)"},
         // Catalogue queries on unknown tables: text comparison everywhere but against numbers.
         Case{"select Name, Type from [viewS] where pagenumber > 0 and type not in('GRID','GROUP','TEXTONLY','MIRROR','RELATE')",
              "SELECT [Name], [Type] FROM [viewS] WHERE ([pagenumber] > 0) AND ([type] COLLATE jet_text NOT IN ('GRID', "
              "'GROUP', 'TEXTONLY', 'MIRROR', 'RELATE'))"},
-        Case{"select A.Name as GridName, B.Datatable as GridViewName from [V] as A, [V] as B where A.Type ='GRID' and "
-             "A.Datatable = B.Name and B.PageNumber=0 and B.Type = 'SOURCE'",
-             "SELECT [A].[Name] AS [GridName], [B].[Datatable] AS [GridViewName] FROM [V] AS [A], [V] AS [B] WHERE "
-             "((([A].[Type] COLLATE jet_text = 'GRID') AND ([A].[Datatable] COLLATE jet_text = [B].[Name])) AND "
-             "([B].[PageNumber] = 0)) AND ([B].[Type] COLLATE jet_text = 'SOURCE')"},
-        // Literals: double quotes, doubled quotes, dates in both orders, True/False.
-        Case{"update T set Name = \"O'Brien\", Q = \"say \"\"hi\"\"\", E = '' where Flag = True or Flag = false",
-             "UPDATE [T] SET [Name] = 'O''Brien', [Q] = 'say \"hi\"', [E] = '' WHERE ([Flag] = -1) OR ([Flag] = 0)"},
-        Case{"delete from [T] where D = #2026-12-05# or D = #12/5/2026 10:30:00# or D < #1/2/03#",
-             "DELETE FROM [T] WHERE (([D] COLLATE jet_text = '2026-12-05') OR ([D] COLLATE jet_text = '2026-12-05 "
-             "10:30:00')) OR ([D] COLLATE jet_text < '2003-01-02')"},
-        // A bare name that SQLite reserves stays a name.
-        Case{"update T set Order = 5, Group = 1", "UPDATE [T] SET [Order] = 5, [Group] = 1"},
-        // Record copy statements.
-        Case{"insert into Dest (UniqueKey,[A],recstatus) select UniqueKey,[A],recstatus from [Src] where UniqueKey = 5",
-             "INSERT INTO [Dest] ([UniqueKey], [A], [recstatus]) SELECT [UniqueKey], [A], [recstatus] FROM [Src] WHERE "
-             "[UniqueKey] = 5"},
-        Case{"insert into Member2([LineNo],[Age],recstatus,FKey) select [LineNo],[Age],1,7 from [Member] where FKey = 3",
-             "INSERT INTO [Member2] ([LineNo], [Age], [recstatus], [FKey]) SELECT [LineNo], [Age], 1 AS [Expr1000], 7 AS [Expr1001] FROM [Member] "
-             "WHERE [FKey] = 3"},
-        Case{"select * into Survey_bk from [Survey]", "SELECT * FROM [Survey]"},
         // Arithmetic, precedence of & between + and comparisons, functions.
         Case{"select a + 1 & b * 2 as t, 7 / 2 as h, 7 mod 2 as m, -x as n from T",
              "SELECT jet_concat([a] + 1, [b] * 2) AS [t], CAST(7 AS REAL) / 2 AS [h], 7 % 2 AS [m], -[x] AS [n] FROM [T]"},
         Case{"select iif(isnull(a), nz(b, 0), len(c)) as v from T where x like \"a*\" and y not like 'b?'",
              "SELECT (CASE WHEN (-([a] IS NULL)) THEN ifnull([b], 0) ELSE length([c]) END) AS [v] FROM [T] WHERE "
              "(jet_like('a*', [x])) AND (NOT jet_like('b?', [y]))"},
-        Case{"select distinct top 5 x from T where x between 1 and 3 and not exists (select * from U where U.k = T.k)",
-             "SELECT DISTINCT [x] FROM [T] WHERE ([x] COLLATE jet_text BETWEEN 1 AND 3) AND (NOT (EXISTS (SELECT * FROM "
-             "[U] WHERE [U].[k] COLLATE jet_text = [T].[k]))) LIMIT 5"},
-        Case{"select [A].* from (A left join B on A.ID = B.ID) inner join [C] X on X.ID = A.ID;",
-             "SELECT [A].* FROM (([A] LEFT JOIN [B] ON [A].[ID] = [B].[ID]) INNER JOIN [C] AS [X] ON [X].[ID] = [A].[ID])"},
         // Equality of two chains keeps Null as Null.
         Case{"select 1 from A where A.X & A.Y = A.K1 & A.K2",
              "SELECT 1 AS [Expr1000] FROM [A] WHERE NOT group_differs(2, [A].[X], [A].[Y], [A].[K1], [A].[K2])"},
         // Outside a filter position the prefilter is left out (NOT would turn False into True).
         Case{"select 1 from A where not (A.X & A.Y <> A.K1 & A.K2)",
              "SELECT 1 AS [Expr1000] FROM [A] WHERE NOT (group_differs(2, [A].[X], [A].[Y], [A].[K1], [A].[K2]))"},
-        // The dialect has no comments: `--` is two minus signs, and the rendering never writes
-        // one (it would start a comment for SQLite).
-        Case{"select a -- b from T", "SELECT [a] - (-[b]) AS [Expr1000] FROM [T]"},
-        Case{"select --True as t, - -1 as u, -+x as w from T",
-             "SELECT -(-(-1)) AS [t], -(-1) AS [u], -(+[x]) AS [w] FROM [T]"},
-        Case{"create table [Survey] ([UniqueKey] counter, [Name] text(50) not null, [Note] memo, [S] string(5), [Amt] "
-             "currency default 0, primary key ([UniqueKey]))",
-             "CREATE TABLE [Survey] ([UniqueKey] INTEGER PRIMARY KEY AUTOINCREMENT, [Name] TEXT(50) NOT NULL, [Note] "
-             "LONGTEXT, [S] VARCHAR(5), [Amt] CURRENCY DEFAULT 0)"},
-        Case{"create unique index ix on [T] ([a], b desc)", "CREATE UNIQUE INDEX [ix] ON [T] ([a], [b] DESC)"},
         Case{"drop table [T]", "DROP TABLE [T]"}));
 
 TEST(Rendering, LinkTablesNameTheAttachedSchemaAndKeepTheirStatementName) {
@@ -173,14 +121,10 @@ struct Refusal {
 class Refusing : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(Refusing, RaisesASyntaxErrorWithTheReason) {
-  try {
-    render(GetParam().jet);
-    FAIL() << "accepted: " << GetParam().jet;
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), kSyntaxError);
-    EXPECT_EQ(e.source(), "OVDB");
-    EXPECT_NE(e.description().find(GetParam().reason), std::string::npos) << e.description();
-  }
+  const ComError e = test::raisedBy([] { render(GetParam().jet); });
+  EXPECT_EQ(e.number(), kSyntaxError) << GetParam().jet;
+  EXPECT_EQ(e.source(), "OVDB");
+  EXPECT_NE(e.description().find(GetParam().reason), std::string::npos) << e.description();
 }
 
 INSTANTIATE_TEST_SUITE_P(

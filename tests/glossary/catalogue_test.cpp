@@ -9,6 +9,8 @@
 
 #include "glossary/translator.h"
 #include "ovtbldiff/runtime/error.h"
+#include "support/raised.h"
+#include "support/temp_dir.h"
 
 namespace ovt {
 namespace {
@@ -29,10 +31,7 @@ TEST(PhraseCatalogue, CoversEveryPhraseTheSourcesTranslate) {
   int found = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(std::string(OVT_SOURCE_DIR) + "/src")) {
     if (entry.path().extension() != ".cpp") continue;
-    std::ifstream in(entry.path());
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string s = text.str();
+    const std::string s = test::readFile(entry.path().string());
     for (auto it = std::sregex_iterator(s.begin(), s.end(), call); it != std::sregex_iterator(); ++it) {
       ++found;
       EXPECT_TRUE(german.count((*it)[1].str())) << entry.path().filename() << ": " << (*it)[1].str();
@@ -81,13 +80,9 @@ TEST(Translator, ModuleAndLanguage) {
 
 TEST(Translator, RefusesUnknownModulesAndLanguages) {
   PhraseTranslator t;
-  try {
-    t.SetModule("NoModule");
-    FAIL();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 5);
-    EXPECT_EQ(e.source(), "PhraseTranslator");
-  }
+  const ComError e = test::raisedBy([&] { t.SetModule("NoModule"); });
+  EXPECT_EQ(e.number(), 5);
+  EXPECT_EQ(e.source(), "PhraseTranslator");
   EXPECT_THROW(t.SetLanguage("German"), ComError);  // no module: no language
   t.SetModule("datacomp");
   EXPECT_THROW(t.SetLanguage("Klingon"), ComError);

@@ -9,6 +9,7 @@
 #include "ovtbldiff/gateway.h"
 #include "reconcile/scripted.h"
 #include "support/engines.h"
+#include "support/form.h"
 
 namespace ovt::test {
 namespace {
@@ -28,49 +29,30 @@ class FailOne : public RecordingDatabase {
   }
 };
 
-const char* kForm[] = {
-    "create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)",
-    "create table viewSurvey (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into viewSurvey values ('DATA1', 'SOURCE', 0, 'Survey')",
-    "insert into viewSurvey values ('Name', 'TEXT', 1, '')",
-    "insert into viewSurvey values ('GridK', 'GRID', 1, 'DATA2')",
-    "insert into viewSurvey values ('DATA2', 'SOURCE', 0, 'gvKids')",
-    "insert into viewSurvey values ('GridP', 'GRID', 1, 'DATA3')",
-    "insert into viewSurvey values ('DATA3', 'SOURCE', 0, 'gvPets')",
-    "create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50))",
-    "create table gvKids (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into gvKids values ('DATA1', 'SOURCE', 0, 'Kids')",
-    "insert into gvKids values ('KidName', 'TEXT', 1, '')",
-    "create table Pets (UniqueKey counter, RecStatus long, FKey long, PetName text(50))",
-    "create table gvPets (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into gvPets values ('DATA1', 'SOURCE', 0, 'Pets')",
-    "insert into gvPets values ('PetName', 'TEXT', 1, '')",
-};
+const Statements kForm = statements({
+    {"create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)"},
+    catalogue("viewSurvey", "Survey", {"Name TEXT", "GridK GRID gvKids", "GridP GRID gvPets"}),
+    {"create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50))"},
+    catalogue("gvKids", "Kids", {"KidName TEXT"}),
+    {"create table Pets (UniqueKey counter, RecStatus long, FKey long, PetName text(50))"},
+    catalogue("gvPets", "Pets", {"PetName TEXT"}),
+});
 
 struct Reconcile : EngineTest {
-  db::DatabaseRef main, link;
+  db::DatabaseRef main;
   cDataGetway gw;
 
   void SetUp() override {
     EngineTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    link = entries().second();
-    for (const char* s : kForm) ASSERT_TRUE(link->Execute(s)) << s << ": " << link->LastFailure();
-    link.reset();
+    runAll(entries().second(), kForm);
     main = entries().first();
-    for (const char* s : kForm) ASSERT_TRUE(main->Execute(s)) << s << ": " << main->LastFailure();
+    runAll(main, kForm);
     gw.SetDB(main);
   }
   void run(const std::string& sql) { ASSERT_TRUE(main->Execute(sql)) << sql << ": " << main->LastFailure(); }
   // One column of every record of a query, as text ("" for Null), in order.
-  std::vector<std::string> column(const std::string& sql) {
-    std::vector<std::string> out;
-    db::RecordsetRef rs = main->OpenRecordset(sql, 3, "");
-    VariantArray rows = rs->GetRows();
-    if (!rows.allocated()) return out;
-    for (int32_t r = 0; r <= rows.ubound(2); ++r) out.push_back(concatText(rows.at(0, r)));
-    return out;
-  }
+  std::vector<std::string> column(const std::string& sql) { return test::column(main, sql); }
   // The grid steps need the catalogue reader behind GetOruViewVarList.
   bool variablesReadable() {
     StringArray vars;
@@ -381,16 +363,13 @@ TEST(EveryEngine, MembersSendTheSameStatementTexts) {
   for (Engine engine : {Engine::Sqlite, Engine::Postgres}) {
     EntryPair pair(engine);
     TempDir traces;
-    {
-      db::DatabaseRef second = pair.second();
-      for (const char* s : kForm) ASSERT_TRUE(second->Execute(s)) << s;
-    }
+    runAll(pair.second(), kForm);
     const std::string trace = traces.file("trace.log");
     db::DatabaseRef db = pair.first(true, trace);
-    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s;
-    runAll(db, {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
-                "insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1')",
-                "insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Anne', 40)"});
+    runAll(db, statements({kForm,
+                           {"insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)",
+                            "insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1')",
+                            "insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Anne', 40)"}}));
     cDataGetway gw;
     gw.SetDB(db);
     StringArray mf = idKey(), keysOnly{"ID"}, common{"Name", "Age"}, grids = StringArray::of2({{"gvKids", "Kids"}});
@@ -401,7 +380,7 @@ TEST(EveryEngine, MembersSendTheSameStatementTexts) {
     EXPECT_TRUE(gw.CopyRec("Survey", "ORULINK_Survey", mf, vals, common, oru, grids, err));
     EXPECT_EQ(err.at(0), "untouched") << engineName(engine);
     db.reset();
-    std::ifstream in(trace);
+    std::istringstream in(readFile(trace));
     for (std::string line; std::getline(in, line);)
       if (line.rfind("jet: ", 0) == 0) received[engine == Engine::Sqlite ? 0 : 1].push_back(line);
   }

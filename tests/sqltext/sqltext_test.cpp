@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "support/raised.h"
 
 namespace ovt {
 namespace {
@@ -82,20 +83,10 @@ TEST(Aliases, EmptyWalkAndBadLists) {
   EXPECT_EQ(toText(GetAliasName("Age", none, "", true)), "Age");
   EXPECT_EQ(toText(GetAliasedColumn("Age", none, "T", true)), "[Age]");
   StringArray unallocated;
-  try {
-    GetAliasName("Age", unallocated, "", true);
-    ADD_FAILURE() << "nothing raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 9);
-  }
+  EXPECT_EQ(test::raisedBy([&] { GetAliasName("Age", unallocated, "", true); }).number(), 9);
   StringArray huge;
   huge.redim(0, 32768);
-  try {
-    GetAliasedColumn("Age", huge, "T", true);
-    ADD_FAILURE() << "nothing raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 6);
-  }
+  EXPECT_EQ(test::raisedBy([&] { GetAliasedColumn("Age", huge, "T", true); }).number(), 6);
 }
 
 }  // namespace

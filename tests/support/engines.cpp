@@ -52,19 +52,8 @@ std::string EntryPair::secondLocation() const {
 }
 
 db::DatabaseRef EntryPair::first(bool linked, const std::string& trace) {
-  if (engine_ == Engine::Sqlite) {
-    db::SqliteOptions o;
-    if (linked) {
-      second();  // the link file must exist before it is attached
-      o.linkFile = secondLocation();
-    }
-    o.traceFile = trace;
-    return db::OpenSqlite(firstLocation(), o);
-  }
-  db::PostgresOptions o;
-  if (linked) o.link = secondLocation();
-  o.traceFile = trace;
-  return db::OpenPostgres(firstLocation(), o);
+  if (linked && engine_ == Engine::Sqlite) second();  // the link file must exist before it is attached
+  return openLocation(firstLocation(), linked ? secondLocation() : "", trace);
 }
 
 db::DatabaseRef EntryPair::second() {
@@ -72,8 +61,23 @@ db::DatabaseRef EntryPair::second() {
   return db::OpenPostgres(secondLocation());
 }
 
-db::DatabaseRef openLocation(const std::string& location) {
-  return db::IsPostgresLocation(location) ? db::OpenPostgres(location) : db::OpenSqlite(location);
+db::DatabaseRef openLocation(const std::string& location, const std::string& link, const std::string& trace,
+                             bool literal, bool binary) {
+  auto set = [&](auto& o) {
+    o.traceFile = trace;
+    o.binaryCompare = binary;
+    o.literalStatements = literal;
+  };
+  if (db::IsPostgresLocation(location)) {
+    db::PostgresOptions o;
+    set(o);
+    o.link = link;
+    return db::OpenPostgres(location, o);
+  }
+  db::SqliteOptions o;
+  set(o);
+  o.linkFile = link;
+  return db::OpenSqlite(location, o);
 }
 
 void copyTables(const std::string& file, const db::DatabaseRef& to) {
@@ -116,8 +120,16 @@ std::string rowsText(const db::DatabaseRef& db, const std::string& sql) {
   return out;
 }
 
-void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements) {
+void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statements) {
   for (const std::string& s : statements) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
+}
+
+std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql) {
+  std::vector<std::string> out;
+  VariantArray rows = db->OpenRecordset(sql, 3, "")->GetRows();
+  if (rows.allocated())
+    for (int32_t r = 0; r <= rows.ubound(2); ++r) out.push_back(concatText(rows.at(0, r)));
+  return out;
 }
 
 }  // namespace ovt::test

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
 #include "support/pg_cluster.h"
@@ -42,8 +43,10 @@ class EntryPair {
   std::string schemaA_, schemaB_;
 };
 
-// Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file.
-db::DatabaseRef openLocation(const std::string& location);
+// Opens a connection on a location as the tool does: a PostgreSQL location, else a SQLite file;
+// with the location of its link tables, a trace file, literal renderings only, binary text comparison.
+db::DatabaseRef openLocation(const std::string& location, const std::string& link = "", const std::string& trace = "",
+                             bool literal = false, bool binary = false);
 
 // Copies every table of a SQLite file into `to` (types by their codes, values as literals):
 // the demo's entries on any engine.
@@ -53,7 +56,10 @@ void copyTables(const std::string& file, const db::DatabaseRef& to);
 std::string rowsText(const db::DatabaseRef& db, const std::string& sql);
 
 // Runs Jet-dialect statements (one per element) and fails the test on the first refused one.
-void runAll(const db::DatabaseRef& db, std::initializer_list<std::string> statements);
+void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statements);
+
+// The first column of every row of a query, as text ("" for Null), in order.
+std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql);
 
 class EngineTest : public ::testing::TestWithParam<Engine> {
  protected:

@@ -1,6 +1,8 @@
 #include "support/temp_dir.h"
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 namespace ovt::test {
@@ -16,6 +18,13 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::string TempDir::file(const std::string& name) const { return (path_ / name).string(); }

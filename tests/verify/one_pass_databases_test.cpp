@@ -18,6 +18,7 @@
 #include "ovtbldiff/host.h"
 #include "ovtbldiff/verify.h"
 #include "support/engines.h"
+#include "support/form.h"
 
 namespace {
 
@@ -42,20 +43,13 @@ class HostMembers : public ovt::verify::Members {
 };
 
 // Form Q (key K) with the grid R (key L within Q), and form S (key K, one compared field V).
-const char* kForms[] = {
-    "create table viewQ (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into viewQ values ('DATA1', 'SOURCE', 0, 'Q')",
-    "insert into viewQ values ('K', 'NUMBER', 1, '')",
-    "insert into viewQ values ('R', 'GRID', 2, 'DATA2')",
-    "insert into viewQ values ('DATA2', 'SOURCE', 0, 'gvR')",
-    "create table gvR (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into gvR values ('DATA1', 'SOURCE', 0, 'R')",
-    "insert into gvR values ('L', 'NUMBER', 1, '')",
-    "create table R (UniqueKey long, RecStatus long, FKey long, L long, X text(10), Y long)",
-    "create table viewS (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into viewS values ('DATA1', 'SOURCE', 0, 'S')",
-    "create table S (UniqueKey long, RecStatus long, K long, V text(10))",
-};
+const ovt::test::Statements kForms = ovt::test::statements({
+    ovt::test::catalogue("viewQ", "Q", {"K NUMBER", "R GRID 2 gvR"}),
+    ovt::test::catalogue("gvR", "R", {"L NUMBER"}),
+    {"create table R (UniqueKey long, RecStatus long, FKey long, L long, X text(10), Y long)"},
+    ovt::test::catalogue("viewS", "S", {}),
+    {"create table S (UniqueKey long, RecStatus long, K long, V text(10))"},
+});
 
 class OnePass : public ovt::test::EngineTest {
  protected:
@@ -65,8 +59,7 @@ class OnePass : public ovt::test::EngineTest {
     one_ = entries().firstLocation();
     two_ = entries().secondLocation();
     auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
-    for (auto* db : {&a, &b})
-      for (const char* s : kForms) ASSERT_TRUE((*db)->Execute(s)) << s << ": " << (*db)->LastFailure();
+    for (auto* db : {&a, &b}) ovt::test::runAll(*db, kForms);
     // Entry 1 has the field Z more; Q's values: A case and Null, B text, N number, T Null
     // against "", D a date, C currency, F yes/no, H a short number.
     ovt::test::runAll(a, {
@@ -200,11 +193,10 @@ TEST_P(OnePass, CaseSensitiveTextKeysPairWithTheirExactPartner) {
   for (const std::string& loc : {one_, two_}) {
     const bool first = loc == one_;
     ovt::test::runAll(ovt::test::openLocation(loc),
-                      {"create table viewT (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-                       "insert into viewT values ('DATA1', 'SOURCE', 0, 'T')",
-                       "create table T (UniqueKey long, RecStatus long, K text(5), V long, W long)",
-                       first ? "insert into T values (1, 1, 'a', 1, 1)" : "insert into T values (1, 1, 'a', 1, 9)",
-                       first ? "insert into T values (2, 1, 'A', 2, 2)" : "insert into T values (2, 1, 'A', 3, 2)"});
+                      ovt::test::statements({ovt::test::catalogue("viewT", "T", {}),
+                                             {"create table T (UniqueKey long, RecStatus long, K text(5), V long, W long)",
+                                              first ? "insert into T values (1, 1, 'a', 1, 1)" : "insert into T values (1, 1, 'a', 1, 9)",
+                                              first ? "insert into T values (2, 1, 'A', 2, 2)" : "insert into T values (2, 1, 'A', 3, 2)"}}));
   }
   keyed_.push_back("T");
   const std::string onePass = report(true, true);
@@ -220,17 +212,14 @@ TEST_P(OnePass, PairsOfOneTextKeyCountedFromTheRecordsWithoutPartner) {
   // only in entry 2; W of B/b differs in case only.
   for (const std::string& loc : {one_, two_}) {
     const bool first = loc == one_;
-    std::vector<std::string> statements{
-        "create table viewU (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-        "insert into viewU values ('DATA1', 'SOURCE', 0, 'U')",
-        "create table U (UniqueKey long, RecStatus long, K text(5), V long, W text(5))"};
+    ovt::test::Statements statements = ovt::test::catalogue("viewU", "U", {});
+    statements.push_back("create table U (UniqueKey long, RecStatus long, K text(5), V long, W text(5))");
     for (const char* r : first ? std::vector<const char*>{"(1, 1, 'a', 1, 'x')", "(2, 1, 'B', 2, 'y')",
                                                           "(3, 1, 'c', 3, 'z')", "(4, 1, 'd', 4, 'w')"}
                                : std::vector<const char*>{"(1, 1, 'A', 1, 'x')", "(2, 1, 'b', 2, 'Y')",
                                                           "(3, 1, 'e', 5, 'q')"})
       statements.push_back(std::string("insert into U values ") + r);
-    auto db = ovt::test::openLocation(loc);
-    for (const std::string& st : statements) ovt::test::runAll(db, {st});
+    ovt::test::runAll(ovt::test::openLocation(loc), statements);
   }
   keyed_.push_back("U");
   for (bool caseSensitive : {false, true}) {

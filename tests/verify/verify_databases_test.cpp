@@ -13,7 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/tool_run.h"
+#include "cli/browser.h"
+#include "cli/entries_tool.h"
 #include "ovtbldiff/ovtbldiff.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/verify.h"
@@ -24,31 +25,15 @@
 namespace {
 
 using Json = nlohmann::json;
-using ovt::test::runTool;
+using ovt::test::catalogue;
+using ovt::test::expectRun;
+using ovt::test::statements;
 using ovt::test::ToolRun;
 
-class Verify : public ovt::test::EngineTest {
+class Verify : public ovt::test::EntriesTool {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    one_ = entries().firstLocation();
-    two_ = entries().secondLocation();
-  }
-
-  ToolRun tool(const std::string& args) { return runTool(dir_.path(), args); }
-  std::string entriesArgs() const { return "'" + one_ + "' '" + two_ + "'"; }
-
-  // The demo's two entries in this engine's entries, and its survey file in the folder.
-  void demo() {
-    ToolRun r = tool("demo d");
-    ASSERT_EQ(r.code, 0) << r.err;
-    ovt::test::copyTables(dir_.file("d/entry1.db"), ovt::test::openLocation(one_));
-    ovt::test::copyTables(dir_.file("d/entry2.db"), ovt::test::openLocation(two_));
-  }
-
   Json json(const std::string& args, int expectedCode = 1) {
-    ToolRun r = tool("verify " + entriesArgs() + " " + args + " --format json");
+    ToolRun r = tool("verify " + both() + " " + args + " --format json");
     EXPECT_EQ(r.code, expectedCode) << r.err << r.out;
     try {
       return Json::parse(r.out);
@@ -57,12 +42,7 @@ class Verify : public ovt::test::EngineTest {
       return Json();
     }
   }
-
-  std::string read(const std::string& name) {
-    std::stringstream ss;
-    ss << std::ifstream(dir_.file(name)).rdbuf();
-    return ss.str();
-  }
+  std::string read(const std::string& name) { return dir_.read(name); }
 
   // The workbook `name` as openpyxl reads it: its sheets, the counts of the summary row whose
   // title is `title`, and the highlighted cells of `sheet` as (entry, column, value).
@@ -90,9 +70,6 @@ print(marked)
               0);
     return read("read.txt");
   }
-
-  ovt::test::TempDir dir_;
-  std::string one_, two_;
 };
 
 // The counts of a table object: records, deleted, matched, conflicting, missing, values.
@@ -145,7 +122,7 @@ TEST_P(Verify, DemoCountsAgainstTheHandCountedValues) {
   demo();
   const Json j = json("--survey d/survey.toml");
   ASSERT_TRUE(j.is_object());
-  EXPECT_EQ(j["entries"], Json({one_, two_}));
+  EXPECT_EQ(j["entries"], Json({first_, second_}));
   EXPECT_EQ(j["agrees"], false);
   ASSERT_EQ(j["forms"].size(), 1u);
   const Json& house = j["forms"][0];
@@ -194,8 +171,8 @@ TEST_P(Verify, CInterfaceGivesTheToolsObject) {
     return status;
   };
   std::string out;
-  ASSERT_EQ(verify({{"entry1", one_},
-                    {"entry2", two_},
+  ASSERT_EQ(verify({{"entry1", first_},
+                    {"entry2", second_},
                     {"survey", dir_.file("d/survey.toml")},
                     {"tables", {{"House", {{"ignore", {"Village"}}}}}}},
                    out),
@@ -204,21 +181,21 @@ TEST_P(Verify, CInterfaceGivesTheToolsObject) {
   EXPECT_EQ(Json::parse(out), expected);
   EXPECT_EQ(expected["forms"][0]["conflicting"], 3);  // 107 still differs in its water source
 
-  const ToolRun refused = tool("verify " + entriesArgs() + " --keys House=HouseNumber");
+  const ToolRun refused = tool("verify " + both() + " --keys House=HouseNumber");
   EXPECT_EQ(refused.code, 2);
-  EXPECT_EQ(verify({{"entry1", one_}, {"entry2", two_}, {"tables", {{"House", {{"keys", "HouseNumber"}}}}}}, out),
+  EXPECT_EQ(verify({{"entry1", first_}, {"entry2", second_}, {"tables", {{"House", {{"keys", "HouseNumber"}}}}}}, out),
             OVT_BAD_INPUT);
   EXPECT_EQ(out, "");
   EXPECT_EQ(ovt_error_number(), 5);
   EXPECT_EQ("ovtbldiff: " + std::string(ovt_error_description()) + "\n", refused.err);
-  EXPECT_EQ(verify({{"entry1", one_}}, out), OVT_BAD_INPUT);
+  EXPECT_EQ(verify({{"entry1", first_}}, out), OVT_BAD_INPUT);
   EXPECT_EQ(ovt_verify(g, "{", nullptr), OVT_BAD_INPUT);
   EXPECT_EQ(ovt_release(g), OVT_OK);
 }
 
 TEST_P(Verify, DemoSummaryAndLongCsv) {
   demo();
-  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml");
+  ToolRun r = tool("verify " + both() + " --survey d/survey.toml");
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_NE(r.out.find("The entries differ."), std::string::npos) << r.out;
   // House: 8 and 8 records, 7 matched, 3 conflicting, 1 missing each way, 24 of 28 values agree.
@@ -235,7 +212,7 @@ TEST_P(Verify, DemoSummaryAndLongCsv) {
             std::string::npos)
       << r.out;
 
-  r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format csv --output long.csv");
+  r = tool("verify " + both() + " --survey d/survey.toml --format csv --output long.csv");
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_EQ(read("long.csv"),
             "table,record,field,entry1,entry2,choose\n"
@@ -254,7 +231,7 @@ TEST_P(Verify, DemoSummaryAndLongCsv) {
 
 TEST_P(Verify, DemoWorkbookReadBack) {
   demo();
-  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format xlsx --output v.xlsx");
+  ToolRun r = tool("verify " + both() + " --survey d/survey.toml --format xlsx --output v.xlsx");
   ASSERT_EQ(r.code, 1) << r.err;
   // openpyxl reads the workbook: sheets, the House summary row, and the highlighted cells.
   EXPECT_EQ(workbook("v.xlsx", "House", "House"),
@@ -266,39 +243,22 @@ TEST_P(Verify, DemoWorkbookReadBack) {
 
 // The second survey: form Farm (keys Region, FarmNo) with the grids Crops (key CropNo) and
 // Animals (key Kind); entry 2's Farm has a field Phone more; form Visit only in entry 1.
-const char* kFarmForm[] = {
-    "create table viewFarm (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into viewFarm values ('DATA1', 'SOURCE', 0, 'Farm')",
-    "insert into viewFarm values ('Region', 'TEXT', 1, '')",
-    "insert into viewFarm values ('FarmNo', 'NUMBER', 1, '')",
-    "insert into viewFarm values ('Owner', 'TEXT', 1, '')",
-    "insert into viewFarm values ('Acres', 'NUMBER', 1, '')",
-    "insert into viewFarm values ('Crops', 'GRID', 2, 'DATA2')",
-    "insert into viewFarm values ('DATA2', 'SOURCE', 0, 'gvCrop')",
-    "insert into viewFarm values ('Animals', 'GRID', 3, 'DATA3')",
-    "insert into viewFarm values ('DATA3', 'SOURCE', 0, 'gvAnimal')",
-    "create table gvCrop (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into gvCrop values ('DATA1', 'SOURCE', 0, 'Crop')",
-    "insert into gvCrop values ('CropNo', 'NUMBER', 1, '')",
-    "insert into gvCrop values ('CropName', 'TEXT', 1, '')",
-    "insert into gvCrop values ('Area', 'NUMBER', 1, '')",
-    "create table gvAnimal (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-    "insert into gvAnimal values ('DATA1', 'SOURCE', 0, 'Animal')",
-    "insert into gvAnimal values ('Kind', 'TEXT', 1, '')",
-    "insert into gvAnimal values ('Heads', 'NUMBER', 1, '')",
-    "create table Crop (UniqueKey long, RecStatus long, FKey long, CropNo long, CropName text(20), Area long)",
-    "create table Animal (UniqueKey long, RecStatus long, FKey long, Kind text(20), Heads long)",
-};
+const ovt::test::Statements kFarmForm = statements({
+    catalogue("viewFarm", "Farm",
+              {"Region TEXT", "FarmNo NUMBER", "Owner TEXT", "Acres NUMBER", "Crops GRID 2 gvCrop", "Animals GRID 3 gvAnimal"}),
+    catalogue("gvCrop", "Crop", {"CropNo NUMBER", "CropName TEXT", "Area NUMBER"}),
+    catalogue("gvAnimal", "Animal", {"Kind TEXT", "Heads NUMBER"}),
+    {"create table Crop (UniqueKey long, RecStatus long, FKey long, CropNo long, CropName text(20), Area long)",
+     "create table Animal (UniqueKey long, RecStatus long, FKey long, Kind text(20), Heads long)"},
+});
 
 class VerifyFarm : public Verify {
  protected:
   void SetUp() override {
     Verify::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
-    for (auto* db : {&a, &b})
-      for (const char* s : kFarmForm) ASSERT_TRUE((*db)->Execute(s)) << s << ": " << (*db)->LastFailure();
-    ovt::test::runAll(a, {
+    fill(second_, kFarmForm);
+    fill(first_, statements({kFarmForm, catalogue("viewVisit", "Visit", {"VisitNo NUMBER"}), {
         "create table Farm (UniqueKey long, RecStatus long, Region text(10), FarmNo long, Owner text(20), Acres long)",
         "insert into Farm values (1, 1, 'North', 1, 'Ann', 10)",
         "insert into Farm values (2, 1, 'North', 2, 'Bob', 20)",
@@ -311,12 +271,9 @@ class VerifyFarm : public Verify {
         "insert into Crop values (4, 0, 4, 3, 'Sorghum', 1)",  // marked deleted
         "insert into Animal values (1, 1, 1, 'cow', 3)",
         "insert into Animal values (2, 1, 2, 'goat', 5)",
-        "create table viewVisit (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-        "insert into viewVisit values ('DATA1', 'SOURCE', 0, 'Visit')",
-        "insert into viewVisit values ('VisitNo', 'NUMBER', 1, '')",
         "create table Visit (UniqueKey long, RecStatus long, VisitNo long)",
-    });
-    ovt::test::runAll(b, {
+    }}));
+    fill(second_, {
         "insert into viewFarm values ('Phone', 'TEXT', 1, '')",
         "create table Farm (UniqueKey long, RecStatus long, Region text(10), FarmNo long, Owner text(20), Acres long, "
         "Phone text(20))",
@@ -393,14 +350,9 @@ TEST_P(VerifyFarm, EmptyKeysCountedWithTheRecordsAndListed) {
   // Entry 1: a deleted farm without Region (not an empty key: only active records need one)
   // and an active crop without CropNo. Entry 2: besides 14 (no FarmNo), a deleted farm without
   // Region, which is no empty key either, and a farm whose status is Null, which is one.
-  ovt::test::runAll(ovt::test::openLocation(one_), {
-                                                       "insert into Farm values (6, 0, null, 7, 'Old', 1)",
-                                                       "insert into Crop values (5, 1, 1, null, 'Yam', 1)",
-                                                   });
-  ovt::test::runAll(ovt::test::openLocation(two_), {
-                                                       "insert into Farm values (16, 0, null, 8, 'Old', 1, null)",
-                                                       "insert into Farm values (17, null, 'East', 9, 'Fay', 2, null)",
-                                                   });
+  fill(first_, {"insert into Farm values (6, 0, null, 7, 'Old', 1)", "insert into Crop values (5, 1, 1, null, 'Yam', 1)"});
+  fill(second_, {"insert into Farm values (16, 0, null, 8, 'Old', 1, null)",
+                 "insert into Farm values (17, null, 'East', 9, 'Fay', 2, null)"});
   const Json j = json(keys_);
   ASSERT_TRUE(j.is_object());
   const Json& farm = j["forms"][0];
@@ -449,27 +401,26 @@ TEST_P(VerifyFarm, SurveyFileAndMistakesOfTheUser) {
   ASSERT_TRUE(j.is_object());
   EXPECT_EQ(fields(j["forms"][0]), "Owner:4/0 ");
 
-  ToolRun r = tool("verify " + entriesArgs() + " --keys Farm=Region,FarmNumber");
+  ToolRun r = tool("verify " + both() + " --keys Farm=Region,FarmNumber");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("no column FarmNumber in table Farm (entry 1)"), std::string::npos) << r.err;
-  r = tool("verify " + entriesArgs() + " --keys Farms=Region");
+  r = tool("verify " + both() + " --keys Farms=Region");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("no form of both entries has the data table Farms"), std::string::npos) << r.err;
   std::ofstream(dir_.file("bad.toml")) << "[tables.Farm]\nkeys = [1]\n";
-  r = tool("verify " + entriesArgs() + " --survey bad.toml");
+  r = tool("verify " + both() + " --survey bad.toml");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("bad.toml: tables.Farm.keys: every element must be a text"), std::string::npos) << r.err;
-  r = tool("verify " + entriesArgs() + " --format xlsx");
+  r = tool("verify " + both() + " --format xlsx");
   EXPECT_EQ(r.code, 2);
 }
 
 TEST_P(Verify, ManyConflictsWithTwoKeyColumnsPairInBatches) {
   // 600 records keyed by two columns, every one conflicting: more than one batch of partners.
-  auto a = ovt::test::openLocation(one_), b = ovt::test::openLocation(two_);
+  auto a = ovt::test::openLocation(first_), b = ovt::test::openLocation(second_);
   for (auto* db : {&a, &b}) {
-    ovt::test::runAll(*db, {"create table viewBig (Name text(50), Type text(20), PageNumber long, DataTable text(50))",
-                            "insert into viewBig values ('DATA1', 'SOURCE', 0, 'Big')",
-                            "create table Big (UniqueKey long, RecStatus long, Zone text(5), No long, Val long)"});
+    ovt::test::runAll(*db, statements({catalogue("viewBig", "Big", {}),
+                                       {"create table Big (UniqueKey long, RecStatus long, Zone text(5), No long, Val long)"}}));
     (*db)->BeginTrans();
     for (int i = 0; i < 600; ++i)
       ASSERT_TRUE((*db)->Execute("insert into Big values (" + std::to_string(i) + ", 1, '" + (i % 2 ? "b" : "a") + "', " +
@@ -490,35 +441,26 @@ TEST_P(Verify, ManyConflictsWithTwoKeyColumnsPairInBatches) {
 
 TEST_P(Verify, CountAboveTheSixteenBitRange) {
   // 40,000 records in each entry, all paired: the tool's count is 64-bit.
-  for (const std::string& loc : {one_, two_}) {
+  for (const std::string& loc : {first_, second_}) {
     auto db = ovt::test::openLocation(loc);
     ovt::test::runAll(db, {"create table D (d long)", "create table N (UniqueKey long, RecStatus long, K long)"});
     for (int d = 0; d < 10; ++d) ASSERT_TRUE(db->Execute("insert into D values (" + std::to_string(d) + ")"));
     ovt::test::runAll(db, {"insert into N (UniqueKey, RecStatus, K) select a.d*10000+b.d*1000+c.d*100+e.d*10+f.d, 1, "
                            "a.d*10000+b.d*1000+c.d*100+e.d*10+f.d from D as a, D as b, D as c, D as e, D as f where a.d < 4"});
   }
-  ToolRun r = tool("count '" + one_ + "' N ORULINK_N --keys K --oru --format csv --link '" + two_ + "'");
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "table1,table2,keys,matched\nN,ORULINK_N,K,40000\n");
-}
-
-std::string browser() {
-  for (const char* b : {"chromium", "chromium-browser"}) {
-    std::string probe = std::string("command -v ") + b + " >/dev/null 2>&1";
-    if (std::system(probe.c_str()) == 0) return b;
-  }
-  return "";
+  expectRun(tool("count '" + first_ + "' N ORULINK_N --keys K --oru --format csv --link '" + second_ + "'"), 0,
+            "table1,table2,keys,matched\nN,ORULINK_N,K,40000\n");
 }
 
 TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
   demo();
-  ToolRun r = tool("verify " + entriesArgs() + " --survey d/survey.toml --format html --output v.html --label Clerk1 --label Clerk2");
+  ToolRun r = tool("verify " + both() + " --survey d/survey.toml --format html --output v.html --label Clerk1 --label Clerk2");
   ASSERT_EQ(r.code, 1) << r.err;
   const std::string page = read("v.html");
   EXPECT_EQ(page.find("http"), std::string::npos);
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find("<link"), std::string::npos);
-  const std::string b = browser();
+  const std::string b = ovt::test::chromium();
   if (b.empty()) GTEST_SKIP() << "chromium is not installed";
   // A probe appended to a copy reads the rendered summary rows, the drawn bar widths and the
   // highlight of a differing value back into the dumped DOM.
@@ -529,10 +471,7 @@ TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
          "const d=getComputedStyle(document.querySelector('td.differs')).backgroundColor;"
          "const p=document.createElement('pre');p.id='probe';p.textContent=rows.join('\\n')+'\\n'+bars.join(' ')+'\\n'+d+'\\n'+"
          "document.querySelector('h1').innerText;document.body.appendChild(p);</script>\n";
-  const std::string dom = dir_.file("dom.html");
-  std::string cmd = b + " --headless --no-sandbox --disable-gpu --disable-dev-shm-usage --no-first-run --user-data-dir='" +
-                    dir_.file("profile") + "' --dump-dom 'file://" + dir_.file("probe.html") + "' > '" + dom + "' 2>/dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  ASSERT_TRUE(ovt::test::dumpDom(b, dir_.file("probe.html"), dir_.file("profile"), dir_.file("dom.html")));
   const std::string out = read("dom.html");
   const size_t at = out.find("<pre id=\"probe\">");
   ASSERT_NE(at, std::string::npos) << out;
@@ -543,14 +482,13 @@ TEST_P(Verify, HtmlSummaryAsTheBrowserRendersIt) {
             "House.HeadName=343 House.Village=343 House.Rooms=343 House.WaterSource=343 Member.MemberName=367 "
             "Member.Sex=400 Member.Age=367\n"
             "rgb(255, 210, 127)\n"
-            "Verification of Clerk1 (" + one_ + ") and Clerk2 (" + two_ + ")");
+            "Verification of Clerk1 (" + first_ + ") and Clerk2 (" + second_ + ")");
 }
 
 TEST_P(Verify, GridKeyUsedTwiceWithinAParent) {
   demo();
   // Entry 2 keys Brian Otieno (house 101, line 2) twice.
-  ovt::test::runAll(ovt::test::openLocation(two_),
-                    {"insert into Member values (999, 1, 501, 2, 'Brian Otieno', 'M', 12)"});
+  fill(second_, {"insert into Member values (999, 1, 501, 2, 'Brian Otieno', 'M', 12)"});
   const Json j = json("--survey d/survey.toml");
   ASSERT_TRUE(j.is_object());
   const Json& members = j["forms"][0]["grids"][0];
@@ -636,7 +574,7 @@ TEST_P(VerifyGridKeys, RepeatedKeysFoundAndCountedOverPairs) {
 }
 
 TEST_P(VerifyGridKeys, TableHtmlAndWorkbook) {
-  ToolRun r = tool("verify " + entriesArgs() + " " + keys_);
+  ToolRun r = tool("verify " + both() + " " + keys_);
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_NE(r.out.find("Farm / grid Crops (Crop): 3 matched, 2 conflicting, 3 missing in entry 2, 2 missing in entry 1; "
                        "4 of 6 values agree (66.7%)\n"),
@@ -647,12 +585,12 @@ TEST_P(VerifyGridKeys, TableHtmlAndWorkbook) {
       << r.out;
   EXPECT_NE(r.out.find("2      202     11      2       Yam       6\n"), std::string::npos) << r.out;
 
-  r = tool("verify " + entriesArgs() + " " + keys_ + " --format html --output v.html");
+  r = tool("verify " + both() + " " + keys_ + " --format html --output v.html");
   EXPECT_EQ(r.code, 1) << r.err;
   const std::string html = read("v.html");
   for (const char* text : {"Kale", "Yam", "Sorghum", "Peas"}) EXPECT_NE(html.find(text), std::string::npos) << text;
 
-  r = tool("verify " + entriesArgs() + " " + keys_ + " --format xlsx --output v.xlsx");
+  r = tool("verify " + both() + " " + keys_ + " --format xlsx --output v.xlsx");
   ASSERT_EQ(r.code, 1) << r.err;
   EXPECT_EQ(workbook("v.xlsx", "Farm / grid Crops (Crop)", "Crop"),
             "['Summary', 'Farm', 'Crop']\n"
@@ -661,7 +599,7 @@ TEST_P(VerifyGridKeys, TableHtmlAndWorkbook) {
 }
 
 TEST_P(VerifyGridKeys, LongCsvFilledInAndResolved) {
-  ToolRun r = tool("verify " + entriesArgs() + " " + keys_ + " --format csv --output long.csv");
+  ToolRun r = tool("verify " + both() + " " + keys_ + " --format csv --output long.csv");
   ASSERT_EQ(r.code, 1) << r.err;
   const std::string header = "table,record,field,entry1,entry2,choose\n";
   const std::string farm203 = "Farm,FarmNo=203,,present,missing,\n";
@@ -678,7 +616,7 @@ TEST_P(VerifyGridKeys, LongCsvFilledInAndResolved) {
                                                 beans + entry1Only +
                                                 "Crop,FarmNo=201;PlotNo=2;CropNo=2,,missing,present,delete\n" +
                                                 "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,delete\n";
-  r = tool("resolve " + entriesArgs() + " " + keys_ + " --decisions filled.csv --into 2 --reviewer csv --format csv");
+  r = tool("resolve " + both() + " " + keys_ + " --decisions filled.csv --into 2 --reviewer csv --format csv");
   EXPECT_EQ(r.code, 1) << r.err << r.out;  // lines left undecided
   EXPECT_EQ(r.out,
             "table,record,field,before,after,from,result\n"
@@ -692,7 +630,7 @@ TEST_P(VerifyGridKeys, LongCsvFilledInAndResolved) {
             "Crop,FarmNo=203;PlotNo=1;CropNo=1,,present,missing,,undecided\n");
 
   // What verify shows now is exactly what was left undecided.
-  r = tool("verify " + entriesArgs() + " " + keys_ + " --format csv --output after.csv");
+  r = tool("verify " + both() + " " + keys_ + " --format csv --output after.csv");
   EXPECT_EQ(r.code, 1) << r.err;
   EXPECT_EQ(read("after.csv"), header + farm203 + beans + entry1Only);
   const Json j = json(keys_);
