@@ -153,7 +153,7 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   // PostgreSQL 15 (1,000,000 records, 30 compared fields, server time): the conflict statement
   // 7.5 s with JIT, 3.9 to 5.3 s without.
   session_->execute("SET jit = off");
-  trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
+  trace_ = std::make_unique<common::StatementTrace>(options.traceFile, options.traceListener);
   caching_ = options.statementCache > 0;
   cache_ = common::StatementCache<Plan>(options.statementCache);
 }
