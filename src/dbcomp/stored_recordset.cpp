@@ -88,6 +88,8 @@ class StoredRecordset : public cRecordset {
   StoredRecordset(std::shared_ptr<const ColumnSet> shared, RowStore rows, std::unique_ptr<RowWriter> writer)
       : shared_(std::move(shared)), columns_(shared_->columns()), rows_(std::move(rows)), writer_(std::move(writer)),
         count_(rows_.rows()) {}
+  StoredRecordset(const StoredRecordset&) = delete;  // columns_ refers into the object itself
+  StoredRecordset& operator=(const StoredRecordset&) = delete;
 
   VariantArray GetRows() override {
     VariantArray a;
