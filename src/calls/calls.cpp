@@ -88,6 +88,7 @@ db::DatabaseRef openLocation(const std::string& location, const std::string& lin
     db::PostgresOptions o;
     o.link = link;
     o.traceFile = options.traceFile;
+    o.traceListener = options.traceListener;
     o.binaryCompare = options.binaryCompare;
     return db::OpenPostgres(location, o);
   }
@@ -96,6 +97,7 @@ db::DatabaseRef openLocation(const std::string& location, const std::string& lin
   db::SqliteOptions o;
   o.linkFile = link;
   o.traceFile = options.traceFile;
+  o.traceListener = options.traceListener;
   o.walJournal = options.walJournal;
   o.binaryCompare = options.binaryCompare;
   if (!std::filesystem::exists(location)) throw UsageError("database file not found: " + location);

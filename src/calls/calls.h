@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "ovtbldiff/dbcomp/trace.h"
 #include "ovtbldiff/host.h"
 #include "ovtbldiff/runtime/variant.h"
 
@@ -39,6 +40,7 @@ class CallHost {
 // file, and text compared in binary (case-sensitive) instead of the dialect's case-insensitive way.
 struct LocationOptions {
   std::string traceFile;
+  db::TraceListener traceListener = {};  // told of every statement as well (none when empty)
   bool walJournal = false;
   bool binaryCompare = false;
 };

@@ -32,7 +32,7 @@ class FieldList : public cFields {
 
 }  // namespace
 
-StatementTrace::StatementTrace(const std::string& path) {
+StatementTrace::StatementTrace(const std::string& path, TraceListener listener) : listener_(std::move(listener)) {
   std::string p = path;
   if (p.empty())
     if (const char* env = std::getenv("OVDB_TRACE")) p = env;
@@ -43,6 +43,7 @@ StatementTrace::StatementTrace(const std::string& path) {
 
 void StatementTrace::write(const std::string& operation, const std::string& received, const std::string& run,
                            const std::string& outcome) {
+  if (listener_) listener_(TracedStatement{operation, received, outcome});
   if (!out_) return;
   *out_ << "-- " << operation << "\njet: " << received << "\nsql: " << run << "\n=> " << outcome << "\n";
   out_->flush();

@@ -8,21 +8,26 @@
 #include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "ovtbldiff/dbcomp/trace.h"
 
 namespace ovt::db::common {
 
 // The statement trace of a connection: each entry holds the operation, the statement as
-// received, as run, and its outcome. Opened on the file named, else on OVDB_TRACE when set.
+// received, as run, and its outcome. Opened on the file named, else on OVDB_TRACE when set;
+// a listener, when given, is told of each entry as well (without the text as run).
 class StatementTrace {
  public:
   // Raises kDbErrFailure (source "OVDB") when the file cannot be opened for appending.
-  explicit StatementTrace(const std::string& path);
+  explicit StatementTrace(const std::string& path, TraceListener listener = {});
   void write(const std::string& operation, const std::string& received, const std::string& run,
              const std::string& outcome);
-  bool enabled() const { return static_cast<bool>(out_); }
+  bool enabled() const { return out_ || listener_; }
+  // True when the text as run is shown (a trace file): only then is it worth building.
+  bool showsRunText() const { return static_cast<bool>(out_); }
 
  private:
   std::unique_ptr<std::ofstream> out_;
+  TraceListener listener_;
 };
 
 struct FieldSpec {

@@ -84,7 +84,12 @@ class Fields : public cRecordsetFields {
 class StoredRecordset : public cRecordset {
  public:
   StoredRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer)
-      : columns_(std::move(columns)), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {}
+      : own_(std::move(columns)), columns_(own_), rows_(std::move(rows)), writer_(std::move(writer)), count_(rows_.rows()) {}
+  StoredRecordset(std::shared_ptr<const ColumnSet> shared, RowStore rows, std::unique_ptr<RowWriter> writer)
+      : shared_(std::move(shared)), columns_(shared_->columns()), rows_(std::move(rows)), writer_(std::move(writer)),
+        count_(rows_.rows()) {}
+  StoredRecordset(const StoredRecordset&) = delete;  // columns_ refers into the object itself
+  StoredRecordset& operator=(const StoredRecordset&) = delete;
 
   VariantArray GetRows() override {
     VariantArray a;
@@ -123,6 +128,7 @@ class StoredRecordset : public cRecordset {
   int32_t RecordCount() const override { return static_cast<int32_t>(count_); }
 
   std::shared_ptr<cRecordsetFields> Recordset() override {
+    if (shared_) return shared_->fields();
     std::vector<std::pair<std::string, int32_t>> f;
     for (const auto& c : columns_) f.emplace_back(c.name, c.code);
     return std::make_shared<Fields>(std::move(f));
@@ -160,33 +166,39 @@ class StoredRecordset : public cRecordset {
 
   // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
+    if (shared_) {
+      const size_t c = shared_->find(field);
+      if (c == SIZE_MAX) notFound(field);
+      return c;
+    }
     const size_t scanned = columns_.size() <= kScannedColumns ? 2 * columns_.size() + kScannedLookups : kScannedLookups;
-    if (byName_.empty() && lookups_ < scanned) {
+    if (index_.empty() && lookups_ < scanned) {
       ++lookups_;
       const std::string folded = foldName(field);
       for (size_t i = 0; i < columns_.size(); ++i)
         if (foldsTo(columns_[i].name, folded)) return i;
-      raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
+      notFound(field);
     }
-    if (byName_.empty()) {
-      for (size_t i = 0; i < columns_.size(); ++i) byName_.emplace(foldName(columns_[i].name), i);
-      for (const ResultColumn& c : columns_) asNamed_.emplace(c.name, byName_.at(foldName(c.name)));
-    }
-    if (auto exact = asNamed_.find(field); exact != asNamed_.end()) return exact->second;
-    auto it = byName_.find(foldName(field));
-    if (it == byName_.end()) raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
-    return it->second;
+    if (index_.empty()) index_.build(columns_);
+    const size_t c = index_.find(field);
+    if (c == SIZE_MAX) notFound(field);
+    return c;
+  }
+
+  [[noreturn]] static void notFound(const std::string& field) {
+    raiseError(kDbErrItemNotFound, kSource, "Item not found in this collection: " + field);
   }
 
   void current() const {
     if (pos_ >= count_) raiseError(kDbErrNoCurrentRecord, kSource, "No current record.");
   }
 
-  std::vector<ResultColumn> columns_;
+  std::shared_ptr<const ColumnSet> shared_;  // the columns, when shared with other results
+  std::vector<ResultColumn> own_;             // else this result's own
+  const std::vector<ResultColumn>& columns_;  // whichever of the two
   RowStore rows_;
   std::unique_ptr<RowWriter> writer_;
-  mutable std::unordered_map<std::string, size_t> byName_;   // folded name -> first column of it
-  mutable std::unordered_map<std::string, size_t> asNamed_;  // spelling of a column -> the same
+  mutable NameIndex index_;  // for own columns, once they are read by name often
   mutable size_t lookups_ = 0;
   size_t count_ = 0;
   size_t pos_ = 0;
@@ -195,6 +207,27 @@ class StoredRecordset : public cRecordset {
 };
 
 }  // namespace
+
+void NameIndex::build(const std::vector<ResultColumn>& columns) {
+  for (size_t i = 0; i < columns.size(); ++i) byName_.emplace(foldName(columns[i].name), i);
+  for (const ResultColumn& c : columns) asNamed_.emplace(c.name, byName_.at(foldName(c.name)));
+}
+
+size_t NameIndex::find(const std::string& name) const {
+  if (auto exact = asNamed_.find(name); exact != asNamed_.end()) return exact->second;
+  auto it = byName_.find(foldName(name));
+  return it == byName_.end() ? SIZE_MAX : it->second;
+}
+
+ColumnSet::ColumnSet(std::vector<ResultColumn> columns) : columns_(std::move(columns)) {
+  std::vector<std::pair<std::string, int32_t>> f;
+  for (const ResultColumn& c : columns_) {
+    allDeclared_ = allDeclared_ && c.declared;
+    f.emplace_back(c.name, c.code);
+  }
+  index_.build(columns_);
+  fields_ = std::make_shared<Fields>(std::move(f));
+}
 
 void RowStore::append(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
@@ -360,6 +393,10 @@ Variant toVariant(const RowStore::Cell& c, const ResultColumn& col) {
 }
 
 RecordsetRef makeRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer) {
+  return std::make_shared<StoredRecordset>(std::move(columns), std::move(rows), std::move(writer));
+}
+
+RecordsetRef makeRecordset(std::shared_ptr<const ColumnSet> columns, RowStore rows, std::unique_ptr<RowWriter> writer) {
   return std::make_shared<StoredRecordset>(std::move(columns), std::move(rows), std::move(writer));
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,39 @@ struct ResultColumn {
   int32_t code = adVarWChar;  // eDbDataType the values are read as
   bool declared = false;      // false: read by the stored value (integers as Long, ...)
   std::string origin;         // column of the base table it comes from ("" = not writable)
+};
+
+// Columns found by name: by their spelling as given, else case-insensitively; the first column
+// of a name wins.
+class NameIndex {
+ public:
+  void build(const std::vector<ResultColumn>& columns);
+  bool empty() const { return byName_.empty(); }
+  // The column of that name; SIZE_MAX when none.
+  size_t find(const std::string& name) const;
+
+ private:
+  std::unordered_map<std::string, size_t> byName_;   // folded name -> first column of it
+  std::unordered_map<std::string, size_t> asNamed_;  // spelling of a column -> the same
+};
+
+// The columns of a result with their index by name and field list, made once and shared by the
+// recordsets of every run of a kept statement. Only a result whose columns are all declared
+// is read through one (a column without a declared type takes the type of each result's values).
+class ColumnSet {
+ public:
+  explicit ColumnSet(std::vector<ResultColumn> columns);
+  const std::vector<ResultColumn>& columns() const { return columns_; }
+  bool allDeclared() const { return allDeclared_; }
+  size_t find(const std::string& name) const { return index_.find(name); }
+  // The field list of a recordset over these columns.
+  const std::shared_ptr<cRecordsetFields>& fields() const { return fields_; }
+
+ private:
+  std::vector<ResultColumn> columns_;
+  bool allDeclared_ = true;
+  NameIndex index_;
+  std::shared_ptr<cRecordsetFields> fields_;
 };
 
 // Rows appended cell by cell; each row is contiguous in a block.
@@ -71,5 +105,7 @@ Variant toVariant(const RowStore::Cell& cell, const ResultColumn& column);
 
 // A recordset over the rows; without a writer it is read-only (writes raise kDbErrReadOnly).
 RecordsetRef makeRecordset(std::vector<ResultColumn> columns, RowStore rows, std::unique_ptr<RowWriter> writer);
+// The same over a shared column set (all declared).
+RecordsetRef makeRecordset(std::shared_ptr<const ColumnSet> columns, RowStore rows, std::unique_ptr<RowWriter> writer);
 
 }  // namespace ovt::db::stored

@@ -163,7 +163,7 @@ PgDatabase::PgDatabase(const std::string& location, const PostgresOptions& optio
   for (const char* command : {"SAVEPOINT ovt_statement", "RELEASE SAVEPOINT ovt_statement", "SAVEPOINT ovt_trans_1",
                               "RELEASE SAVEPOINT ovt_trans_1"})
     session_->keepPrepared(command);
-  trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
+  trace_ = std::make_unique<common::StatementTrace>(options.traceFile, options.traceListener);
   caching_ = options.statementCache > 0;
   cache_ = common::StatementCache<Plan>(options.statementCache);
 }

@@ -65,6 +65,7 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   sqlite3* handle() const { return db_.get(); }
   // The existing table (not view) of that name, case-insensitively; nullopt when none.
   std::optional<TableLocation> findTable(const std::string& name) const;
+  // The columns of `t`, kept until a schema of the connection changes.
   std::vector<ColumnInfo> columns(const TableLocation& t) const;
   // The table an INSERT statement writes to (nullopt for other statements or no such table).
   std::optional<TableLocation> insertTarget(const dialect::Statement& st) const;
@@ -91,16 +92,17 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
     std::optional<TableLocation> target;  // an INSERT's table, when it has counters to fill
     std::vector<std::string> counters;
     // A query's result columns, described at its first run; the plan goes with any schema change.
-    std::optional<std::vector<stored::ResultColumn>> columns;
+    std::shared_ptr<const stored::ColumnSet> columns;
   };
   dialect::SqliteRenderOptions renderOptions(const Schema& schema) const;
   bool makeTable(const dialect::SqliteRendering& r, std::string& outcome);
   // The missing-record statement as an anti-join, unless literalStatements (src/dialect/antijoin.h).
   void rewriteMissingKeys(dialect::Statement& st, const Schema& schema) const;
-  // Forgets the prepared statements when a schema of the connection (main, temp, link) has
-  // changed since the last look, by this connection or any other.
+  // Forgets the prepared statements and the column lists when a schema of the connection
+  // (main, temp, link) has changed since the last look, by this connection or any other.
   // False (and nothing cached is used) when the versions cannot be read.
-  bool checkSchema();
+  bool checkSchema() const;
+  void forgetPlans() const;
   // The cached plan for a statement of `operation`, bound to the shape's literals; null when
   // there is none (the statement is then prepared as usual).
   Plan* cached(std::string_view operation, const dialect::Shape& shape);
@@ -115,6 +117,8 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string runAction(Stmt& stmt, const std::optional<TableLocation>& target, const std::vector<std::string>& counters);
   // The trace's "as run" text of a plan: the prepared text and the bound values ("" untraced).
   std::string runWhat(const Plan& plan, const dialect::Shape& shape) const;
+  // Runs one of the transaction statements, prepared at its first use and kept.
+  void runKept(Stmt& kept, const char* sql);
 
   ConnectionHandle db_;
   std::string path_;
@@ -126,17 +130,20 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string lastFailure_;
   int transactionDepth_ = 0;
   bool caching_ = true;
-  std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
-  std::vector<int64_t> versions_;
+  mutable std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
+  mutable std::vector<int64_t> versions_;
   mutable std::map<std::string, Stmt> tableLookups_;  // findTable's statement, by schema
-  common::StatementCache<Plan> cache_;  // last: its statements go before the connection
+  mutable std::map<std::string, std::vector<ColumnInfo>> columnLists_;  // by schema and table
+  Stmt savepoint_, release_, rollbackTo_;  // the statements of BeginTrans, CommitTrans, RollbackTrans
+  mutable common::StatementCache<Plan> cache_;  // last: its statements go before the connection
 };
 
 // A recordset of a fully read result: exact count, any number of passes.
-// `described`: the statement's columns as describeColumns gave them (read from it when null).
+// `described`: the statement's columns as describeColumns gave them (read from it when null);
+// shared with the recordset when they are all declared.
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
                            const std::string& baseTable, std::string& outcome,
-                           const std::vector<stored::ResultColumn>* described = nullptr);
+                           const std::shared_ptr<const stored::ColumnSet>& described = nullptr);
 // The result columns of a prepared statement (the rowid column left out when `hasRowId`): names,
 // declared types and the base-table columns they come from.
 std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId);

@@ -126,7 +126,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     exec(raw, "PRAGMA main.journal_mode = WAL");
     if (!linkFile_.empty()) exec(raw, std::string("PRAGMA ") + kLinkSchema + ".journal_mode = WAL");
   }
-  trace_ = std::make_unique<common::StatementTrace>(options.traceFile);
+  trace_ = std::make_unique<common::StatementTrace>(options.traceFile, options.traceListener);
 }
 
 std::string SqliteDatabase::Describe() const {
@@ -186,6 +186,12 @@ std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) 
 }
 
 std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
+  const bool keep = checkSchema();
+  std::string key = t.schema;
+  key += '\0';
+  key += t.table;
+  if (keep)
+    if (auto it = columnLists_.find(key); it != columnLists_.end()) return it->second;
   std::vector<ColumnInfo> out;
   Stmt st(db_.get(), "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1, ?2)");
   sqlite3_bind_text(st.get(), 1, t.table.c_str(), -1, SQLITE_TRANSIENT);
@@ -199,6 +205,7 @@ std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
     c.pk = sqlite3_column_int(st.get(), 3);
     out.push_back(std::move(c));
   }
+  if (keep) columnLists_[key] = out;
   return out;
 }
 
@@ -263,11 +270,16 @@ RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome) {
     sqlite3_stmt* s;
     ~Reset() { sqlite3_reset(s); }
   } reset{plan.stmt.get()};
-  if (!plan.columns) plan.columns = describeColumns(plan.stmt, plan.rowIdAdded);
-  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, &*plan.columns);
+  if (!plan.columns) plan.columns = std::make_shared<const stored::ColumnSet>(describeColumns(plan.stmt, plan.rowIdAdded));
+  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, plan.columns);
 }
 
-bool SqliteDatabase::checkSchema() {
+void SqliteDatabase::forgetPlans() const {
+  cache_.clear();
+  columnLists_.clear();
+}
+
+bool SqliteDatabase::checkSchema() const {
   try {
     if (versionReaders_.empty()) {
       std::vector<std::string> schemas{"main", "temp"};
@@ -284,11 +296,11 @@ bool SqliteDatabase::checkSchema() {
       same = same && versions_[i] == version;
       versions_[i] = version;
     }
-    if (!same) cache_.clear();
+    if (!same) forgetPlans();
     return true;
   } catch (const ComError&) {
     // Whatever keeps the versions from being read, nothing cached is used.
-    cache_.clear();
+    forgetPlans();
     versions_.clear();
     return false;
   }
@@ -345,7 +357,7 @@ bool SqliteDatabase::bind(Plan& plan, const dialect::Shape& shape) {
 }
 
 std::string SqliteDatabase::runWhat(const Plan& plan, const dialect::Shape& shape) const {
-  if (!trace_->enabled()) return {};
+  if (!trace_->showsRunText()) return {};
   if (plan.parameters.empty()) return plan.sql;
   size_t size = plan.sql.size() + 4;
   for (size_t n : plan.parameters) size += shape.literals[n - 1].text.size() + 16;
@@ -486,7 +498,7 @@ bool SqliteDatabase::Execute(const std::string& sql) {
     const bool action = std::holds_alternative<dialect::Insert>(st.body) ||
                         std::holds_alternative<dialect::Update>(st.body) ||
                         std::holds_alternative<dialect::Delete>(st.body);
-    if (!action) cache_.clear();  // a table, an index or their absence is what plans stand on
+    if (!action) forgetPlans();  // a table, an index or their absence is what plans stand on
     Plan* plan = nullptr;
     std::optional<TableLocation> target;
     std::vector<std::string> counters;
@@ -528,7 +540,7 @@ bool SqliteDatabase::Execute(const std::string& sql) {
 }
 
 bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& sql) {
-  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
+  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -549,7 +561,7 @@ bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& 
 }
 
 bool SqliteDatabase::DropView(const std::string& viewName) {
-  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
+  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
   try {
     for (const char* schema : {"temp", "main"}) {
       Stmt st(db_.get(), std::string("SELECT name FROM [") + schema + "].sqlite_master WHERE type = 'view'");
@@ -566,7 +578,7 @@ bool SqliteDatabase::DropView(const std::string& viewName) {
 }
 
 bool SqliteDatabase::DropTable(const std::string& tableName) {
-  cache_.clear();  // plans may stand on what changes here (checkSchema would see it too)
+  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
@@ -606,8 +618,14 @@ std::vector<TableRef> SqliteDatabase::Tables() {
   return out;
 }
 
+void SqliteDatabase::runKept(Stmt& kept, const char* sql) {
+  if (!kept) kept = Stmt(db_.get(), sql);
+  kept.step();  // resets the statement when it raises
+  kept.reset();
+}
+
 void SqliteDatabase::BeginTrans() {
-  exec(db_.get(), "SAVEPOINT ovt_trans");
+  runKept(savepoint_, "SAVEPOINT ovt_trans");
   ++transactionDepth_;
   trace("BeginTrans", "", "SAVEPOINT ovt_trans", "level " + std::to_string(transactionDepth_));
 }
@@ -615,7 +633,7 @@ void SqliteDatabase::BeginTrans() {
 void SqliteDatabase::CommitTrans() {
   if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Commit without an open transaction");
   try {
-    exec(db_.get(), "RELEASE ovt_trans");
+    runKept(release_, "RELEASE ovt_trans");
   } catch (const ComError& e) {
     // Refused (a reader holds the file): the transaction stays open, to be committed again
     // or rolled back.
@@ -628,9 +646,9 @@ void SqliteDatabase::CommitTrans() {
 
 void SqliteDatabase::RollbackTrans() {
   if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Rollback without an open transaction");
-  exec(db_.get(), "ROLLBACK TO ovt_trans");
+  runKept(rollbackTo_, "ROLLBACK TO ovt_trans");
   try {
-    exec(db_.get(), "RELEASE ovt_trans");
+    runKept(release_, "RELEASE ovt_trans");
   } catch (const ComError&) {
     // The outermost release is a commit, which a reader can still refuse after a refused
     // commit; nothing is left to keep by then, and ROLLBACK always ends the transaction.

@@ -88,11 +88,13 @@ std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId) {
 
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
                            const std::string& baseTable, std::string& outcome,
-                           const std::vector<stored::ResultColumn>* described) {
+                           const std::shared_ptr<const stored::ColumnSet>& described) {
   sqlite3_stmt* s = stmt.get();
   const int n = sqlite3_column_count(s);
   const int first = hasRowId ? 1 : 0;
-  std::vector<stored::ResultColumn> columns = described ? *described : describeColumns(stmt, hasRowId);
+  const bool shared = described && described->allDeclared();
+  std::vector<stored::ResultColumn> columns;
+  if (!shared) columns = described ? described->columns() : describeColumns(stmt, hasRowId);
   stored::RowStore rows;
   std::vector<int64_t> rowIds;
   std::vector<bool> typed(columns.size(), false);
@@ -114,7 +116,7 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
                                         static_cast<size_t>(sqlite3_column_bytes(s, i))));
       }
       // Columns without a declared type take the type of their first non-Null value.
-      if (!columns[k].declared && !typed[k] && type != SQLITE_NULL) {
+      if (!shared && !columns[k].declared && !typed[k] && type != SQLITE_NULL) {
         columns[k].code = type == SQLITE_INTEGER ? adInteger
                           : type == SQLITE_FLOAT ? adDouble
                           : type == SQLITE_BLOB  ? adLongVarBinary
@@ -127,6 +129,7 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
   outcome = std::to_string(rows.rows()) + " rows";
   std::unique_ptr<stored::RowWriter> writer;
   if (hasRowId) writer = std::make_unique<RowIdWriter>(db, baseTable, std::move(rowIds));
+  if (shared) return stored::makeRecordset(described, std::move(rows), std::move(writer));
   return stored::makeRecordset(std::move(columns), std::move(rows), std::move(writer));
 }
 

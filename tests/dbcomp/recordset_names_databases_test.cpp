@@ -1,10 +1,12 @@
 // Fields of a recordset found by name on real databases of both engines: in any case, accented
 // names included, the first of two fields of one name, a missing name refused; the same answers
 // for a narrow result asked many times and for a result wider than the component searches
-// field by field.
+// field by field; and the same for every result of one statement run again and again with other
+// values (the connection's kept statement), whose recordsets live side by side.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/engines.h"
 
@@ -45,6 +47,31 @@ TEST_P(RecordsetNames, FieldsAreFoundInAnyCaseFirstOfTwoFirst) {
       EXPECT_EQ(value(*rs, "Missing"), "error " + std::to_string(db::kDbErrItemNotFound)) << select;
     }
   }
+}
+
+TEST_P(RecordsetNames, EveryResultOfAKeptStatementFindsItsFields) {
+  db::DatabaseRef db = entries().first(false);
+  runAll(db, {"create table P (ID long, Name text(10), Born datetime, Ok yesno)",
+              "insert into P values (1, 'one', #2001-02-03#, True)", "insert into P values (2, 'two', Null, False)",
+              "create table Q (ID long, Name text(10))", "insert into Q values (1, 'q1')", "insert into Q values (2, 'q2')"});
+  std::vector<db::RecordsetRef> kept;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (const std::string id : {"1", "2"}) {
+      db::RecordsetRef rs =
+          db->OpenRecordset("select P.ID, P.Name, Born, Ok, Q.Name from P, Q where P.ID = Q.ID and P.ID = " + id, 2, "");
+      EXPECT_EQ(value(*rs, "id"), id);
+      EXPECT_EQ(value(*rs, "NAME"), id == "1" ? "one" : "two");  // P's Name comes first
+      EXPECT_EQ(value(*rs, "born"), id == "1" ? "2001-02-03" : "error 94");  // Null has no text
+      EXPECT_EQ(value(*rs, "Missing"), "error " + std::to_string(db::kDbErrItemNotFound));
+      auto fields = rs->Recordset();
+      ASSERT_EQ(fields->Count(), 5);
+      EXPECT_EQ(fields->Type(2), db::adDate);
+      EXPECT_EQ(fields->Type(3), db::adBoolean);
+      kept.push_back(rs);
+    }
+  }
+  // Each recordset still reads its own row after the others were made.
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(value(*kept[i], "ID"), i % 2 ? "2" : "1");
 }
 
 OVT_ON_EVERY_ENGINE(RecordsetNames);

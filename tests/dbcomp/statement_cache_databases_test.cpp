@@ -2,7 +2,8 @@
 // the prepared statement of an earlier one of its shape (a hit) reads and writes exactly what
 // the same statement prepared from its text reads and writes (a connection without cache), for
 // every kind of literal; a schema change between two statements of one shape gives the fresh
-// result; the cache stays within its bound; the trace shows the statements as received.
+// result, and so do the table kinds and fields read after it; the cache stays within its
+// bound; the trace shows the statements as received, and a trace listener hears the same.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -67,16 +68,18 @@ class StatementCache : public EngineTest {
     for (const char* r : kRows) runAll(db_, {r});
   }
   // A connection whose cache holds `capacity` statements; 0 prepares every statement from its text.
-  db::DatabaseRef cachedConnection(size_t capacity = 64, const std::string& trace = "") {
+  db::DatabaseRef cachedConnection(size_t capacity = 64, const std::string& trace = "", db::TraceListener listener = {}) {
     if (GetParam() == Engine::Sqlite) {
       db::SqliteOptions o;
       o.statementCache = capacity;
       o.traceFile = trace;
+      o.traceListener = std::move(listener);
       return db::OpenSqlite(entries().firstLocation(), o);
     }
     db::PostgresOptions o;
     o.statementCache = capacity;
     o.traceFile = trace;
+    o.traceListener = std::move(listener);
     return db::OpenPostgres(entries().firstLocation(), o);
   }
   db::DatabaseRef uncached() { return cachedConnection(0); }
@@ -504,6 +507,76 @@ TEST_P(StatementCache, TheTraceShowsEachStatementAsReceived) {
   EXPECT_NE(all.str().find("'it''s'"), std::string::npos);  // a quote in a value, doubled as written
   EXPECT_NE(all.str().find("'two'"), std::string::npos);
   EXPECT_NE(all.str().find("=> 1 rows changed"), std::string::npos);
+}
+
+// The line of the trace file that begins an outcome (an engine's reason may go on with details).
+std::string firstLine(std::string_view text) { return std::string(text.substr(0, text.find('\n'))); }
+
+// A trace listener hears every entry the trace file receives (operation, statement as received,
+// outcome), hits, failures and transactions included, in order; without a trace file as well.
+TEST_P(StatementCache, ATraceListenerHearsWhatTheTraceFileShows) {
+  TempDir dir;
+  const std::string trace = dir.file("trace.txt");
+  std::vector<std::string> heard, alone;
+  auto work = [](db::cDatabase& db) {
+    db.BeginTrans();
+    read(db, "select Txt from T where ID = 1");
+    read(db, "select Txt from T where ID = 2");  // a hit
+    EXPECT_TRUE(db.Execute("update T set Memo = 'x' where ID = 3"));
+    EXPECT_FALSE(db.Execute("update T set Missing = 1 where ID = 3"));
+    read(db, "select Nothing from T");
+    db.CommitTrans();
+  };
+  {
+    db::DatabaseRef both = cachedConnection(64, trace, [&](const db::TracedStatement& s) {
+      heard.push_back(std::string(s.operation) + "|" + std::string(s.received) + "|" + firstLine(s.outcome));
+    });
+    work(*both);
+    db::DatabaseRef listenerOnly = cachedConnection(64, "", [&](const db::TracedStatement& s) {
+      alone.push_back(std::string(s.operation) + "|" + std::string(s.received) + "|" + firstLine(s.outcome));
+    });
+    work(*listenerOnly);
+  }
+  std::ifstream in(trace);
+  std::vector<std::string> filed;
+  std::string entry;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("-- ", 0) == 0) entry = line.substr(3) + "|";
+    else if (line.rfind("jet: ", 0) == 0) entry += line.substr(5) + "|";
+    else if (line.rfind("=> ", 0) == 0) filed.push_back(entry + line.substr(3));
+  }
+  ASSERT_EQ(filed.size(), 7u);
+  EXPECT_EQ(heard, filed);
+  EXPECT_EQ(alone, filed);
+  EXPECT_EQ(heard[2], "OpenRecordset|select Txt from T where ID = 2|1 rows");
+  EXPECT_EQ(heard[3], "Execute|update T set Memo = 'x' where ID = 3|1 rows changed");
+  EXPECT_EQ(heard[4].rfind("Execute|update T set Missing = 1 where ID = 3|error: ", 0), 0u) << heard[4];
+}
+
+// The kind and the fields of a table follow its changes, by this connection or another, while
+// statements of every kind run between them.
+TEST_P(StatementCache, TableKindsAndFieldsFollowSchemaChangesByAnyone) {
+  db::DatabaseRef cached = cachedConnection();
+  db::DatabaseRef other = uncached();
+  auto kind = [&](std::string name) { return cached->GetTableType(name); };
+  auto fields = [&](const std::string& name) {
+    std::string out;
+    for (const db::TableRef& t : cached->Tables())
+      if (t->Name() == name)
+        for (const db::FieldRef& f : t->Fields()->Items()) out += f->Name() + " ";
+    return out;
+  };
+  runAll(cached, {"create table K (ID long, Name text(10))"});
+  read(*cached, "select * from K where ID = 1");
+  EXPECT_EQ(kind("K"), db::kTableTypeOther);
+  EXPECT_EQ(fields("K"), "ID Name ");
+  runAll(other, {"drop table K", "create table K (UniqueKey long, RecStatus long, ID long)"});
+  EXPECT_EQ(kind("K"), db::kTableTypeOru);
+  EXPECT_EQ(fields("K"), "UniqueKey RecStatus ID ");
+  ASSERT_TRUE(cached->DropTable("K"));
+  runAll(cached, {"create table K (Name text(10), Type text(10), PageNumber long, DataTable text(10))"});
+  EXPECT_EQ(kind("K"), db::kTableTypeView);
+  EXPECT_EQ(fields("K"), "Name Type PageNumber DataTable ");
 }
 
 OVT_ON_EVERY_ENGINE(StatementCache);

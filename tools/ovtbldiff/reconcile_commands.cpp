@@ -24,23 +24,31 @@ constexpr int kRetries = 4;
 
 Variant conn(const db::DatabaseRef& c) { return Variant(ObjectRef(c)); }
 
-// The run of one reconciling subcommand: a session whose connection traces into a scratch
-// file, read for the rows each statement changed, the engine's reasons and --dry-run.
+// The run of one reconciling subcommand: a session whose connection traces, for the rows each
+// statement changed and the engine's reasons, into memory; into a scratch file when the
+// statements are shown (--dry-run) or kept (--trace), which need the text as run too.
 struct Run {
   Globals& g;
   bool dry;
-  std::string traceFile;
+  std::string traceFile;               // "" when the trace is kept in memory
+  std::unique_ptr<TraceMemory> memory;  // null when it goes to traceFile
   std::unique_ptr<Session> session;
 
   Run(Globals& globals, bool dryRun, bool wal = false) : g(globals), dry(dryRun) {
     SessionOptions o = g.session;
     o.wal = wal && !dry;  // a dry run changes nothing in the files, their journal mode included
-    traceFile = (std::filesystem::temp_directory_path() / ("ovtbldiff-run-" + std::to_string(getpid()) + ".trace")).string();
-    std::filesystem::remove(traceFile);
-    o.traceFile = traceFile;
+    if (!dry && g.session.traceFile.empty()) {
+      memory = std::make_unique<TraceMemory>();
+      o.traceListener = memory->listener();
+    } else {
+      traceFile = (std::filesystem::temp_directory_path() / ("ovtbldiff-run-" + std::to_string(getpid()) + ".trace")).string();
+      std::filesystem::remove(traceFile);
+      o.traceFile = traceFile;
+    }
     session = std::make_unique<Session>(o);
   }
   ~Run() {
+    if (traceFile.empty()) return;
     // A --trace file given as well receives what the run traced.
     std::error_code ec;
     if (!g.session.traceFile.empty()) {
@@ -87,8 +95,7 @@ std::vector<RecordResult> inBatches(Run& run, const std::string& what, const std
                                     CommitGroups& groups, const std::function<void(size_t, size_t, Variant&)>& call,
                                     size_t batch = kBatch) {
   Progress progress(what, records.size());
-  // The trace is kept whole only when it is shown (--dry-run) or asked for (--trace).
-  TraceTail tail(run.traceFile, !run.dry && run.g.session.traceFile.empty());
+  TraceTail tail = run.memory ? TraceTail(*run.memory) : TraceTail(run.traceFile);
   return runRecords(
       records.size(), batch, tail, kRetries, groups,
       [&](size_t from, size_t n, std::vector<std::string>& messages) {

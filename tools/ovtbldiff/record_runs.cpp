@@ -11,36 +11,54 @@
 
 namespace ovt::tool {
 
-TraceTail::TraceTail(std::string file, bool consume) : file_(std::move(file)), consume_(consume) {
+TraceTail::TraceTail(std::string file) : file_(std::move(file)) {
   std::ifstream in(file_, std::ios::ate);
   if (in) position_ = in.tellg();
 }
 
+namespace {
+
+// The first line of a text: what a trace file's line holds of it (an engine's reason may go on
+// with details on more lines).
+std::string firstLine(std::string_view text) { return std::string(text.substr(0, text.find('\n'))); }
+
+}  // namespace
+
+db::TraceListener TraceMemory::listener() {
+  return [entries = entries_](const db::TracedStatement& s) {
+    entries->push_back(TraceEntry{firstLine(s.operation), firstLine(s.received), firstLine(s.outcome)});
+  };
+}
+
+std::vector<TraceEntry> TraceMemory::take() {
+  std::vector<TraceEntry> out;
+  out.swap(*entries_);
+  return out;
+}
+
+TraceTail::TraceTail(TraceMemory& memory) : memory_(&memory) { memory.take(); }
+
 std::vector<TraceEntry> TraceTail::next() {
+  if (memory_) return memory_->take();
   std::vector<TraceEntry> out;
   std::ifstream in(file_);
   if (!in) return out;
   in.seekg(position_);
   std::string line;
   TraceEntry e;
-  std::streamoff complete = position_;
+  std::streamoff complete = position_, read = position_;
   while (std::getline(in, line)) {
     if (in.eof()) break;  // a line still being written
+    read += static_cast<std::streamoff>(line.size()) + 1;
     if (line.rfind("-- ", 0) == 0) e = TraceEntry{line.substr(3), "", ""};
     else if (line.rfind("jet: ", 0) == 0) e.jet = line.substr(5);
     else if (line.rfind("=> ", 0) == 0) {
       e.outcome = line.substr(3);
       out.push_back(e);
-      complete = in.tellg();
+      complete = read;
     }
   }
   position_ = complete;
-  if (consume_ && complete > 0) {
-    // The member call has returned: every entry it wrote is whole and has been read.
-    std::error_code ec;
-    std::filesystem::resize_file(file_, 0, ec);
-    if (!ec) position_ = 0;
-  }
   return out;
 }
 

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "ovtbldiff/dbcomp/trace.h"
 
 namespace ovt::tool {
 
@@ -17,19 +20,34 @@ struct TraceEntry {
   std::string operation, jet, outcome;
 };
 
-// Reads the entries a connection appended to its trace file since the last read.
+// The entries of a run kept in memory, as the connections' trace listener hands them over:
+// nothing is written to disk and read back, and no text as run is built. Each holds what a
+// trace file's lines would: the first line of each text.
+class TraceMemory {
+ public:
+  // The listener to give the connections (SessionOptions::traceListener).
+  db::TraceListener listener();
+  // The entries added since the last take.
+  std::vector<TraceEntry> take();
+
+ private:
+  std::shared_ptr<std::vector<TraceEntry>> entries_ = std::make_shared<std::vector<TraceEntry>>();
+};
+
+// Reads the entries a connection traced since the last read: from its trace file, or from
+// the memory its listener fills.
 class TraceTail {
  public:
-  // Starts at the current end of `file` (which may not exist yet). With `consume`, the file is
-  // emptied after each read, so that a long run does not fill the disk with its trace (the
-  // connection appends, so it goes on writing at the new end).
-  explicit TraceTail(std::string file, bool consume = false);
+  // Starts at the current end of `file` (which may not exist yet).
+  explicit TraceTail(std::string file);
+  // Starts after the entries `memory` holds now.
+  explicit TraceTail(TraceMemory& memory);
   std::vector<TraceEntry> next();
 
  private:
   std::string file_;
-  bool consume_;
   std::streamoff position_ = 0;
+  TraceMemory* memory_ = nullptr;
 };
 
 struct RecordResult {

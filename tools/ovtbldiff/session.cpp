@@ -37,6 +37,7 @@ db::DatabaseRef Session::open(const std::string& file, const std::string& linkFi
   const std::string link = linkFile.empty() ? options_.linkFile : (linkFile == "-" ? std::string() : linkFile);
   calls::LocationOptions o;
   o.traceFile = options_.traceFile;
+  o.traceListener = options_.traceListener;
   o.walJournal = options_.wal;
   o.binaryCompare = options_.binaryCompare;
   return calls::openLocation(file, link, o);

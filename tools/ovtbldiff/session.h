@@ -22,6 +22,7 @@ using calls::toJson;
 struct SessionOptions {
   std::string lang;       // "" = the configured language
   std::string traceFile;  // "" = no statement trace
+  db::TraceListener traceListener = {};  // told of every statement of every connection (none when empty)
   std::string linkFile;   // "" = no link tables
   bool wal = false;       // SQLite files in WAL journal mode
   bool binaryCompare = false;  // text compares in binary (case-sensitive)

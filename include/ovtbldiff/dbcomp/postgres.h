@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "ovtbldiff/dbcomp/trace.h"
 
 namespace ovt::db {
 
@@ -24,6 +25,9 @@ struct PostgresOptions {
   // Renderings kept by shape (statements that differ only in literal values share one; the
   // values are written back into its text); 0 renders every statement anew.
   size_t statementCache = 64;
+  // Told of every statement sent through the connection, as the trace file shows it (without
+  // the text as run); empty = none. With or without a trace file.
+  TraceListener traceListener = {};
 };
 
 // A location is a libpq connection string, as a URI (postgresql://user@host/db?...) or as

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ovtbldiff/dbcomp/database.h"
+#include "ovtbldiff/dbcomp/trace.h"
 
 namespace ovt::db {
 
@@ -27,6 +28,9 @@ struct SqliteOptions {
   // Prepared statements kept by shape (statements that differ only in literal values share
   // one, the values bound as parameters); 0 prepares every statement anew.
   size_t statementCache = 64;
+  // Told of every statement sent through the connection, as the trace file shows it (without
+  // the text as run); empty = none. With or without a trace file.
+  TraceListener traceListener = {};
 };
 
 // Behaviour of the SQLite connection where the interface leaves it open:
