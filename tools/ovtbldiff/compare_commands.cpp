@@ -101,17 +101,17 @@ std::string entryLabel(const std::string& table, const std::string& other, int p
 
 // DB TABLE1 TABLE2, or ENTRY1 TABLE1 ENTRY2 TABLE2: the second file becomes the link tables
 // and TABLE2 its table ORULINK_TABLE2.
-struct Entries {
+struct TablePair {
   std::string db, link, t1, t2;
 };
-Entries entries(const std::vector<std::string>& args, const std::string& linkOption, const std::string& command) {
-  if (args.size() == 3) return Entries{args[0], "", args[1], args[2]};
+TablePair tablePair(const std::vector<std::string>& args, const std::string& linkOption, const std::string& command) {
+  if (args.size() == 3) return TablePair{args[0], "", args[1], args[2]};
   if (args.size() != 4) throw UsageError(command + " needs DB TABLE1 TABLE2, or ENTRY1 TABLE1 ENTRY2 TABLE2");
   if (!linkOption.empty())
     throw UsageError("entry 2 is given twice: as " + args[2] + " and as --link " + linkOption);
   if (startsWithText(args[3], "ORULINK_"))
     throw UsageError("name the table of " + args[2] + " as it is there: " + args[3].substr(8));
-  return Entries{args[0], args[2], args[1], "ORULINK_" + args[3]};
+  return TablePair{args[0], args[2], args[1], "ORULINK_" + args[3]};
 }
 
 // "N records of TABLE (entry E) have no value in KEYS and are not compared", or "" when every
@@ -294,7 +294,7 @@ void addDiff(CLI::App& app, Globals& g, std::function<int()>& run) {
   cmd->callback([a, &g, &run] {
     run = [a, &g]() -> int {
       Session s(g.session);
-      const Entries e = entries(a->args, g.session.linkFile, "diff");
+      const TablePair e = tablePair(a->args, g.session.linkFile, "diff");
       db::DatabaseRef c = s.open(e.db, e.link);
       const std::string& t1 = e.t1;
       const std::string& t2 = e.t2;
