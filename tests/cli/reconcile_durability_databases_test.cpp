@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/entries_tool.h"
 #include "cli/tool_run.h"
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
@@ -54,15 +55,10 @@ void raw(const ovt::db::DatabaseRef& db, const std::string& sql) {
   else ovt::db::RunSqliteScript(db, sql);
 }
 
-class Durability : public ovt::test::EngineTest {
+// The entries, their locations and the folder come from the shared tool fixture; `fill` and
+// `rows` here are this family's own (bulk records, rows of the second entry).
+class Durability : public ovt::test::EntriesTool {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    first_ = entries().firstLocation();
-    second_ = entries().secondLocation();
-  }
-
   // `records` records with IDs 1..records in both entries: "new<ID>", age 31, with kids "<ID>a"
   // and "<ID>b" in the first; "old<ID>", age 30, with kid "old" in the second.
   void fill(int records) {
@@ -112,9 +108,6 @@ class Durability : public ovt::test::EngineTest {
     auto r = rows("select count(*) from Survey where Age = 31");
     return r.empty() ? -1 : std::stoi(r[0]);
   }
-
-  ovt::test::TempDir dir_;
-  std::string first_, second_;
 };
 
 TEST_P(Durability, RecordsCommitInGroupsEachRecordNestedInItsGroup) {
