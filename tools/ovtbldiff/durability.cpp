@@ -15,14 +15,20 @@ namespace ovt::tool {
 
 void Durability::addOptions(CLI::App* cmd) {
   cmd->add_option("--commit-every", commitEvery,
-                  "Commit every N records (default " + std::to_string(kDefaultCommitEvery) +
-                      "); each record stays all-or-nothing. 1 commits each record on its own: slower, "
-                      "and a killed run loses nothing it had finished")
+                  "Commit every N records (default " + std::to_string(kDefaultCommitEverySqlite) + " on SQLite, " +
+                      std::to_string(kDefaultCommitEveryPostgres) +
+                      " on PostgreSQL); each record stays all-or-nothing. 1 commits each record on its own: "
+                      "slower, and a killed run loses nothing it had finished")
       ->check(CLI::PositiveNumber);
   cmd->add_flag("--wal", wal,
                 "Switch a SQLite file (and its link file) to WAL journal mode before the work: fewer disk "
                 "syncs per commit; the mode stays set in the files");
   cmd->add_flag("--index", index, "Create the missing indexes on the match keys of the tables (and say so)");
+}
+
+size_t Durability::groupFor(const db::DatabaseRef& conn) const {
+  if (commitEvery > 0) return commitEvery;
+  return db::IsPostgresLocation(conn->Location()) ? kDefaultCommitEveryPostgres : kDefaultCommitEverySqlite;
 }
 
 CommitGroups::CommitGroups(db::DatabaseRef conn, size_t every) : conn_(std::move(conn)), every_(every) {}

@@ -18,18 +18,23 @@ class App;
 
 namespace ovt::tool {
 
-// Records per commit when --commit-every is not given (chosen by measurement, see the README).
-inline constexpr size_t kDefaultCommitEvery = 100;
+// Records per commit when --commit-every is not given, by engine (chosen by measurement, see the
+// README): a SQLite commit costs four disk syncs and a journal file, a PostgreSQL commit one flush
+// of the server's log, and there a smaller group keeps the records of a refused commit few.
+inline constexpr size_t kDefaultCommitEverySqlite = 1000;
+inline constexpr size_t kDefaultCommitEveryPostgres = 100;
 
 // How a record whose group's commit failed begins its message (the engine's reason follows).
 inline constexpr const char* kNotCommitted = "not committed: ";
 
 // The options of a reconciling subcommand about how its work reaches the disk.
 struct Durability {
-  size_t commitEvery = kDefaultCommitEvery;
-  bool wal = false;    // switch a SQLite file to WAL journal mode
-  bool index = false;  // create the missing match-key indexes
+  size_t commitEvery = 0;  // 0: not given, the engine's default
+  bool wal = false;        // switch a SQLite file to WAL journal mode
+  bool index = false;      // create the missing match-key indexes
   void addOptions(CLI::App* cmd);
+  // Records per group on `conn`: --commit-every, or the default of its engine.
+  size_t groupFor(const db::DatabaseRef& conn) const;
 };
 
 // The outer transaction of a run of records on `conn`. With `every` 1 (or a dry run, whose own

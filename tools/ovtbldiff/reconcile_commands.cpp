@@ -245,7 +245,7 @@ void addCopy(CLI::App& app, Globals& g, std::function<int()>& run) {
         if (!gl.at(i, 0).empty()) gridNotes.push_back(gl.at(i, 0) + " (" + gl.at(i, 1) + ")");
       std::vector<RecordResult> results;
       r(c, [&] {
-        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        CommitGroups groups(c, a->dry ? 1 : a->durability.groupFor(c));
         results = inBatches(r, "copy", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), common(stringList(fields)), oruType(oru), oDB = conn(c);
           callMember(s, "CopyRec", {byVal(Variant(a->source)), byVal(Variant(a->dest)), byRef(matchFld), byRef(values),
@@ -308,7 +308,7 @@ void addCopyChild(CLI::App& app, Globals& g, std::function<int()>& run) {
       Variant view(a->childView);
       std::vector<RecordResult> results;
       r(c, [&] {
-        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        CommitGroups groups(c, a->dry ? 1 : a->durability.groupFor(c));
         results = inBatches(r, "copy-child", records, groups, [&](size_t from, size_t n, Variant& errors) {
           VariantArray pv;
           StringArray cv;
@@ -368,7 +368,7 @@ void addDelete(CLI::App& app, Globals& g, std::function<int()>& run) {
       Variant matchFld(keyRows(c, a->table, keys));
       std::vector<RecordResult> results;
       r(c, [&] {
-        CommitGroups groups(c, a->dry ? 1 : a->durability.commitEvery);
+        CommitGroups groups(c, a->dry ? 1 : a->durability.groupFor(c));
         // One record per call, so that the rows its statements changed are its own.
         results = inBatches(r, "delete", records, groups, [&](size_t from, size_t n, Variant& errors) {
           Variant values(valueRows(records, from, n)), oruType(oru), ext = conn(c);
