@@ -23,6 +23,16 @@ inline double seconds(Clock::time_point a) {
   return std::chrono::duration<double>(Clock::now() - a).count();
 }
 
+// Makes the tools this benchmark starts load the component built beside them, whatever the
+// user's registry names: a registry file of the benchmark's own in `dir`, new each run, in
+// which the tool registers its neighbour (a baseline script sets its own). Makes `dir` if needed.
+inline void useOwnComponent(const std::string& dir, const std::string& name) {
+  std::filesystem::create_directories(dir);
+  const std::string file = dir + "/" + name + "-registry.ini";
+  std::filesystem::remove(file);
+  ::setenv("OVT_REGISTRY", file.c_str(), 1);
+}
+
 // The middle value of `runs` (the mean of the two middle ones for an even count); 0 when empty.
 inline double median(std::vector<double> runs) {
   std::sort(runs.begin(), runs.end());

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "double_entry.h"
 #include "ovtbldiff/dbcomp/postgres.h"
 #include "ovtbldiff/dbcomp/sqlite.h"
 #include "ovtbldiff/runtime/error.h"
@@ -218,6 +219,7 @@ int main(int argc, char** argv) {
     std::cerr << "the copies must be between 1 and the records\n";
     return 2;
   }
+  bench::useOwnComponent(dir, "reconcile_bench");
   std::vector<std::string> tools;
   if (!baseline.empty()) tools.push_back(baseline);
   tools.push_back(toolPath());

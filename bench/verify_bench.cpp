@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
       usage("one argument too many: " + a);
     }
   }
+  bench::useOwnComponent(dir, "verify_bench");
   const std::string e1 = dir + "/verify_bench_entry1.db", e2 = dir + "/verify_bench_entry2.db";
   const bool reuse = reuseAsked && std::filesystem::exists(e1) && std::filesystem::exists(e2);
   auto t0 = bench::Clock::now();
