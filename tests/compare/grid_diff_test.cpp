@@ -13,7 +13,7 @@ namespace {
 
 using test::DiffFile;
 using test::raisedBy;
-using test::FakeTable;
+using test::MadeTable;
 using test::rowsOf;
 using test::TracingDatabase;
 
@@ -46,8 +46,8 @@ std::shared_ptr<TracingDatabase> houses() {
   auto rec = std::make_shared<TracingDatabase>();
   const std::vector<std::string> parent = {"UniqueKey", "RecStatus", "HouseNo", "Village"};
   const std::vector<std::string> child = {"UniqueKey", "RecStatus", "FKey", "HouseNo", "LineNo", "Age"};
-  rec->tables = {std::make_shared<FakeTable>("House", parent), std::make_shared<FakeTable>("House2", parent),
-                 std::make_shared<FakeTable>("Member", child), std::make_shared<FakeTable>("Member2", child)};
+  rec->tables = {std::make_shared<MadeTable>("House", parent), std::make_shared<MadeTable>("House2", parent),
+                 std::make_shared<MadeTable>("Member", child), std::make_shared<MadeTable>("Member2", child)};
   return rec;
 }
 
@@ -96,8 +96,8 @@ TEST(GridDifferenceText, NamesMatchCaseInsensitivelyChildColumnsUseComponentName
 
 TEST(GridDifferenceText, NoSharedNamesGiveBareColumns) {
   auto rec = std::make_shared<TracingDatabase>();
-  rec->tables = {std::make_shared<FakeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
-                 std::make_shared<FakeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus", "FKey", "Line", "V"})};
+  rec->tables = {std::make_shared<MadeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
+                 std::make_shared<MadeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus", "FKey", "Line", "V"})};
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"PNo"};
@@ -188,8 +188,8 @@ TEST(GridDifferenceFailures, FailingQueryLeavesBothViews) {
 
 TEST(GridDifferenceFailures, ChildWithOnlySystemColumnsFailsAfterDroppingViews) {
   auto rec = std::make_shared<TracingDatabase>();
-  rec->tables = {std::make_shared<FakeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
-                 std::make_shared<FakeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus"})};
+  rec->tables = {std::make_shared<MadeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
+                 std::make_shared<MadeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus"})};
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"PNo"};

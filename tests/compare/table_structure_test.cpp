@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/scripted_db.h"
+#include "support/scripted_db.h"
 #include "glossary/startup.h"
 #include "ovtbldiff/gateway.h"
 
@@ -16,59 +16,8 @@ namespace {
 
 using test::raisedBy;
 
-struct FieldDef {
-  std::string name;
-  int32_t type = db::adVarWChar;
-  bool nullable = true;
-};
-
-class MadeField : public db::cField {
- public:
-  explicit MadeField(FieldDef s) : s_(std::move(s)) {}
-  bool Nullable() const override { return s_.nullable; }
-  int32_t DataType() const override { return s_.type; }
-  std::string Name() const override { return s_.name; }
-
- private:
-  FieldDef s_;
-};
-
-class MadeFields : public db::cFields {
- public:
-  MadeFields(std::vector<db::FieldRef> items, int32_t count) : items_(std::move(items)), count_(count) {}
-  int32_t Count() const override { return count_; }
-  std::vector<db::FieldRef> Items() const override { return items_; }
-
- private:
-  std::vector<db::FieldRef> items_;
-  int32_t count_;
-};
-
-// A table description with chosen automatic fields; it logs every IsAutoField question.
-class MadeTable : public db::cTable {
- public:
-  MadeTable(std::string name, std::vector<FieldDef> fields, std::set<std::string> autos = {})
-      : name_(std::move(name)), autos_(std::move(autos)) {
-    for (FieldDef& f : fields) fields_.push_back(std::make_shared<MadeField>(std::move(f)));
-  }
-  db::FieldsRef Fields() override {
-    return std::make_shared<MadeFields>(fields_, countOverride >= 0 ? countOverride
-                                                                    : static_cast<int32_t>(fields_.size()));
-  }
-  std::string Name() const override { return name_; }
-  bool IsAutoField(std::string& fieldName) override {
-    asked.push_back(fieldName);
-    return autos_.count(fieldName) > 0;
-  }
-
-  std::vector<std::string> asked;
-  int32_t countOverride = -1;
-
- private:
-  std::string name_;
-  std::vector<db::FieldRef> fields_;
-  std::set<std::string> autos_;
-};
+using test::FieldDef;
+using test::MadeTable;
 
 std::vector<std::string> listOf(const StringArray& a) {
   EXPECT_EQ(a.dims(), 1);

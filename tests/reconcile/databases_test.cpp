@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ovtbldiff/gateway.h"
-#include "reconcile/scripted.h"
+#include "support/scripted_db.h"
 #include "support/engines.h"
 #include "support/form.h"
 
