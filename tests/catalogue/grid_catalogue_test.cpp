@@ -62,16 +62,6 @@ TEST(GetOruGridList, LinkTableNamesGoIntoTheStatementUnchanged) {
   EXPECT_EQ(list, listOf({{"Drugs", "ORULINK_viewDrugs"}}));
 }
 
-TEST(GetOruGridList, NoGridGivesTheEmptyList) {
-  auto db = std::make_shared<ScriptedDatabase>();
-  addGrids(*db, "viewPlain", {});
-  cDataGetway g;
-  db::DatabaseRef arg = db;
-  StringArray list = listOf({{"a", "b"}, {"c", "d"}});
-  EXPECT_FALSE(g.GetOruGridList("viewPlain", list, &arg));
-  EXPECT_EQ(list, listOf({{"", ""}}));
-}
-
 TEST(GetOruGridList, Errors) {
   auto db = std::make_shared<ScriptedDatabase>();
   cDataGetway g;

@@ -44,48 +44,6 @@ Sent sent(StringArray keys, StringArray fields, int32_t type, bool oru) {
   return {rec->statements[0], rec->options[0]};
 }
 
-struct WorkedExample {
-  std::vector<std::string> keys, fields;
-  int32_t type;
-  bool oru;
-  int32_t option;
-  std::string statement;
-};
-
-TEST(RecordDifferenceText, WorkedExamples) {
-  const std::vector<WorkedExample> examples = {
-      {{"ID"}, {"X", "Y"}, 1, true, 1,
-       "select [A].[ID], [A].[X], [A].[Y] from [A] where [A].[ID]  in (select [A].[ID]  from [A] "
-       "inner join [B] on [A].[ID] = [B].[ID]  and [A].recstatus = [B].recstatus  where  "
-       "[A].[X]& [A].[Y]<> [B].[X]& [B].[Y]) and [A].recstatus = 1  order by [A].[ID]"},
-      {{"ID"}, {"X", "Y"}, 2, true, 0,
-       "select [A].[ID], [A].[X], [A].[Y] from [A] where [A].[ID]  not in (select [A].[ID]  from "
-       "[A] inner join [B] on [A].[ID] = [B].[ID]  and [A].recstatus = [B].recstatus ) and "
-       "[A].recstatus = 1  order by [A].[ID]"},
-      {{"K1", "K2"}, {"X"}, 1, false, 1,
-       "select [A].[K1], [A].[K2], [A].[X] from [A] where [A].[K1] & [A].[K2]  in (select "
-       "[A].[K1] & [A].[K2]  from [A] inner join [B] on [A].[K1] = [B].[K1] and [A].[K2] = "
-       "[B].[K2]  where [A].[X]<>[B].[X]) order by [A].[K1], [A].[K2]"},
-      {{"K1", "K2"}, {"X"}, 2, false, 0,
-       "select [A].[K1], [A].[K2], [A].[X] from [A] where [A].[K1] & [A].[K2]  not in (select "
-       "[A].[K1] & [A].[K2]  from [A] inner join [B] on [A].[K1] = [B].[K1] and [A].[K2] = "
-       "[B].[K2] ) order by [A].[K1], [A].[K2]"},
-  };
-  for (const WorkedExample& ex : examples) {
-    Sent s = sent(StringArray::of(ex.keys), StringArray::of(ex.fields), ex.type, ex.oru);
-    EXPECT_EQ(s.statement, ex.statement);
-    EXPECT_EQ(s.option, ex.option);
-  }
-}
-
-TEST(RecordDifferenceText, OneFieldIsPlainComparisonTwoAreConcatenated) {
-  std::string one = sent({"ID"}, {"X"}, 1, false).statement;
-  EXPECT_NE(one.find(" where [A].[X]<>[B].[X])"), std::string::npos);
-  EXPECT_EQ(one.find("&"), std::string::npos);
-  std::string two = sent({"ID"}, {"X", "Y"}, 1, false).statement;
-  EXPECT_NE(two.find(" where  [A].[X]& [A].[Y]<> [B].[X]& [B].[Y])"), std::string::npos);
-}
-
 TEST(RecordDifferenceText, GroupsOf31FieldsUpTo260ThenOneTailGroup) {
   std::string s31 = sent({"ID"}, fieldsF(31), 1, false).statement;
   EXPECT_EQ(occurrences(s31, " OR "), 0u);
@@ -113,22 +71,6 @@ TEST(RecordDifferenceText, GroupsOf31FieldsUpTo260ThenOneTailGroup) {
   std::string s300 = sent({"ID"}, fieldsF(300), 1, false).statement;
   EXPECT_EQ(occurrences(s300, " OR "), 9u);
   EXPECT_NE(s300.find(" [A].[F298]& [A].[F299]<> [B].[F261]&"), std::string::npos);
-}
-
-TEST(RecordDifferenceText, PlainTablesMentionNoRecordStatus) {
-  for (int32_t type : {1, 2}) {
-    std::string s = sent({"K1", "K2"}, {"X", "Y"}, type, false).statement;
-    EXPECT_EQ(s.find("recstatus"), std::string::npos) << s;
-  }
-}
-
-TEST(RecordDifferenceCalls, OtherQueryTypeOpensNothing) {
-  auto rec = std::make_shared<TracingDatabase>();
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"ID"}, fields{"X"};
-  EXPECT_EQ(g.GetTblDiffRecRS("A", "B", keys, fields, 3, true), nullptr);
-  EXPECT_TRUE(rec->calls.empty());
 }
 
 TEST(RecordDifferenceCalls, SingleEmptyFieldIsRejectedBeforeAnyStatement) {

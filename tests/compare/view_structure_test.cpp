@@ -73,15 +73,6 @@ TEST(CompareViewsStructure, ReportsByCase) {
     StringArray common;
   };
   const std::vector<Case> cases = {
-      {"same variables up to case, same grids",
-       {{"Age", "number"}, {"NAME", "TEXT"}}, 2,
-       {{"NAME", "text"}, {"AGE", "NUMBER"}}, 2,
-       "", StringArray{"Age", "NAME"}},
-      {"grids differing only in count",
-       {{"A", "TEXT"}}, 1,
-       {{"a", "TEXT"}}, 2,
-       "Total fields of V1 : 1;Total fields of V2 : 1;Total grids of V1 : 1;Total grids of V2 : 2;",
-       StringArray{"A"}},
       {"different variable counts only",
        {{"A", "TEXT"}, {"a", "TEXT"}}, 0,
        {{"A", "TEXT"}}, 0,

@@ -75,15 +75,6 @@ TEST_F(DeleteRecCase, MissingRecordFailsAndTheNextOneIsStillMarked) {
   EXPECT_EQ(work.back(), "CommitTrans");
 }
 
-TEST_F(DeleteRecCase, FailingGridStatementRollsBackTheMark) {
-  matchValues = values({{int32_t{5}, Variant("N")}});
-  record("ID = 5 and Site = \"N\" ", 70);
-  db->failing.insert("update Pets set recstatus = 0 where FKey = 70");
-  EXPECT_FALSE(run());
-  EXPECT_EQ(errMsg.at(0), "Mark delete fails : Query = update Pets set recstatus = 0 where FKey = 70");
-  EXPECT_EQ(db->work().back(), "RollbackTrans");
-}
-
 TEST_F(DeleteRecCase, LinkTableUsesItsViewAndPrefixedGridTables) {
   matchValues = values({{int32_t{5}, Variant("N")}});
   db->existing["ORULINK_Survey"] = true;
