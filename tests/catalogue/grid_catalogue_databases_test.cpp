@@ -10,6 +10,7 @@
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/runtime/error.h"
 #include "support/engines.h"
+#include "support/raised.h"
 
 namespace ovt {
 namespace {
@@ -86,13 +87,9 @@ TEST_P(GridCatalogueOnFiles, DataTableAndItsErrors) {
       {"viewNowhere", static_cast<int32_t>(0x800402C8u), "Table:viewNowhere does not exist"},
       {"House", static_cast<int32_t>(0x800402C9u), "Table:House is not a Oru VIEW table"}};
   for (const auto& [view, number, description] : failing) {
-    try {
-      gateway_.GetOruDataTable(view);
-      ADD_FAILURE() << view << ": nothing was raised";
-    } catch (const ComError& e) {
-      EXPECT_EQ(e.number(), number) << view;
-      EXPECT_EQ(e.description(), description) << view;
-    }
+    const ComError e = test::raisedBy([&] { gateway_.GetOruDataTable(view); });
+    EXPECT_EQ(e.number(), number) << view;
+    EXPECT_EQ(e.description(), description) << view;
   }
 }
 
@@ -119,14 +116,10 @@ TEST_P(GridCatalogueOnFiles, AComparableGridViewThatIsNotACatalogueTable) {
   ext_->SetViewName("viewHouse");
   db::DatabaseRef ext = ext_;
   StringArray list{"old"};
-  try {
-    gateway_.GetOruComparableGridTblList(list, ext);
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C9u));
-    EXPECT_EQ(e.source(), "cDATAGateway:GetOruComparableGridTblList");
-    EXPECT_EQ(e.description(), "Table:gvPets is not a Oru VIEW table");
-  }
+  const ComError e = test::raisedBy([&] { gateway_.GetOruComparableGridTblList(list, ext); });
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C9u));
+  EXPECT_EQ(e.source(), "cDATAGateway:GetOruComparableGridTblList");
+  EXPECT_EQ(e.description(), "Table:gvPets is not a Oru VIEW table");
   EXPECT_EQ(list, StringArray{"old"});
   EXPECT_EQ(db_->ViewName(), "gvPets");
   EXPECT_EQ(ext_->ViewName(), "gvPets");
