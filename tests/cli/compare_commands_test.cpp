@@ -173,19 +173,4 @@ TEST_F(DemoTest, KeysCountParentAndGrids) {
   EXPECT_EQ(noGrid.out, "Grids of gvMember\n(no grid)\n");
 }
 
-TEST_F(DemoTest, EverySubcommandHasHelpAndUsageErrorsExitTwo) {
-  for (const char* sub : {"structure", "keys", "count", "diff", "grid-diff", "parent", "grids", "copy", "copy-child",
-                          "delete", "backup", "demo"}) {
-    ToolRun h = run(std::string(sub) + " --help");
-    EXPECT_EQ(h.code, 0) << sub;
-    EXPECT_NE(h.out.find("Usage:"), std::string::npos) << sub << h.out;
-    EXPECT_EQ(run(sub).code, 2) << sub;
-  }
-  ToolRun top = run("--help");
-  EXPECT_NE(top.out.find("grid-diff"), std::string::npos);
-  EXPECT_EQ(run("diff d/entry1.db House House --keys HouseNo --format xml").code, 2);
-  EXPECT_EQ(run("diff d/none.db House House --keys HouseNo").code, 2);
-  EXPECT_EQ(run("diff d/entry1.db House Nowhere --keys HouseNo").code, 2);
-}
-
 }  // namespace
