@@ -55,12 +55,6 @@ TEST_F(BackupCase, ArgumentConnectionWinsAndNoConnectionFails) {
   EXPECT_EQ(e.source(), "cDATAGateway:BackupTable");
 }
 
-}  // namespace
-}  // namespace ovt::test
-
-namespace ovt::test {
-namespace {
-
 struct NoDrop : RecordingDatabase {
   bool DropTable(const std::string& name) override {
     RecordingDatabase::DropTable(name);
