@@ -11,6 +11,7 @@
 #include "ovtbldiff/runtime/error.h"
 #include "support/engines.h"
 #include "support/raised.h"
+#include "support/scripted_db.h"
 
 namespace ovt {
 namespace {
@@ -66,8 +67,13 @@ class GridCatalogueOnFiles : public test::EngineTest {
 
 TEST_P(GridCatalogueOnFiles, GridListSkipsAGridWithoutItsDataSourceRow) {
   StringArray grids{"old"};
-  EXPECT_TRUE(gateway_.GetOruGridList("viewHouse", grids));
+  auto rec = std::make_shared<test::TracingDatabase>(db_);  // what the member asks, in order
+  db::DatabaseRef arg = rec;
+  EXPECT_TRUE(gateway_.GetOruGridList("viewHouse", grids, &arg));
   EXPECT_EQ(grids, list2({{"Members", "gvMembers"}, {"Pets", "gvPets"}, {"Rooms", "gvRooms"}}));
+  EXPECT_EQ(rec->calls,
+            (std::vector<std::string>{"TableExists: viewHouse", "OpenRecordset: " + test::gridListQuery("viewHouse")}));
+  EXPECT_EQ(rec->options, std::vector<int32_t>{3});
   // The second entry through the link tables.
   StringArray linked;
   EXPECT_TRUE(gateway_.GetOruGridList("ORULINK_viewHouse", linked));

@@ -35,19 +35,6 @@ void addGrids(ScriptedDatabase& db, const std::string& view, const Grids& grids)
   db.answers[gridListQuery(view)] = r;
 }
 
-TEST(GetOruGridList, ListsGridsInQueryOrder) {
-  auto db = std::make_shared<ScriptedDatabase>();
-  addGrids(*db, "viewVisit", {{"Drugs", "viewVisitDrugs"}, {"Scores", "viewVisitScores"}});
-  cDataGetway g;
-  g.SetDB(db);
-  StringArray list{"old"};
-  EXPECT_TRUE(g.GetOruGridList("viewVisit", list));
-  EXPECT_EQ(list, listOf({{"Drugs", "viewVisitDrugs"}, {"Scores", "viewVisitScores"}}));
-  EXPECT_EQ(db->calls, (std::vector<std::string>{"TableExists: viewVisit",
-                                                 "OpenRecordset: " + gridListQuery("viewVisit")}));
-  EXPECT_EQ(db->options, std::vector<int32_t>{3});
-}
-
 TEST(GetOruGridList, LinkTableNamesGoIntoTheStatementUnchanged) {
   auto db = std::make_shared<ScriptedDatabase>();
   addGrids(*db, "ORULINK_view Visit", {{"Drugs", "ORULINK_viewDrugs"}});
