@@ -45,23 +45,6 @@ Outcome compareViews(const std::shared_ptr<ScriptedDatabase>& a,
   return o;
 }
 
-TEST(CompareViewsStructure, VisitWorkedReport) {
-  auto a = viewDb("Visit1", {{"AGE", "NUMBER"}, {"NAME", "TEXT"}, {"SEX", "TEXT"}}, 1);
-  auto b = viewDb("Visit2", {{"AGE", "TEXT"}, {"NAME", "TEXT"}, {"PULSE", "NUMBER"}}, 1);
-  Outcome o = compareViews(a, b);
-  EXPECT_EQ(o.report,
-            "Total fields of Visit1 : 3;Total fields of Visit2 : 3;Total grids of Visit1 : 1;"
-            "Total grids of Visit2 : 1;Conflict field dataType for AGE: NUMBER <--> TEXT;"
-            "Unmatched field: SEX;***;Unmatched field: PULSE");
-  EXPECT_EQ(o.common, StringArray{"NAME"});
-  // Each connection is asked about its own view only, with the variable query first.
-  const std::vector<std::string> sentA = {variableQuery("Visit1"), gridCountQuery("Visit1")};
-  const std::vector<std::string> sentB = {variableQuery("Visit2"), gridCountQuery("Visit2")};
-  EXPECT_EQ(a->statements, sentA);
-  EXPECT_EQ(b->statements, sentB);
-  EXPECT_EQ(a->options, (std::vector<int32_t>{3, 3}));
-}
-
 TEST(CompareViewsStructure, ReportsByCase) {
   struct Case {
     const char* what;
