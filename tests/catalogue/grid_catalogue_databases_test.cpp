@@ -10,6 +10,8 @@
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/runtime/error.h"
 #include "support/engines.h"
+#include "support/raised.h"
+#include "support/scripted_db.h"
 
 namespace ovt {
 namespace {
@@ -65,8 +67,13 @@ class GridCatalogueOnFiles : public test::EngineTest {
 
 TEST_P(GridCatalogueOnFiles, GridListSkipsAGridWithoutItsDataSourceRow) {
   StringArray grids{"old"};
-  EXPECT_TRUE(gateway_.GetOruGridList("viewHouse", grids));
+  auto rec = std::make_shared<test::TracingDatabase>(db_);  // what the member asks, in order
+  db::DatabaseRef arg = rec;
+  EXPECT_TRUE(gateway_.GetOruGridList("viewHouse", grids, &arg));
   EXPECT_EQ(grids, list2({{"Members", "gvMembers"}, {"Pets", "gvPets"}, {"Rooms", "gvRooms"}}));
+  EXPECT_EQ(rec->calls,
+            (std::vector<std::string>{"TableExists: viewHouse", "OpenRecordset: " + test::gridListQuery("viewHouse")}));
+  EXPECT_EQ(rec->options, std::vector<int32_t>{3});
   // The second entry through the link tables.
   StringArray linked;
   EXPECT_TRUE(gateway_.GetOruGridList("ORULINK_viewHouse", linked));
@@ -86,13 +93,9 @@ TEST_P(GridCatalogueOnFiles, DataTableAndItsErrors) {
       {"viewNowhere", static_cast<int32_t>(0x800402C8u), "Table:viewNowhere does not exist"},
       {"House", static_cast<int32_t>(0x800402C9u), "Table:House is not a Oru VIEW table"}};
   for (const auto& [view, number, description] : failing) {
-    try {
-      gateway_.GetOruDataTable(view);
-      ADD_FAILURE() << view << ": nothing was raised";
-    } catch (const ComError& e) {
-      EXPECT_EQ(e.number(), number) << view;
-      EXPECT_EQ(e.description(), description) << view;
-    }
+    const ComError e = test::raisedBy([&] { gateway_.GetOruDataTable(view); });
+    EXPECT_EQ(e.number(), number) << view;
+    EXPECT_EQ(e.description(), description) << view;
   }
 }
 
@@ -119,14 +122,10 @@ TEST_P(GridCatalogueOnFiles, AComparableGridViewThatIsNotACatalogueTable) {
   ext_->SetViewName("viewHouse");
   db::DatabaseRef ext = ext_;
   StringArray list{"old"};
-  try {
-    gateway_.GetOruComparableGridTblList(list, ext);
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C9u));
-    EXPECT_EQ(e.source(), "cDATAGateway:GetOruComparableGridTblList");
-    EXPECT_EQ(e.description(), "Table:gvPets is not a Oru VIEW table");
-  }
+  const ComError e = test::raisedBy([&] { gateway_.GetOruComparableGridTblList(list, ext); });
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C9u));
+  EXPECT_EQ(e.source(), "cDATAGateway:GetOruComparableGridTblList");
+  EXPECT_EQ(e.description(), "Table:gvPets is not a Oru VIEW table");
   EXPECT_EQ(list, StringArray{"old"});
   EXPECT_EQ(db_->ViewName(), "gvPets");
   EXPECT_EQ(ext_->ViewName(), "gvPets");

@@ -4,28 +4,24 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/scripted_db.h"
+#include "support/scripted_db.h"
 #include "ovtbldiff/gateway.h"
 
 namespace ovt {
 namespace {
 
 using test::raisedBy;
+using test::dataTableQuery;
 using test::Rows;
 using test::ScriptedDatabase;
-
-std::string dataTableQuery(const std::string& v) {
-  return "select DataTable from [" + v +
-         "] where PageNumber = 0 and Name = 'DATA1' and Type = 'SOURCE'";
-}
 
 std::shared_ptr<ScriptedDatabase> catalogueDb() {
   auto db = std::make_shared<ScriptedDatabase>();
   db->existing = {{"viewVisit", true}, {"Visit", true}, {"viewEmpty", true}, {"viewNull", true}};
   db->tableTypes = {{"viewVisit", 1}, {"Visit", 0}, {"viewEmpty", 1}, {"viewNull", 1}};
-  db->answers[dataTableQuery("viewVisit")] = Rows{{"DataTable"}, {{"Visit"}, {"Other"}}};
-  db->answers[dataTableQuery("viewEmpty")] = Rows{{"DataTable"}, {}};
-  db->answers[dataTableQuery("viewNull")] = Rows{{"DataTable"}, {{Variant(Null{})}}};
+  db->answers[dataTableQuery("viewVisit")] = Rows{{"DataTable"}, {}, {{"Visit"}, {"Other"}}};
+  db->answers[dataTableQuery("viewEmpty")] = Rows{{"DataTable"}, {}, {}};
+  db->answers[dataTableQuery("viewNull")] = Rows{{"DataTable"}, {}, {{Variant(Null{})}}};
   return db;
 }
 

@@ -3,6 +3,7 @@
 
 #include "ovtbldiff/gateway.h"
 #include "support/engines.h"
+#include "support/raised.h"
 
 namespace ovt {
 namespace {
@@ -39,14 +40,10 @@ TEST_P(ViewVarList, TrueEvenWhenTheReaderFindsNoVariable) {
 
 TEST_P(ViewVarList, MissingTableRaises706WithItsOwnSource) {
   StringArray list{"kept"};
-  try {
-    gateway_.GetOruViewVarList("viewNone", list);
-    FAIL() << "nothing raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C2u));
-    EXPECT_EQ(e.source(), "cDATAGateway:GetOruViewVarList");
-    EXPECT_EQ(e.description(), "Table does not exist:viewNone");
-  }
+  const ComError e = test::raisedBy([&] { gateway_.GetOruViewVarList("viewNone", list); });
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x800402C2u));
+  EXPECT_EQ(e.source(), "cDATAGateway:GetOruViewVarList");
+  EXPECT_EQ(e.description(), "Table does not exist:viewNone");
   EXPECT_EQ(list.at(0), "kept");
 }
 
@@ -55,13 +52,9 @@ TEST_P(ViewVarList, AnArgumentConnectionWinsOverTheStoredOne) {
   StringArray list;
   EXPECT_TRUE(other.GetOruViewVarList("viewHouse", list, &db_));
   db::DatabaseRef nothing;
-  try {
-    other.GetOruViewVarList("viewHouse", list, &nothing);
-    FAIL() << "nothing raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.number(), 91);
-    EXPECT_EQ(e.source(), "cDATAGateway:GetOruViewVarList");
-  }
+  const ComError e = test::raisedBy([&] { other.GetOruViewVarList("viewHouse", list, &nothing); });
+  EXPECT_EQ(e.number(), 91);
+  EXPECT_EQ(e.source(), "cDATAGateway:GetOruViewVarList");
 }
 
 OVT_ON_EVERY_ENGINE(ViewVarList);

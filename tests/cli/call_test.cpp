@@ -35,10 +35,13 @@ class CallTest : public ::testing::Test {
   ovt::test::TempDir dir_;
 };
 
-// Every line of the member list: position, dispatch id and name in interface order.
+// Every line of the member list: position, dispatch id and name in interface order (whole
+// signatures for the first member and the DB setter).
 TEST_F(CallTest, ListHasEveryMemberInInterfaceOrder) {
   const std::vector<std::pair<std::string, std::string>> members = {
-      {"60030013", "Function IsQualifiedMatchKey("}, {"60030014", "Function CopyChild("},
+      {"60030013", "Function IsQualifiedMatchKey(ByVal ColumnName As String, ByVal TableName As String, ByRef OruType "
+                   "As Boolean, Optional ByRef oExtDB As cDatabase = Nothing) As Boolean"},
+      {"60030014", "Function CopyChild("},
       {"60030015", "Function GetOruViewVarList("}, {"60030016", "Function TotalMatchedRec("},
       {"60030017", "Function ShowParent("}, {"60030018", "Function GetOruComparableGridTblList("},
       {"60030019", "Function GetTblDiffGridRS("}, {"6003001A", "Function CompareViewsStructure("},
@@ -46,7 +49,7 @@ TEST_F(CallTest, ListHasEveryMemberInInterfaceOrder) {
       {"6003001D", "Function GetOruDataTable("}, {"6003001E", "Function DeleteRec("},
       {"6003001F", "Function CopyRec("}, {"60030020", "Function GetFldType("},
       {"60030021", "Function IsMatchKeyUnique("}, {"60030022", "Function CompareTablesStructure("},
-      {"68030012", "Property Set DB("}, {"68030012", "Property Get DB()"},
+      {"68030012", "Property Set DB(ByVal value As cDatabase)"}, {"68030012", "Property Get DB()"},
       {"60030023", "Function GetTblDiffRecRS("}};
   ToolRun r = run("call --list");
   ASSERT_EQ(r.code, 0);
@@ -61,16 +64,6 @@ TEST_F(CallTest, ListHasEveryMemberInInterfaceOrder) {
     EXPECT_EQ(m[2].str(), members[i].first) << lines[i + 1];
     EXPECT_EQ(m[3].str().rfind(members[i].second, 0), 0u) << lines[i + 1];
   }
-}
-
-TEST_F(CallTest, ListShowsTheMemberTableInOrder) {
-  ToolRun r = run("call --list");
-  ASSERT_EQ(r.code, 0);
-  EXPECT_NE(r.out.find(" 1  60030013  Function IsQualifiedMatchKey(ByVal ColumnName As String, ByVal TableName As "
-                       "String, ByRef OruType As Boolean, Optional ByRef oExtDB As cDatabase = Nothing) As Boolean"),
-            std::string::npos);
-  EXPECT_NE(r.out.find("17  68030012  Property Set DB(ByVal value As cDatabase)"), std::string::npos);
-  EXPECT_NE(r.out.find("19  60030023  Function GetTblDiffRecRS("), std::string::npos);
 }
 
 TEST_F(CallTest, SingleCallAndMissingDatabaseError) {

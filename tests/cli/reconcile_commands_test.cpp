@@ -154,10 +154,6 @@ TEST_F(DemoTest, ManyRecordsGoInBatchesWithOneOutcomeEach) {
   EXPECT_EQ(r.err, "");
 }
 
-}  // namespace
-
-namespace {
-
 // Another program holds the write lock of entry 2 for a while: the record fails as the database
 // is busy, is tried again after a pause, and is copied once the lock is gone.
 TEST_F(DemoTest, ARecordThatMetABusyDatabaseIsTriedAgain) {

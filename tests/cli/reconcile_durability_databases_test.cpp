@@ -36,18 +36,12 @@ using ovt::test::runTool;
 using ovt::test::ToolRun;
 
 // A form with one grid, the same in both entries.
-const char* kForm[] = {
-    "create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)",
-    "create table viewSurvey (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into viewSurvey values ('DATA1', 'SOURCE', 0, 'Survey')",
-    "insert into viewSurvey values ('Name', 'TEXT', 1, '')",
-    "insert into viewSurvey values ('GridK', 'GRID', 1, 'DATA2')",
-    "insert into viewSurvey values ('DATA2', 'SOURCE', 0, 'gvKids')",
-    "create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50))",
-    "create table gvKids (Name text(50), Type text(50), PageNumber long, DataTable text(50))",
-    "insert into gvKids values ('DATA1', 'SOURCE', 0, 'Kids')",
-    "insert into gvKids values ('KidName', 'TEXT', 1, '')",
-};
+const ovt::test::Statements kForm = ovt::test::statements({
+    {"create table Survey (UniqueKey counter, RecStatus long, ID long, Name text(50), Age long)"},
+    ovt::test::catalogue("viewSurvey", "Survey", {"Name TEXT", "GridK GRID gvKids"}),
+    {"create table Kids (UniqueKey counter, RecStatus long, FKey long, KidName text(50))"},
+    ovt::test::catalogue("gvKids", "Kids", {"KidName TEXT"}),
+});
 
 // Runs the engine's own SQL (not the dialect) on a connection: bulk rows for the tests.
 void raw(const ovt::db::DatabaseRef& db, const std::string& sql) {
@@ -66,14 +60,14 @@ class Durability : public ovt::test::EntriesTool {
     const std::string series = "with recursive s(g) as (select 1 union all select g + 1 from s where g < " + n + ") ";
     {
       auto db = ovt::test::openLocation(first_);
-      for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
+      ovt::test::runAll(db, kForm);
       raw(db, series + "insert into \"Survey\" (\"UniqueKey\", \"RecStatus\", \"ID\", \"Name\", \"Age\") "
                        "select g, 1, g, 'new' || g, 31 from s");
       raw(db, series + "insert into \"Kids\" (\"RecStatus\", \"FKey\", \"KidName\") select 1, g, g || 'a' from s "
                        "union all select 1, g, g || 'b' from s");
     }
     auto db = ovt::test::openLocation(second_);
-    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
+    ovt::test::runAll(db, kForm);
     raw(db, series + "insert into \"Survey\" (\"UniqueKey\", \"RecStatus\", \"ID\", \"Name\", \"Age\") "
                      "select 100000 + g, 1, g, 'old' || g, 30 from s");
     raw(db, series + "insert into \"Kids\" (\"RecStatus\", \"FKey\", \"KidName\") select 1, 100000 + g, 'old' from s");
@@ -135,10 +129,7 @@ TEST_P(Durability, RecordsCommitInGroupsEachRecordNestedInItsGroup) {
   // One record on its own commits alone: no group around it.
   ToolRun one = runTool(dir_.path(), copyArgs("--commit-every 1 --trace one.trace"));
   ASSERT_EQ(one.code, 0) << one.out << one.err;
-  std::ifstream oneIn(dir_.file("one.trace"));
-  std::stringstream all;
-  all << oneIn.rdbuf();
-  EXPECT_EQ(all.str().find("level 2"), std::string::npos);
+  EXPECT_EQ(dir_.read("one.trace").find("level 2"), std::string::npos);
   EXPECT_EQ(runTool(dir_.path(), copyArgs("--commit-every 0")).code, 2);
 }
 
@@ -222,11 +213,9 @@ TEST_P(Durability, RecordsThatMetAConcurrentWriterAreRetriedAndCopied) {
   release.join();
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "ID,result\n1,copied\n2,copied\n3,copied\n");
-  std::ifstream in(dir_.file("t.trace"));
-  std::stringstream trace;
-  trace << in.rdbuf();
+  const std::string trace = dir_.read("t.trace");
   const char* reason = GetParam() == ovt::test::Engine::Sqlite ? "database is locked" : "could not serialize access";
-  EXPECT_NE(trace.str().find(reason), std::string::npos) << trace.str();
+  EXPECT_NE(trace.find(reason), std::string::npos) << trace;
   EXPECT_EQ(rows("select ID, Name, Age from Survey order by ID"),
             (std::vector<std::string>{"1|new1|31", "2|new2|31", "3|new3|31"}));
   EXPECT_EQ(rows("select count(*) from Kids where RecStatus = 1"), std::vector<std::string>{"6"});
@@ -286,10 +275,7 @@ OVT_ON_EVERY_ENGINE(Durability);
 TEST(RefusedCommit, TheGroupsRecordsRunAgainAloneAndAreThere) {
   ovt::test::TempDir dir;
   const std::string first = dir.file("first.db"), second = dir.file("second.db");
-  for (const std::string& f : {first, second}) {
-    auto db = ovt::db::OpenSqlite(f);
-    for (const char* s : kForm) ASSERT_TRUE(db->Execute(s)) << s;
-  }
+  for (const std::string& f : {first, second}) ovt::test::runAll(ovt::db::OpenSqlite(f), kForm);
   {
     auto db = ovt::db::OpenSqlite(first);
     ASSERT_TRUE(db->Execute("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (1, 1, 1, 'new1', 31)"));
@@ -326,11 +312,8 @@ TEST(RefusedCommit, TheGroupsRecordsRunAgainAloneAndAreThere) {
                        "then succeeded"),
             std::string::npos)
       << r.out;
-  std::ifstream in(dir.file("t.trace"));
-  std::stringstream trace;
-  trace << in.rdbuf();
-  EXPECT_NE(trace.str().find("-- CommitTrans\njet: \nsql: RELEASE ovt_trans\n=> error: "), std::string::npos)
-      << trace.str();
+  const std::string trace = dir.read("t.trace");
+  EXPECT_NE(trace.find("-- CommitTrans\njet: \nsql: RELEASE ovt_trans\n=> error: "), std::string::npos) << trace;
   auto after = ovt::db::OpenSqlite(second)->OpenRecordset("select count(*) as N from Survey", 3, "")->GetRows();
   EXPECT_EQ(ovt::concatText(after.at(0, 0)), "2");
 }

@@ -9,26 +9,24 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/entries_tool.h"
 #include "cli/review_server.h"
-#include "cli/tool_run.h"
 #include "ovtbldiff/decide.h"
-#include "support/engines.h"
 #include "support/farm_survey.h"
-#include "support/temp_dir.h"
 
 namespace ovt::test {
 namespace {
 
 using Json = nlohmann::json;
 
-class ReviewGridKeys : public EngineTest {
+class ReviewGridKeys : public EntriesTool {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    EntriesTool::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     fillFarmSurvey(entries().first(false), entries().second());
     if (HasFatalFailure()) return;
-    ASSERT_EQ(server_.start(dir_.path(), {entries().firstLocation(), entries().secondLocation(), "--keys",
+    ASSERT_EQ(server_.start(dir_.path(), {first_, second_, "--keys",
                                           "Farm=FarmNo", "Crop=PlotNo,CropNo", "--review", dir_.file("farm.review"),
                                           "--reviewer", "http"}),
               "");
@@ -50,11 +48,10 @@ class ReviewGridKeys : public EngineTest {
   }
 
   std::string one(const std::string& sql) {
-    VariantArray all = openLocation(entries().secondLocation())->OpenRecordset(sql, 3, "")->GetRows();
+    VariantArray all = openLocation(second_)->OpenRecordset(sql, 3, "")->GetRows();
     return all.allocated() ? decide::valueText(all.at(0, 0)) : "<none>";
   }
 
-  TempDir dir_;
   ReviewServer server_;
 };
 
@@ -129,11 +126,10 @@ TEST_P(ReviewGridKeys, ResolvedFromAHandWrittenDecisionsFile) {
                                            "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,10,12,1\n"
                                            "Crop,FarmNo=201;PlotNo=2;CropNo=2,,missing,present,delete\n"
                                            "Crop,FarmNo=202;PlotNo=11;CropNo=2,,missing,present,\n";
-  ToolRun r = runTool(dir_.path(), "resolve '" + entries().firstLocation() + "' '" + entries().secondLocation() +
-                                       "' --keys Farm=FarmNo Crop=PlotNo,CropNo --decisions crops.csv --into 2 "
-                                       "--reviewer csv --format csv");
-  EXPECT_EQ(r.code, 1) << r.err;  // one line left undecided
-  EXPECT_EQ(r.out,
+  // One line left undecided.
+  expectRun(tool("resolve " + both() + " --keys Farm=FarmNo Crop=PlotNo,CropNo --decisions crops.csv --into 2 "
+                 "--reviewer csv --format csv"),
+            1,
             "table,record,field,before,after,from,result\n"
             "Crop,FarmNo=201;PlotNo=2;CropNo=2,,(present),(deleted),1,changed\n"
             "Crop,FarmNo=201;PlotNo=1;CropNo=1,Yield,12,10,1,changed\n"

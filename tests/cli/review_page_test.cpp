@@ -25,22 +25,17 @@ class ReviewPage : public DemoTest {
     ASSERT_EQ(server_.start(dir_.path(), {"d/entry1.db", "d/entry2.db", "--keys", "House=HouseNo", "Member=LineNo",
                                           "--reviewer", "browser"}),
               "");
-    url_ = server_.url;
-    port_ = server_.port;
-    token_ = server_.token;
   }
 
   ReviewServer server_;
-  std::string url_, token_;
-  int port_ = 0;
 };
 
 TEST_F(ReviewPage, EveryRequestNeedsTheToken) {
-  EXPECT_EQ(statusOf(port_, "/"), "HTTP/1.1 403 Forbidden");
-  EXPECT_EQ(statusOf(port_, "/api/state"), "HTTP/1.1 403 Forbidden");
-  EXPECT_EQ(statusOf(port_, "/?token=" + std::string(32, '0')), "HTTP/1.1 403 Forbidden");
-  EXPECT_EQ(statusOf(port_, "/api/state?token=" + token_.substr(1)), "HTTP/1.1 403 Forbidden");
-  EXPECT_EQ(statusOf(port_, "/?token=" + token_), "HTTP/1.1 200 OK");
+  EXPECT_EQ(statusOf(server_.port, "/"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(server_.port, "/api/state"), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(server_.port, "/?token=" + std::string(32, '0')), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(server_.port, "/api/state?token=" + server_.token.substr(1)), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(statusOf(server_.port, "/?token=" + server_.token), "HTTP/1.1 200 OK");
 }
 
 TEST_F(ReviewPage, AMisspeltKeyEndsTheCommandBeforeItServes) {
@@ -53,7 +48,7 @@ TEST_F(ReviewPage, AMisspeltKeyEndsTheCommandBeforeItServes) {
 TEST_F(ReviewPage, DecidedByMouseAndKeyboardThenAppliedIntoEntry2) {
   if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
   Browser b(dir_.file("profile"));
-  b.open(url_);
+  b.open(server_.url);
   ASSERT_TRUE(b.waitFor("document.body.dataset.ready === '1'")) << "the page did not load";
   // The demo's differences, grid records after the houses.
   EXPECT_EQ(b.eval("document.getElementById('progress').textContent"), "0 / 9");
@@ -168,7 +163,7 @@ nlohmann::json verifiedForms(const std::string& out) {
 TEST_F(ReviewPage, FormsShowTheCountsAndAgreementVerifyGives) {
   if (!haveChromium()) GTEST_SKIP() << "chromium is not installed";
   Browser b(dir_.file("profile"));
-  b.open(url_);
+  b.open(server_.url);
   ASSERT_TRUE(b.waitFor("document.body.dataset.ready === '1'")) << "the page did not load";
   auto compare = [&](int verifyExit) {
     ToolRun v = run("verify d/entry1.db d/entry2.db --keys House=HouseNo Member=LineNo --format json");

@@ -103,10 +103,6 @@ TEST_F(DemoTest, StructureComparisonThatRaisesLeavesCommonFieldsAsTheyWere) {
   EXPECT_EQ(k["byref"]["CommonFields"], Json::parse(lb1));
 }
 
-}  // namespace
-
-namespace {
-
 // Found by the record reader's fuzz driver: a JSON file whose rows or columns are not lists of
 // values is refused as usage, not left to an exception.
 TEST_F(DemoTest, RecordFilesOfAnotherShapeAreRefused) {

@@ -47,14 +47,23 @@ TEST_F(DemoTest, MisspeltNamesNameTheEntryAndNoStatement) {
   }
 }
 
-TEST_F(DemoTest, VersionAndOneExamplePerSubcommand) {
+// The version, and every subcommand's help (a usage and one example at its end); a
+// subcommand without its arguments, or given what it cannot take, is a usage error.
+TEST_F(DemoTest, VersionHelpExamplesAndUsageErrors) {
   expectRun(run("--version"), 0, "ovtbldiff 2.0\n");
-  for (const char* name : {"structure", "keys", "count", "diff", "grid-diff", "parent", "grids", "copy",
-                                  "copy-child", "delete", "backup", "demo", "call"}) {
-    ToolRun h = run(std::string(name) + " --help");
+  for (const std::string name : {"structure", "keys", "count", "diff", "grid-diff", "parent", "grids", "copy",
+                                 "copy-child", "delete", "backup", "demo", "call"}) {
+    ToolRun h = run(name + " --help");
     EXPECT_EQ(h.code, 0) << name;
-    EXPECT_NE(h.out.find("Example:\n  ovtbldiff " + std::string(name) + " "), std::string::npos) << name << "\n" << h.out;
+    EXPECT_NE(h.out.find("Example:\n  ovtbldiff " + name + " "), std::string::npos) << name << "\n" << h.out;
+    if (name == "call") continue;
+    EXPECT_NE(h.out.find("Usage:"), std::string::npos) << name << h.out;
+    EXPECT_EQ(run(name).code, 2) << name;
   }
+  EXPECT_NE(run("--help").out.find("grid-diff"), std::string::npos);
+  EXPECT_EQ(run("diff d/entry1.db House House --keys HouseNo --format xml").code, 2);
+  EXPECT_EQ(run("diff d/none.db House House --keys HouseNo").code, 2);
+  EXPECT_EQ(run("diff d/entry1.db House Nowhere --keys HouseNo").code, 2);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace {
 
 using test::DiffFile;
 using test::raisedBy;
-using test::FakeTable;
+using test::MadeTable;
 using test::rowsOf;
 using test::TracingDatabase;
 
@@ -46,40 +46,9 @@ std::shared_ptr<TracingDatabase> houses() {
   auto rec = std::make_shared<TracingDatabase>();
   const std::vector<std::string> parent = {"UniqueKey", "RecStatus", "HouseNo", "Village"};
   const std::vector<std::string> child = {"UniqueKey", "RecStatus", "FKey", "HouseNo", "LineNo", "Age"};
-  rec->tables = {std::make_shared<FakeTable>("House", parent), std::make_shared<FakeTable>("House2", parent),
-                 std::make_shared<FakeTable>("Member", child), std::make_shared<FakeTable>("Member2", child)};
+  rec->tables = {std::make_shared<MadeTable>("House", parent), std::make_shared<MadeTable>("House2", parent),
+                 std::make_shared<MadeTable>("Member", child), std::make_shared<MadeTable>("Member2", child)};
   return rec;
-}
-
-TEST(GridDifferenceText, WorkedExampleMissing) {
-  auto rec = houses();
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"};
-  g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2);
-  const std::vector<std::string> expected = {
-      "Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2",
-      "CreateView: QryTblDiff1: " + kView1, "CreateView: QryTblDiff2: " + kView2,
-      "OpenRecordset: " + kMissing, "DropView: QryTblDiff1", "DropView: QryTblDiff2"};
-  EXPECT_EQ(rec->calls, expected);
-  EXPECT_EQ(rec->options, (std::vector<int32_t>{0}));
-}
-
-TEST(GridDifferenceText, WorkedExampleConflict) {
-  auto rec = houses();
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"};
-  g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1);
-  std::string difference = tests("HouseNo~Grid") + tests("Age");
-  difference.resize(difference.size() - 3);
-  const std::string conflict = kOuter + "  in (select QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo] "
-                               "from [QryTblDiff1] inner join [QryTblDiff2] on " + kJoin + " where " +
-                               difference + ") order by QryTblDiff1.[HouseNo~Main]";
-  ASSERT_EQ(rec->statements.size(), 3u);
-  EXPECT_EQ(rec->statements[2], conflict);
-  EXPECT_NE(conflict.find("is null) ) order by"), std::string::npos);
-  EXPECT_EQ(rec->options, (std::vector<int32_t>{2}));
 }
 
 TEST(GridDifferenceText, NamesMatchCaseInsensitivelyChildColumnsUseComponentName) {
@@ -96,8 +65,8 @@ TEST(GridDifferenceText, NamesMatchCaseInsensitivelyChildColumnsUseComponentName
 
 TEST(GridDifferenceText, NoSharedNamesGiveBareColumns) {
   auto rec = std::make_shared<TracingDatabase>();
-  rec->tables = {std::make_shared<FakeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
-                 std::make_shared<FakeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus", "FKey", "Line", "V"})};
+  rec->tables = {std::make_shared<MadeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
+                 std::make_shared<MadeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus", "FKey", "Line", "V"})};
   cDataGetway g;
   g.SetDB(rec);
   StringArray keys{"PNo"};
@@ -113,41 +82,29 @@ TEST(GridDifferenceText, NoSharedNamesGiveBareColumns) {
             "by QryTblDiff1.[PNo]");
 }
 
-TEST(GridDifferenceCalls, OtherQueryTypeCreatesAndDropsViewsRunsNothing) {
-  auto rec = houses();
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"};
-  EXPECT_EQ(g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 3), nullptr);
-  EXPECT_TRUE(rec->options.empty());
-  EXPECT_EQ(rec->calls.size(), 7u);
-  EXPECT_EQ(rec->calls.back(), "DropView: QryTblDiff2");
-}
-
-TEST(GridDifferenceFailures, FirstViewRejectedRaises702AsRaised) {
-  auto rec = houses();
-  rec->createViewAnswers["QryTblDiff1"] = false;
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"};
-  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 1); });
-  EXPECT_EQ(e.number(), -2147220802);
-  EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffGridRS");
-  EXPECT_EQ(e.description(), "Create View fails :" + kView1);
-  EXPECT_EQ(rec->calls.back(), "CreateView: QryTblDiff1: " + kView1);
-}
-
-TEST(GridDifferenceFailures, SecondViewRejectedRaises703LeavingFirst) {
-  auto rec = houses();
-  rec->createViewAnswers["QryTblDiff2"] = false;
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"};
-  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, 2); });
-  EXPECT_EQ(e.number(), -2147220801);
-  EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffGridRS");
-  EXPECT_EQ(e.description(), "Create View fails:" + kView2);
-  EXPECT_EQ(rec->calls.back(), "CreateView: QryTblDiff2: " + kView2);
+// View 1 rejected raises 702, view 2 rejected 703 (leaving view 1), each naming its statement.
+TEST(GridDifferenceFailures, RejectedViewRaisesAsRaised) {
+  const struct {
+    std::string view;
+    int32_t type;
+    int32_t number;
+    std::string description, lastCall;
+  } cases[] = {
+      {"QryTblDiff1", 1, -2147220802, "Create View fails :" + kView1, "CreateView: QryTblDiff1: " + kView1},
+      {"QryTblDiff2", 2, -2147220801, "Create View fails:" + kView2, "CreateView: QryTblDiff2: " + kView2},
+  };
+  for (const auto& c : cases) {
+    auto rec = houses();
+    rec->createViewAnswers[c.view] = false;
+    cDataGetway g;
+    g.SetDB(rec);
+    StringArray keys{"HouseNo"};
+    ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Member", "House2", "Member2", "LineNo", keys, c.type); });
+    EXPECT_EQ(e.number(), c.number) << c.view;
+    EXPECT_EQ(e.source(), "cDATAGateway:GetTblDiffGridRS");
+    EXPECT_EQ(e.description(), c.description);
+    EXPECT_EQ(rec->calls.back(), c.lastCall);
+  }
 }
 
 TEST(GridDifferenceFailures, OtherErrorsKeepSourceAndNameTheQueryType) {
@@ -184,19 +141,6 @@ TEST(GridDifferenceFailures, FailingQueryLeavesBothViews) {
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_EQ(e.description(), "no such column: LineNo:SQLType:Difference");
   EXPECT_EQ(rec->calls.back().rfind("OpenRecordset: ", 0), 0u);
-}
-
-TEST(GridDifferenceFailures, ChildWithOnlySystemColumnsFailsAfterDroppingViews) {
-  auto rec = std::make_shared<TracingDatabase>();
-  rec->tables = {std::make_shared<FakeTable>("P", std::vector<std::string>{"UniqueKey", "RecStatus", "PNo"}),
-                 std::make_shared<FakeTable>("C", std::vector<std::string>{"UniqueKey", "RecStatus"})};
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"PNo"};
-  ComError e = raisedBy([&] { g.GetTblDiffGridRS("P", "C", "P", "C", "Line", keys, 1); });
-  EXPECT_EQ(e.number(), 5);
-  EXPECT_EQ(e.description(), "Invalid procedure call or argument:SQLType:Difference");
-  EXPECT_EQ(rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
 }
 
 // --- On a real SQLite file ---------------------------------------------------------------
@@ -264,6 +208,11 @@ TEST_P(GridDifferenceOnFile, WorkedStatementsRunAsSentAndListActiveChildRecords)
 
   db::RecordsetRef conflict = call(1);
   EXPECT_EQ(f.rec->options, (std::vector<int32_t>{0, 2}));
+  std::string difference = tests("HouseNo~Grid") + tests("Age");
+  difference.resize(difference.size() - 3);
+  EXPECT_EQ(f.rec->statements.at(5), kOuter + "  in (select QryTblDiff1.[HouseNo~Main]&QryTblDiff1.[LineNo] from "
+                                              "[QryTblDiff1] inner join [QryTblDiff2] on " + kJoin + " where " +
+                                              difference + ") order by QryTblDiff1.[HouseNo~Main]");
   // 1,23 differs, and so 12,3 is listed as a conflict with it.
   EXPECT_EQ(sortedRows(conflict),
             (std::vector<std::string>{"12|3|12|2|5", "1|23|1|1|4", "7|2|7|40|1", "7|3|7|~|1", "8|2|99|60|2"}));
@@ -280,6 +229,7 @@ TEST_P(GridDifferenceOnFile, OtherQueryTypeCreatesAndDropsTheViewsOnly) {
   EXPECT_EQ(call(3), nullptr);
   EXPECT_TRUE(f.rec->options.empty());
   EXPECT_EQ(f.rec->calls.size(), 7u);
+  EXPECT_EQ(f.rec->calls.back(), "DropView: QryTblDiff2");
   EXPECT_FALSE(f.readable("QryTblDiff1"));
   EXPECT_FALSE(f.readable("QryTblDiff2"));
 }
@@ -340,11 +290,14 @@ TEST_P(GridDifferenceOnFile, MissingFirstTablesFailBeforeAnyView) {
   }
   // A child with only the system columns: both views are dropped, none is created.
   f.run({"create table [Bare] ([UniqueKey] counter, [RecStatus] long)"});
-  f.rec->calls.clear();
-  ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Bare", "House2", "Bare", "LineNo", keys, 2); });
-  EXPECT_EQ(e.number(), 5);
-  EXPECT_EQ(e.description(), "Invalid procedure call or argument:SQLType:Unmatched");
-  EXPECT_EQ(f.rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
+  for (int32_t type : {1, 2}) {
+    f.rec->calls.clear();
+    ComError e = raisedBy([&] { g.GetTblDiffGridRS("House", "Bare", "House2", "Bare", "LineNo", keys, type); });
+    EXPECT_EQ(e.number(), 5);
+    EXPECT_EQ(e.description(), std::string("Invalid procedure call or argument:SQLType:") +
+                                   (type == 1 ? "Difference" : "Unmatched"));
+    EXPECT_EQ(f.rec->calls, (std::vector<std::string>{"Tables", "DropView: QryTblDiff1", "DropView: QryTblDiff2"}));
+  }
 }
 
 TEST_P(GridDifferenceOnFile, ChildWithNothingToCompareFailsAfterCreatingBothViews) {

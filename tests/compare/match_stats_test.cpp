@@ -23,21 +23,6 @@ std::shared_ptr<TracingDatabase> answering(const std::string& field, Variant val
   return rec;
 }
 
-TEST(QualifiedMatchKeyText, OruAndPlainStatements) {
-  auto rec = answering("TotalNull", int32_t{0});
-  cDataGetway g;
-  g.SetDB(rec);
-  bool oru = true, plain = false;
-  EXPECT_TRUE(g.IsQualifiedMatchKey("ID", "A", oru));
-  EXPECT_TRUE(g.IsQualifiedMatchKey("ID", "A", plain));
-  ASSERT_EQ(rec->statements.size(), 2u);
-  EXPECT_EQ(rec->statements[0],
-            "select count(*) as TotalNull from [A] where ([ID] is null and Recstatus = 1) OR Recstatus is null");
-  EXPECT_EQ(rec->statements[1], "select count(*) as TotalNull from [A] where [ID] is null");
-  EXPECT_EQ(rec->options, (std::vector<int32_t>{0, 0}));
-  EXPECT_TRUE(oru);
-}
-
 TEST(QualifiedMatchKeyCalls, CountAboveZeroIsFalseAndArgumentBeatsStored) {
   auto stored = answering("TotalNull", int32_t{0});
   auto other = answering("TotalNull", int32_t{3});
@@ -58,22 +43,6 @@ TEST(QualifiedMatchKeyCalls, NoConnectionFailsThroughOwnHandler) {
   ComError e = raisedBy([&] { g.IsQualifiedMatchKey("ID", "A", oru); });
   EXPECT_EQ(e.number(), 91);
   EXPECT_EQ(e.source(), "cDATAGateway:IsQualifiedMatchKey");
-}
-
-TEST(MatchKeyUniqueText, WorkedExamples) {
-  auto rec = std::make_shared<TracingDatabase>();
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray two{"K1", "K2"}, one{"ID"};
-  bool oru = true, plain = false;
-  std::string a = "A";
-  EXPECT_TRUE(g.IsMatchKeyUnique(two, oru, &a));
-  EXPECT_TRUE(g.IsMatchKeyUnique(one, plain, &a));
-  ASSERT_EQ(rec->statements.size(), 2u);
-  EXPECT_EQ(rec->statements[0],
-            "select [K1],[K2] from [A] where recstatus =1 group by [K1],[K2] having count(*)>1");
-  EXPECT_EQ(rec->statements[1], "select [ID] from [A] group by [ID] having count(*)>1");
-  EXPECT_EQ(rec->options, (std::vector<int32_t>{3, 3}));
 }
 
 TEST(MatchKeyUniqueCalls, DefaultTableIsStoredViewNameAndStoredObjectIsRequired) {
@@ -104,24 +73,6 @@ TEST(MatchKeyUniqueCalls, DefaultTableIsStoredViewNameAndStoredObjectIsRequired)
   EXPECT_EQ(dup->statements.size(), 1u);
 }
 
-TEST(TotalMatchedText, WorkedExamples) {
-  auto rec = answering("totalrec", int32_t{4});
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray one{"ID"}, two{"K1", "K2"};
-  EXPECT_EQ(g.TotalMatchedRec("A", "B", one, true), 4);
-  EXPECT_EQ(g.TotalMatchedRec("A", "B", two, false), 4);
-  ASSERT_EQ(rec->statements.size(), 2u);
-  EXPECT_EQ(rec->statements[0],
-            "select count(*) as totalrec from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner "
-            "join [B] on ([A].[ID] = [B].[ID])  and ([A].recstatus = [B].recstatus)where  "
-            "[A].recstatus = 1 )");
-  EXPECT_EQ(rec->statements[1],
-            "select count(*) as totalrec from [A] where [A].[K1] & [A].[K2]  in (select [A].[K1] & "
-            "[A].[K2]  from [A] inner join [B] on ([A].[K1] = [B].[K1]) and ([A].[K2] = [B].[K2]) )");
-  EXPECT_EQ(rec->options, (std::vector<int32_t>{3, 3}));
-}
-
 TEST(TotalMatchedCalls, NoConnectionRaises707NamingTheDifferenceMember) {
   cDataGetway g;
   StringArray keys{"ID"};
@@ -132,21 +83,12 @@ TEST(TotalMatchedCalls, NoConnectionRaises707NamingTheDifferenceMember) {
   EXPECT_EQ(e.description(), "Need to set oDB or the DB property");
 }
 
-TEST(TotalMatchedCalls, ArgumentIsFilledInAndCountAbove32767Overflows) {
-  auto stored = answering("totalrec", int32_t{32768});
+TEST(TotalMatchedCalls, ArgumentBeatsStoredAndNoKeysRaises5) {
   cDataGetway g;
-  g.SetDB(stored);
+  g.SetDB(answering("totalrec", int32_t{1}));
   StringArray keys{"ID"};
-  db::DatabaseRef mine;
-  ComError e = raisedBy([&] { g.TotalMatchedRec("A", "B", keys, false, &mine); });
-  EXPECT_EQ(e.number(), 6);
-  EXPECT_EQ(e.source(), "cDATAGateway:TotalMatchedRec");
-  EXPECT_EQ(mine, stored);
-
-  auto full = answering("totalrec", int32_t{32767});
-  db::DatabaseRef arg = full;
+  db::DatabaseRef arg = answering("totalrec", int32_t{32767});
   EXPECT_EQ(g.TotalMatchedRec("A", "B", keys, false, &arg), 32767);
-
   StringArray none = StringArray::of({});
   ComError empty = raisedBy([&] { g.TotalMatchedRec("A", "B", none, false); });
   EXPECT_EQ(empty.number(), 5);
@@ -194,7 +136,16 @@ TEST_P(MatchStatsOnFile, QualifiedKeyLooksAtActiveRecordsAndMissingStatus) {
     bool oru = c.oru;
     EXPECT_EQ(g.IsQualifiedMatchKey("ID", "A", oru), c.qualified) << c.what;
   }
-  bool oru = true;
+  // The statements as sent, Oru and plain, each with option 0; OruType is only read.
+  bool oru = true, plain = false;
+  g.IsQualifiedMatchKey("ID", "A", oru);
+  g.IsQualifiedMatchKey("ID", "A", plain);
+  EXPECT_EQ(std::vector<std::string>(f.rec->statements.end() - 2, f.rec->statements.end()),
+            (std::vector<std::string>{
+                "select count(*) as TotalNull from [A] where ([ID] is null and Recstatus = 1) OR Recstatus is null",
+                "select count(*) as TotalNull from [A] where [ID] is null"}));
+  EXPECT_EQ(f.rec->options.back(), 0);
+  EXPECT_TRUE(oru);
   ComError e = raisedBy([&] { g.IsQualifiedMatchKey("ID", "Nowhere", oru); });
   EXPECT_EQ(e.number(), db::kDbErrCommand);
   EXPECT_EQ(e.source(), "cDATAGateway:IsQualifiedMatchKey");
@@ -225,6 +176,11 @@ TEST_P(MatchStatsOnFile, UniqueKeyIgnoresDuplicatesAmongInactiveRecordsOfOruTabl
     bool oru = c.oru;
     EXPECT_EQ(g.IsMatchKeyUnique(keys, oru, &a), c.unique) << c.what;
   }
+  StringArray two{"ID", "K"};
+  bool oru = true;
+  EXPECT_TRUE(g.IsMatchKeyUnique(two, oru, &a));
+  EXPECT_EQ(f.rec->statements.back(), "select [ID],[K] from [A] where recstatus =1 group by [ID],[K] having count(*)>1");
+  EXPECT_EQ(f.rec->options.back(), 3);
   // Without a table name the stored connection's view name is the table.
   f.rec->SetViewName("A");
   StringArray id{"ID"};
@@ -262,6 +218,15 @@ TEST_P(MatchStatsOnFile, MatchedCountPairsOnKeyTextAndStatus) {
     StringArray keys = StringArray::of(c.keys);
     EXPECT_EQ(g.TotalMatchedRec("A", "B", keys, c.oru), c.count) << c.what;
   }
+  // The statements as sent: two keys of plain tables (the last case), one key of Oru tables.
+  EXPECT_EQ(f.rec->statements.back(),
+            "select count(*) as totalrec from [A] where [A].[ID] & [A].[K]  in (select [A].[ID] & [A].[K]  from [A] "
+            "inner join [B] on ([A].[ID] = [B].[ID]) and ([A].[K] = [B].[K]) )");
+  StringArray id{"ID"};
+  EXPECT_EQ(g.TotalMatchedRec("A", "B", id, true), 1);
+  EXPECT_EQ(f.rec->statements.back(),
+            "select count(*) as totalrec from [A] where [A].[ID]  in (select [A].[ID]  from [A] inner join [B] on "
+            "([A].[ID] = [B].[ID])  and ([A].recstatus = [B].recstatus)where  [A].recstatus = 1 )");
   EXPECT_EQ(f.rec->options.back(), 3);
 }
 

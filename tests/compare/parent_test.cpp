@@ -12,34 +12,7 @@ namespace {
 
 using test::DiffFile;
 using test::raisedBy;
-using test::FixedRecordset;
 using test::TracingDatabase;
-
-TEST(ShowParentText, KeysThenFurtherFieldsUnbracketedValueUnquoted) {
-  auto rec = std::make_shared<TracingDatabase>();
-  rec->answer = std::make_shared<FixedRecordset>(
-      std::map<std::string, Variant>{{"HouseNo", int32_t{12}}, {"Village", Variant(Null{})}, {"Head", "Ann"}});
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"HouseNo"}, more{"Village", "Head"}, info;
-  EXPECT_TRUE(g.ShowParent("House", keys, more, "17", info));
-  EXPECT_EQ(rec->statements.at(0), "select HouseNo,Village,Head from [House] where UniqueKey = 17");
-  EXPECT_EQ(rec->options.at(0), 3);
-  EXPECT_EQ(info, (StringArray{"12", "", "Ann"}));
-}
-
-TEST(ShowParentText, FurtherListStartingWithEmptyIsIgnoredWhole) {
-  auto rec = std::make_shared<TracingDatabase>();
-  rec->answer = std::make_shared<FixedRecordset>(std::map<std::string, Variant>{{"K1", "a"}, {"K2", "b"}});
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"K1", "K2"}, single{""}, leadingEmpty{"", "Village"}, info;
-  EXPECT_TRUE(g.ShowParent("P", keys, single, "1", info));
-  EXPECT_EQ(info, (StringArray{"a", "b"}));
-  EXPECT_TRUE(g.ShowParent("P", keys, leadingEmpty, "1", info));
-  EXPECT_EQ(rec->statements.at(0), "select K1,K2 from [P] where UniqueKey = 1");
-  EXPECT_EQ(rec->statements.at(1), rec->statements.at(0));
-}
 
 TEST(ShowParentCalls, EmptyKeyRaises700BeforeAnyQuery) {
   auto rec = std::make_shared<TracingDatabase>();
@@ -52,15 +25,6 @@ TEST(ShowParentCalls, EmptyKeyRaises700BeforeAnyQuery) {
   EXPECT_EQ(e.description(), "MatchKeys has an empty field name :2");
   EXPECT_TRUE(rec->calls.empty());
   EXPECT_EQ(info, (StringArray{"untouched"}));
-}
-
-TEST(ShowParentCalls, NoRecordGivesFalseAndSingleEmptyElement) {
-  auto rec = std::make_shared<TracingDatabase>();  // answers with an empty recordset
-  cDataGetway g;
-  g.SetDB(rec);
-  StringArray keys{"K"}, more{"X", "Y"}, info{"a", "b", "c"};
-  EXPECT_FALSE(g.ShowParent("P", keys, more, "99", info));
-  EXPECT_EQ(info, (StringArray{""}));
 }
 
 TEST(ShowParentCalls, OtherFailuresCarryTheMemberSource) {
@@ -119,6 +83,7 @@ TEST_P(ShowParentOnFile, ValuesOfTheParentRecordAsText) {
     EXPECT_EQ(info, StringArray::of(c.info)) << c.what;
   }
   EXPECT_EQ(f.rec->statements.at(0), "select HouseNo,Village,Head,Rooms from [House] where UniqueKey = 17");
+  EXPECT_EQ(f.rec->options.at(0), 3);
 }
 
 TEST_P(ShowParentOnFile, QueriesTheEngineRefusesCarryTheMemberSource) {

@@ -9,6 +9,7 @@
 #include "ovtbldiff/runtime/error.h"
 #include "support/engines.h"
 #include "support/raised.h"
+#include "support/scripted_db.h"
 
 namespace ovt {
 namespace {
@@ -133,10 +134,16 @@ TEST_P(StructureOnFiles, VisitWorkedReportAcrossTwoFiles) {
             {{"DATA1", "SOURCE", 0}, {"AGE", "TEXT", 1}, {"NAME", "TEXT", 1}, {"PULSE", "NUMBER", 1},
              {"Drugs", "GRID", 1}, {"Group1", "GROUP", 1}});
   StringArray common{"old"};
-  EXPECT_EQ(compareViews("Visit1", ext, "Visit2", common),
+  // Through recording connections: each is asked about its own view only, variables first.
+  auto a = std::make_shared<test::TracingDatabase>(db_), b = std::make_shared<test::TracingDatabase>(ext);
+  gateway_.SetDB(a);
+  EXPECT_EQ(compareViews("Visit1", b, "Visit2", common),
             "Total fields of Visit1 : 3;Total fields of Visit2 : 3;Total grids of Visit1 : 1;Total grids of Visit2 : "
             "1;Conflict field dataType for AGE: NUMBER <--> TEXT;Unmatched field: SEX;***;Unmatched field: PULSE");
   EXPECT_EQ(common, StringArray{"NAME"});
+  EXPECT_EQ(a->statements, (std::vector<std::string>{test::variableQuery("Visit1"), test::gridCountQuery("Visit1")}));
+  EXPECT_EQ(b->statements, (std::vector<std::string>{test::variableQuery("Visit2"), test::gridCountQuery("Visit2")}));
+  EXPECT_EQ(a->options, (std::vector<int32_t>{3, 3}));
 }
 
 TEST_P(StructureOnFiles, ViewReportsByCase) {
@@ -168,13 +175,9 @@ TEST_P(StructureOnFiles, AMissingViewFailsUnderTheTableComparisonSource) {
   db::DatabaseRef ext = entries().second();
   catalogue(db_, "vA", {{"Age", "NUMBER", 1}});
   StringArray common{"kept"};
-  try {
-    compareViews("vA", ext, "vMissing", common);
-    ADD_FAILURE() << "nothing was raised";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
-    EXPECT_NE(e.description().find("vMissing"), std::string::npos) << e.description();
-  }
+  const ComError e = test::raisedBy([&] { compareViews("vA", ext, "vMissing", common); });
+  EXPECT_EQ(e.source(), "cDATAGateway:CompareTablesStructure");
+  EXPECT_NE(e.description().find("vMissing"), std::string::npos) << e.description();
   EXPECT_EQ(common, StringArray{"kept"});
 }
 

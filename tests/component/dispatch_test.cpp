@@ -8,7 +8,7 @@
 #include "component/component_support.h"
 #include "ovtbldiff/gateway.h"
 #include "ovtbldiff/host.h"
-#include "support/recording_db.h"
+#include "support/scripted_db.h"
 
 namespace ovt {
 namespace {
@@ -210,47 +210,12 @@ TEST_F(Dispatch, WriteBackHappensOnFailureToo) {
   EXPECT_EQ(rec->description, "There are no fields to compare.");
 }
 
-class NamedField : public db::cField {
- public:
-  explicit NamedField(std::string n) : name_(std::move(n)) {}
-  bool Nullable() const override { return true; }
-  int32_t DataType() const override { return db::adInteger; }
-  std::string Name() const override { return name_; }
-
- private:
-  std::string name_;
-};
-
-class FieldList : public db::cFields {
- public:
-  explicit FieldList(std::vector<db::FieldRef> f) : f_(std::move(f)) {}
-  int32_t Count() const override { return static_cast<int32_t>(f_.size()); }
-  std::vector<db::FieldRef> Items() const override { return f_; }
-
- private:
-  std::vector<db::FieldRef> f_;
-};
-
-// A table whose "UniqueKey" the system fills by itself.
-class KeyedTable : public db::cTable {
- public:
-  KeyedTable(std::string name, std::vector<std::string> fields) : name_(std::move(name)) {
-    for (auto& f : fields) fields_.push_back(std::make_shared<NamedField>(f));
-  }
-  db::FieldsRef Fields() override { return std::make_shared<FieldList>(fields_); }
-  std::string Name() const override { return name_; }
-  bool IsAutoField(std::string& f) override { return f == "UniqueKey"; }
-
- private:
-  std::string name_;
-  std::vector<db::FieldRef> fields_;
-};
-
 TEST_F(Dispatch, OmittedOptionalArgumentTakesItsDefault) {
   // UniqueKey is shared and conflict-free but filled by the system: only the "no automatic
   // fields" selection leaves it out of CommonFields.
-  Variant t1(std::make_shared<KeyedTable>("A", std::vector<std::string>{"UniqueKey", "X"}));
-  Variant t2(std::make_shared<KeyedTable>("B", std::vector<std::string>{"UniqueKey", "X"}));
+  const std::vector<test::FieldDef> defs{{"UniqueKey", db::adInteger}, {"X", db::adInteger}};
+  Variant t1(std::make_shared<test::MadeTable>("A", defs, std::set<std::string>{"UniqueKey"}));
+  Variant t2(std::make_shared<test::MadeTable>("B", defs, std::set<std::string>{"UniqueKey"}));
   auto common = [&](DispArg select) {
     Variant fields, r;
     EXPECT_EQ(invoke("CompareTablesStructure", {byRef(t1), byRef(t2), byRef(fields), select}, &r), kOk);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ovtbldiff/gateway.h"
-#include "reconcile/scripted.h"
+#include "support/scripted_db.h"
 
 namespace ovt::test {
 namespace {
@@ -54,12 +54,6 @@ TEST_F(BackupCase, ArgumentConnectionWinsAndNoConnectionFails) {
   EXPECT_EQ(e.number(), 91);
   EXPECT_EQ(e.source(), "cDATAGateway:BackupTable");
 }
-
-}  // namespace
-}  // namespace ovt::test
-
-namespace ovt::test {
-namespace {
 
 struct NoDrop : RecordingDatabase {
   bool DropTable(const std::string& name) override {

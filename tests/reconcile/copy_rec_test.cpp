@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ovtbldiff/gateway.h"
-#include "reconcile/scripted.h"
+#include "support/scripted_db.h"
 
 namespace ovt::test {
 namespace {

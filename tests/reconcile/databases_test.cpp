@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "ovtbldiff/gateway.h"
-#include "reconcile/scripted.h"
+#include "support/scripted_db.h"
 #include "support/engines.h"
 #include "support/form.h"
 
@@ -74,8 +74,7 @@ StringArray bothGrids() { return StringArray::of2({{"gvKids", "Kids"}, {"gvPets"
 
 TEST_P(Reconcile, CopyRecUpdatesOrInsertsAndReplacesChildren) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (0, 100, 'k2'), (1, 101, 'k3')");
   run("insert into Pets (RecStatus, FKey, PetName) values (1, 101, 'p1')");
   // Destination: record 5 exists marked deleted with an old child; record 6 is missing.
@@ -103,11 +102,9 @@ TEST_P(Reconcile, CopyRecUpdatesOrInsertsAndReplacesChildren) {
 
 TEST_P(Reconcile, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'old', 1)");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 1, 6, 'old', 1)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'old', 1), (8, 1, 6, 'old', 1)");
   run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'stale7'), (1, 8, 'stale8')");
   auto faulty = std::make_shared<FailOne>(main);
   faulty->failing = "insert into ORULINK_Pets(";  // the first Pets insert: record 5's
@@ -124,8 +121,7 @@ TEST_P(Reconcile, FailingGridInsertRollsBackTheRecordAndTheNextOneCommits) {
 }
 
 TEST_P(Reconcile, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 0, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 0, 6, 'Bob', 50)");
   run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
   StringArray mf = idKey(), common{"Name", "Age"}, grids = StringArray::of2({{"", ""}}), err = messages(2);
   VariantArray vals = values({{int32_t{5}}, {int32_t{6}}});
@@ -141,11 +137,9 @@ TEST_P(Reconcile, CopyRecWithoutGridsRevivesUpdatesAndInserts) {
 }
 
 TEST_P(Reconcile, CopyRecFailureInsideARecordRollsItBackWhole) {
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1)");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 0, 6, 'old', 1)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 0, 5, 'old', 1), (8, 0, 6, 'old', 1)");
   run("insert into ORULINK_Kids (RecStatus, FKey, KidName) values (1, 7, 'stale7'), (1, 8, 'stale8')");
   auto faulty = std::make_shared<FailOne>(main);
   faulty->failing = "update ORULINK_Survey set Name = \"Bob\"";
@@ -177,11 +171,9 @@ TEST_P(Reconcile, CopyRecPlainModeDeletesAndReinserts) {
 
 TEST_P(Reconcile, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt) {
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (UniqueKey, RecStatus, FKey, KidName) values (1, 0, 100, 'k1'), (2, 1, 101, 'k2')");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Ann', 40)");
-  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (8, 1, 6, 'Bob', 50)");
+  run("insert into ORULINK_Survey (UniqueKey, RecStatus, ID, Name, Age) values (7, 1, 5, 'Ann', 40), (8, 1, 6, 'Bob', 50)");
   std::string view = "gvKids";
   StringArray pk = idKey(), ck = keys({{"UniqueKey", "3"}, {"FKey", "3"}});
   VariantArray pv = values({{int32_t{5}}, {int32_t{6}}});
@@ -205,8 +197,7 @@ TEST_P(Reconcile, CopyChildPlacesEachChildUnderItsDestinationParentOrRevivesIt) 
 }
 
 TEST_P(Reconcile, CopyChildReportsMissingParents) {
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 0, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   if (!variablesReadable()) GTEST_SKIP() << "GetOruViewVarList is not built yet";
   std::string view = "gvKids";
   StringArray pk = idKey(), ck = keys({{"UniqueKey", "3"}, {"FKey", "3"}});
@@ -266,8 +257,7 @@ TEST_P(Reconcile, RaisedCheckLeavesTheDatabaseUnchanged) {
 }
 
 TEST_P(Reconcile, DeleteRecMarksRecordAndChildrenPhysicalDeleteLeavesGrids) {
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40)");
-  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (101, 1, 6, 'Bob', 50)");
+  run("insert into Survey (UniqueKey, RecStatus, ID, Name, Age) values (100, 1, 5, 'Ann', 40), (101, 1, 6, 'Bob', 50)");
   run("insert into Kids (RecStatus, FKey, KidName) values (1, 100, 'k1'), (1, 101, 'k3')");
   run("insert into Pets (RecStatus, FKey, PetName) values (1, 100, 'p1')");
   StringArray mf = idKey(), err = messages(2);

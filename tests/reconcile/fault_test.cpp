@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ovtbldiff/gateway.h"
-#include "reconcile/scripted.h"
+#include "support/scripted_db.h"
 
 namespace ovt::test {
 namespace {
@@ -63,9 +63,6 @@ TEST(FaultInjection, CopyRecAppliesEachRecordWholeOrNotAtAll) {
 }
 
 TEST(FaultInjection, DeleteRecMarksEachRecordWholeOrNotAtAll) {
-  const std::string gridQuery =
-      "select A.Name as GridName, B.Datatable as GridViewName from [viewS] as A, [viewS] as B "
-      "where A.Type ='GRID' and A.Datatable = B.Name and B.PageNumber=0 and B.Type = 'SOURCE'";
   int total = 0;
   for (int k = 0;; ++k) {
     auto db = std::make_shared<FaultyScriptedDatabase>();
@@ -73,9 +70,8 @@ TEST(FaultInjection, DeleteRecMarksEachRecordWholeOrNotAtAll) {
     for (const char* t : {"S", "viewS", "gvK"}) db->existing[t] = true;
     db->tableTypes["S"] = 0;
     db->tableTypes["gvK"] = 1;
-    db->answers[gridQuery] = Rows{{"GridName", "GridViewName"}, {202, 202}, {{Variant("G"), Variant("gvK")}}};
-    db->answers["select DataTable from [gvK] where PageNumber = 0 and Name = 'DATA1' and Type = 'SOURCE'"] =
-        Rows{{"DataTable"}, {202}, {{Variant("K")}}};
+    db->answers[gridListQuery("viewS")] = Rows{{"GridName", "GridViewName"}, {202, 202}, {{Variant("G"), Variant("gvK")}}};
+    db->answers[dataTableQuery("gvK")] = Rows{{"DataTable"}, {202}, {{Variant("K")}}};
     db->answers["select recstatus,UniqueKey from [S] where ID = 5 "] =
         Rows{{"recstatus", "UniqueKey"}, {2, 3}, {{Variant(int16_t{1}), Variant(int32_t{70})}}};
     db->answers["select recstatus,UniqueKey from [S] where ID = 6 "] =

@@ -5,18 +5,15 @@
 #include <functional>
 #include <string>
 
+#include "support/raised.h"
+
 namespace ovt {
 namespace {
 
 int32_t raisedNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.source(), "OVTblDiffData");
-    return e.number();
-  }
-  ADD_FAILURE() << "nothing was raised";
-  return 0;
+  const ComError e = test::raisedBy(f);
+  EXPECT_EQ(e.source(), "OVTblDiffData");
+  return e.number();
 }
 
 using Strings = SafeArray<std::string>;
