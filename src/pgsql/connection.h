@@ -102,7 +102,12 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   // Forgets the cached renderings (before SQL of the caller's own that may change tables).
   void forgetStatements() {
     cache_.clear();
+    forgetLookUps();
+  }
+  // Forgets the table look-ups and column lists kept in the transaction.
+  void forgetLookUps() {
     tablesFound_.clear();
+    columnsFound_.clear();
   }
 
  private:
@@ -179,6 +184,8 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   std::vector<std::map<std::string, uint64_t>> locks_;
   // findTable's answers in the current transaction, by the name asked.
   std::map<std::string, std::optional<TableLocation>> tablesFound_;
+  // columns()' answers in the current transaction, by relationKey.
+  std::map<std::string, std::vector<ColumnInfo>> columnsFound_;
   common::StatementCache<Plan> cache_;
 };
 

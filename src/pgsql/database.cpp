@@ -394,6 +394,10 @@ std::optional<TableLocation> PgDatabase::lookUpTable(const std::string& name) {
 }
 
 std::vector<ColumnInfo> PgDatabase::columns(const std::string& schema, const std::string& table) {
+  // Kept for the rest of the transaction as findTable's answers are (see there).
+  const std::string key = relationKey(schema, table);
+  if (transactionDepth_ > 0)
+    if (auto known = columnsFound_.find(key); known != columnsFound_.end()) return known->second;
   std::vector<ColumnInfo> out;
   auto rows = session_->rows(
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
@@ -403,6 +407,7 @@ std::vector<ColumnInfo> PgDatabase::columns(const std::string& schema, const std
       "WHERE n.nspname = $1 AND c.relname = $2 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       {schema, table});
   for (const auto& r : rows) out.push_back(ColumnInfo{*r[0], *r[1], truth(r[2]), truth(r[3])});
+  if (transactionDepth_ > 0) columnsFound_.emplace(key, out);
   return out;
 }
 
@@ -607,7 +612,7 @@ std::vector<TableRef> PgDatabase::Tables() {
 void PgDatabase::BeginTrans() {
   const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
                                                  : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
-  if (transactionDepth_ == 0) tablesFound_.clear();  // what another transaction found
+  if (transactionDepth_ == 0) forgetLookUps();  // what another transaction found
   session_->execute(sql);
   ++transactionDepth_;
   locks_.resize(static_cast<size_t>(transactionDepth_));
@@ -645,7 +650,7 @@ void PgDatabase::RollbackTrans() {
   // was found since may have been undone.
   locks_.resize(static_cast<size_t>(transactionDepth_));
   ++lockEpoch_;
-  tablesFound_.clear();
+  forgetLookUps();
   if (transactionDepth_ == 0) {
     session_->execute("ROLLBACK");
     trace("RollbackTrans", "", "ROLLBACK", "level 0");
