@@ -623,7 +623,10 @@ std::vector<TableRef> PgDatabase::Tables() {
 void PgDatabase::BeginTrans() {
   const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
                                                  : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
-  if (transactionDepth_ == 0) forgetLookUps();  // what another transaction found
+  if (transactionDepth_ == 0) {
+    forgetLookUps();  // what another transaction found
+    foreignStatements_ = false;  // also after a commit that failed
+  }
   // A savepoint travels with the next exchange (see deferCommands).
   if (deferCommands()) session_->defer(sql);
   else session_->execute(sql);
