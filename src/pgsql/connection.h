@@ -99,10 +99,19 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
     ~SavepointGuard() { db.closeOpenSavepoint(); }
   };
   size_t cachedStatements() const { return cache_.size(); }
+  // The host ran SQL of its own (RunPostgresStatement) in the current transaction.
+  void noteForeignStatement() {
+    if (transactionDepth_ > 0) foreignStatements_ = true;
+  }
   // Forgets the cached renderings (before SQL of the caller's own that may change tables).
   void forgetStatements() {
     cache_.clear();
+    forgetLookUps();
+  }
+  // Forgets the table look-ups and column lists kept in the transaction.
+  void forgetLookUps() {
     tablesFound_.clear();
+    columnsFound_.clear();
   }
 
  private:
@@ -127,6 +136,13 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   };
   // True when the plan may run without a catalogue check (see the definition).
   bool heldSinceCheck(const Plan& plan) const;
+  // Whether the commands that open and close an inner level (SAVEPOINT ovt_trans_N, RELEASE
+  // SAVEPOINT ovt_trans_N) are deferred to the next exchange with the server instead of taking
+  // one of their own. They fail only where the transaction has failed (the session knows that
+  // before sending) or where a savepoint of the component's was changed by SQL of the host's
+  // (RunPostgresStatement: then they are sent at once until the transaction ends) or the
+  // connection is lost, which the statement they travel with reports.
+  bool deferCommands() const { return !foreignStatements_ && !session_->inFailedTransaction(); }
   // Counts the relations as locked by the transaction's current level from now on.
   void noteLocks(const std::vector<std::string>& relations);
   dialect::PgRenderOptions renderOptions(const Schema& schema) const;
@@ -174,11 +190,14 @@ class PgDatabase : public cDatabase, public std::enable_shared_from_this<PgDatab
   uint64_t planNumber_ = 0;                   // names them
   uint64_t lockEpoch_ = 0;                    // bumped whenever the transaction may have let go of a lock
   uint64_t checks_ = 0;                       // catalogue checks that read a fingerprint
+  bool foreignStatements_ = false;            // noteForeignStatement() in this transaction
   // Relations the transaction holds a lock on, per level (BeginTrans depth, from 1), with the
   // number of checks done when the lock was taken.
   std::vector<std::map<std::string, uint64_t>> locks_;
   // findTable's answers in the current transaction, by the name asked.
   std::map<std::string, std::optional<TableLocation>> tablesFound_;
+  // columns()' answers in the current transaction, by relationKey.
+  std::map<std::string, std::vector<ColumnInfo>> columnsFound_;
   common::StatementCache<Plan> cache_;
 };
 

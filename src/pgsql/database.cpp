@@ -10,7 +10,10 @@
 //   supervisors writing the same records cannot interleave a record's parent and grid writes:
 //   one of them fails that record instead; inner levels are savepoints. Inside a transaction
 //   every statement runs in a savepoint of its own, so that a failing statement undoes only
-//   itself and the transaction goes on, as on SQLite.
+//   itself and the transaction goes on, as on SQLite. The commands that open and close an inner
+//   level travel with the next statement (Session::defer; a level in which nothing was sent is
+//   never opened), except in a failed transaction or after SQL of the host's, where each is
+//   sent, and fails, in its own call.
 // - Stored views (CreateView) are temporary views of the session; they shadow tables of the
 //   same name, as on SQLite.
 // - `select ... into T` is CREATE TABLE AS (the source columns' types), then NOT NULL for the
@@ -201,6 +204,10 @@ bool PgDatabase::checkSchema(bool openSavepoint) {
     catalogueMark_ = now;
     if (now) ++checks_;
     return now.has_value();
+  } catch (const DeferredFailed&) {
+    cache_.clear();
+    catalogueMark_.reset();
+    throw;  // the failure of a command of the caller's, not of the check
   } catch (const ComError&) {
     cache_.clear();
     catalogueMark_.reset();
@@ -311,6 +318,8 @@ std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape&
         session_->prepare(name, dialect::numberedParameters(plan.marked), declared, "SAVEPOINT ovt_prepare",
                           "RELEASE SAVEPOINT ovt_prepare", &opened);
         ++serverStatements_;
+      } catch (const DeferredFailed&) {
+        throw;
       } catch (const ComError&) {
         if (!opened) return std::nullopt;  // the statement's own run reports what is wrong
         name.clear();
@@ -318,6 +327,8 @@ std::optional<Prepared> PgDatabase::serverForm(Plan& plan, const dialect::Shape&
         session_->execute("RELEASE SAVEPOINT ovt_prepare");
       }
       it = plan.prepared.insert_or_assign(types, ServerStatement{name, preparedGeneration_, lockEpoch_}).first;
+    } catch (const DeferredFailed&) {
+      throw;  // the failure of a command of the caller's
     } catch (const ComError&) {
       return std::nullopt;  // the statement's own run reports what is wrong with the session
     }
@@ -394,6 +405,10 @@ std::optional<TableLocation> PgDatabase::lookUpTable(const std::string& name) {
 }
 
 std::vector<ColumnInfo> PgDatabase::columns(const std::string& schema, const std::string& table) {
+  // Kept for the rest of the transaction as findTable's answers are (see there).
+  const std::string key = relationKey(schema, table);
+  if (transactionDepth_ > 0)
+    if (auto known = columnsFound_.find(key); known != columnsFound_.end()) return known->second;
   std::vector<ColumnInfo> out;
   auto rows = session_->rows(
       "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attnotnull, "
@@ -403,6 +418,7 @@ std::vector<ColumnInfo> PgDatabase::columns(const std::string& schema, const std
       "WHERE n.nspname = $1 AND c.relname = $2 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       {schema, table});
   for (const auto& r : rows) out.push_back(ColumnInfo{*r[0], *r[1], truth(r[2]), truth(r[3])});
+  if (transactionDepth_ > 0) columnsFound_.emplace(key, out);
   return out;
 }
 
@@ -607,8 +623,13 @@ std::vector<TableRef> PgDatabase::Tables() {
 void PgDatabase::BeginTrans() {
   const std::string sql = transactionDepth_ == 0 ? std::string("BEGIN ISOLATION LEVEL SERIALIZABLE")
                                                  : "SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
-  if (transactionDepth_ == 0) tablesFound_.clear();  // what another transaction found
-  session_->execute(sql);
+  if (transactionDepth_ == 0) {
+    forgetLookUps();  // what another transaction found
+    foreignStatements_ = false;  // also after a commit that failed
+  }
+  // A savepoint travels with the next exchange (see deferCommands).
+  if (deferCommands()) session_->defer(sql);
+  else session_->execute(sql);
   ++transactionDepth_;
   locks_.resize(static_cast<size_t>(transactionDepth_));
   trace("BeginTrans", "", sql, "level " + std::to_string(transactionDepth_));
@@ -620,7 +641,14 @@ void PgDatabase::CommitTrans() {
   const std::string sql =
       transactionDepth_ == 0 ? std::string("COMMIT") : "RELEASE SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_);
   try {
-    session_->execute(sql);
+    if (transactionDepth_ == 0) {
+      session_->execute(sql);
+    } else if (deferCommands()) {
+      // A level in which nothing was sent is not opened on the server at all.
+      if (!session_->undefer("SAVEPOINT ovt_trans_" + std::to_string(transactionDepth_))) session_->defer(sql);
+    } else {
+      session_->execute(sql);
+    }
   } catch (const ComError& e) {
     locks_.clear();  // whatever is still held, none is counted on
     ++lockEpoch_;
@@ -631,6 +659,7 @@ void PgDatabase::CommitTrans() {
   if (transactionDepth_ == 0) {
     locks_.clear();
     ++lockEpoch_;
+    foreignStatements_ = false;
   } else if (locks_.size() > static_cast<size_t>(transactionDepth_)) {
     for (const auto& [relation, check] : locks_.back()) locks_[static_cast<size_t>(transactionDepth_) - 1].emplace(relation, check);
     locks_.pop_back();
@@ -645,15 +674,18 @@ void PgDatabase::RollbackTrans() {
   // was found since may have been undone.
   locks_.resize(static_cast<size_t>(transactionDepth_));
   ++lockEpoch_;
-  tablesFound_.clear();
+  forgetLookUps();
   if (transactionDepth_ == 0) {
+    foreignStatements_ = false;
+    session_->dropDeferred();  // whatever they would do is undone here
     session_->execute("ROLLBACK");
     trace("RollbackTrans", "", "ROLLBACK", "level 0");
     return;
   }
   const std::string name = "ovt_trans_" + std::to_string(transactionDepth_);
-  session_->execute("ROLLBACK TO SAVEPOINT " + name);
-  session_->execute("RELEASE SAVEPOINT " + name);
+  // A level never opened on the server has nothing to undo; else the release goes with the
+  // rollback, and runs only when the rollback succeeded.
+  if (!session_->undefer("SAVEPOINT " + name)) session_->execute("ROLLBACK TO SAVEPOINT " + name, {}, "RELEASE SAVEPOINT " + name);
   trace("RollbackTrans", "", "ROLLBACK TO SAVEPOINT " + name + "; RELEASE SAVEPOINT " + name,
         "level " + std::to_string(transactionDepth_));
 }
@@ -689,10 +721,17 @@ std::optional<size_t> PostgresCachedStatements(const DatabaseRef& db) {
   return conn->cachedStatements();
 }
 
+std::optional<uint64_t> PostgresRoundTrips(const DatabaseRef& db) {
+  auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  return conn->session().roundTrips();
+}
+
 void RunPostgresStatement(const DatabaseRef& db, const std::string& sql) {
   auto* conn = dynamic_cast<pgsql::PgDatabase*>(db.get());
   if (!conn) raiseError(pgsql::kErrFailure, pgsql::kSource, "RunPostgresStatement needs a connection made by OpenPostgres");
   conn->forgetStatements();  // the statement may change what the cached renderings stand on
+  conn->noteForeignStatement();
   conn->unit(false, [&] { conn->session().execute(sql); });
 }
 

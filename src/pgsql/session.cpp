@@ -153,6 +153,9 @@ struct Session::Impl {
   // ("" until their first use).
   std::unordered_map<std::string, std::string> commands;
   uint64_t commandNumber = 0;
+  uint64_t roundTrips = 0;  // exchanges that waited for the server's answer
+  std::vector<std::string> deferred;  // commands for the next exchange (defer)
+  void exchanged() { ++roundTrips; }
   PGconn* ready(const std::string& sql) const {
     if (streaming)
       raiseError(kErrFailure, kSource, "The session is still reading the rows of another query; not sent: " + sql);
@@ -165,9 +168,40 @@ struct Session::Impl {
       auto it = commands.find(*text);
       if (it == commands.end() || !it->second.empty() || PQtransactionStatus(conn.get()) == PQTRANS_INERROR) continue;
       const std::string name = "ovt_command_" + std::to_string(++commandNumber);
+      exchanged();
       ResultHandle r(PQprepare(conn.get(), name.c_str(), text->c_str(), 0, nullptr));
       if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) it->second = name;
     }
+  }
+  // Sends the deferred commands first in `p`; the texts sent (the list is then empty).
+  std::vector<std::string> sendDeferred(Pipeline& p) {
+    std::vector<std::string> sent;
+    sent.swap(deferred);
+    for (const std::string& d : sent) p.send(d);
+    return sent;
+  }
+  // Reads the results of the deferred commands `sent` of a pipeline; raises DeferredFailed for
+  // the first that failed (the pipeline's end is read when it goes).
+  void readDeferred(const std::vector<std::string>& sent) {
+    for (const std::string& d : sent) {
+      ResultHandle r = resultOf(conn.get());
+      if (!succeeded(r.get())) raiseDeferred(r.get(), d);
+    }
+  }
+  [[noreturn]] void raiseDeferred(const PGresult* r, const std::string& command) {
+    std::string message = trimmed(r ? PQresultErrorMessage(r) : PQerrorMessage(conn.get()));
+    if (message.rfind("ERROR:  ", 0) == 0) message.erase(0, 8);
+    throw DeferredFailed(r ? numberFor(r) : kErrFailure, kSource, message + " in: " + command);
+  }
+  // Sends the deferred commands in an exchange of their own, before a call that sends one
+  // statement alone.
+  void flushDeferred(const std::string& sql) {
+    if (deferred.empty()) return;
+    exchanged();
+    Pipeline p(conn.get(), sql, &commands);
+    const std::vector<std::string> sent = sendDeferred(p);
+    p.sync(sql);
+    readDeferred(sent);
   }
   // The name a kept command is prepared under, or null.
   const std::string* preparedCommand(const std::string& text) const {
@@ -177,6 +211,22 @@ struct Session::Impl {
 };
 
 void Session::keepPrepared(const std::string& command) { impl_->commands.emplace(command, std::string()); }
+
+void Session::defer(const std::string& command) {
+  impl_->ready(command);
+  impl_->prepareCommands({&command});  // not in the pipeline it goes with: that takes no other exchange
+  impl_->deferred.push_back(command);
+}
+
+bool Session::undefer(const std::string& command) {
+  if (impl_->deferred.empty() || impl_->deferred.back() != command) return false;
+  impl_->deferred.pop_back();
+  return true;
+}
+
+void Session::dropDeferred() { impl_->deferred.clear(); }
+
+bool Session::inFailedTransaction() const { return PQtransactionStatus(impl_->conn.get()) == PQTRANS_INERROR; }
 
 void Session::dropPrepared() {
   execute("DEALLOCATE ALL");
@@ -203,7 +253,9 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
   ResultHandle first, r, next;
   if (!prepared && params.empty()) impl_->prepareCommands({&before, &sql, &then});
   const std::string* command = prepared || !params.empty() ? nullptr : impl_->preparedCommand(sql);
-  if (then.empty() && before.empty()) {
+  const bool alone = then.empty() && before.empty() && impl_->deferred.empty();
+  impl_->exchanged();
+  if (alone) {
     if (prepared || command)
       r.reset(PQexecPrepared(c, prepared ? prepared->name.c_str() : command->c_str(), static_cast<int>(v.size()), v.data(),
                              nullptr, nullptr, 0));
@@ -211,11 +263,13 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
       r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   } else {
     Pipeline p(c, sql, &impl_->commands);
+    const std::vector<std::string> deferred = impl_->sendDeferred(p);
     if (!before.empty()) p.send(before);
     if (prepared) p.sendPrepared(prepared->name, v);
     else p.send(sql, v);
     if (!then.empty()) p.send(then);
     p.sync(sql);
+    impl_->readDeferred(deferred);
     if (!before.empty()) first = resultOf(c);
     r = resultOf(c);
     if (!then.empty()) next = resultOf(c);
@@ -233,15 +287,19 @@ void Session::prepare(const std::string& name, const std::string& sql, const std
   PGconn* c = impl_->ready(sql);
   const Oid* declared = types.empty() ? nullptr : types.data();
   ResultHandle first, r, next;
+  if (before.empty() && then.empty()) impl_->flushDeferred(sql);
+  impl_->exchanged();
   if (before.empty() && then.empty()) {
     r.reset(PQprepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared));
   } else {
     impl_->prepareCommands({&before, &then});
     Pipeline p(c, sql, &impl_->commands);
+    const std::vector<std::string> deferred = impl_->sendDeferred(p);
     if (!before.empty()) p.send(before);
     if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
     if (!then.empty()) p.send(then);
     p.sync(sql);
+    impl_->readDeferred(deferred);
     if (!before.empty()) first = resultOf(c);
     r = resultOf(c);
     if (!then.empty()) next = resultOf(c);
@@ -258,14 +316,18 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
   PGconn* c = impl_->ready(name);
   const std::vector<const char*> v = values(params);
   ResultHandle first, r;
+  if (before.empty()) impl_->flushDeferred(name);
+  impl_->exchanged();
   if (before.empty()) {
     r.reset(PQexecPrepared(c, name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
   } else {
     impl_->prepareCommands({&before});
     Pipeline p(c, before, &impl_->commands);
+    const std::vector<std::string> deferred = impl_->sendDeferred(p);
     p.send(before);
     p.sendPrepared(name, v);
     p.sync(before);
+    impl_->readDeferred(deferred);
     first = resultOf(c);
     r = resultOf(c);
     if (beforeRan) *beforeRan = succeeded(first.get());
@@ -282,7 +344,9 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
   PGconn* c = impl_->ready(sql);
   const std::vector<const char*> v = values(prepared ? prepared->params : params);
   std::optional<Pipeline> pipeline;
-  if (then.empty() && before.empty()) {
+  const bool alone = then.empty() && before.empty() && impl_->deferred.empty();
+  impl_->exchanged();
+  if (alone) {
     const int sent = prepared ? PQsendQueryPrepared(c, prepared->name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0)
                               : PQsendQueryParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0);
     if (!sent) raiseFrom(nullptr, c, sql);
@@ -290,11 +354,13 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
   } else {
     impl_->prepareCommands({&before, &then});
     pipeline.emplace(c, sql, &impl_->commands);
+    const std::vector<std::string> deferred = impl_->sendDeferred(*pipeline);
     if (!before.empty()) pipeline->send(before);
     if (prepared) pipeline->sendPrepared(prepared->name, v);
     else pipeline->send(sql, v);
     if (!then.empty()) pipeline->send(then);
     pipeline->sync(sql);
+    impl_->readDeferred(deferred);
     if (!before.empty()) {
       ResultHandle first = resultOf(c);
       if (!succeeded(first.get())) raiseFrom(first.get(), c, before);
@@ -355,6 +421,8 @@ void Session::query(const std::string& sql, const std::vector<Cell>& params,
 std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::vector<Cell>& params) {
   PGconn* c = impl_->ready(sql);
   const std::vector<const char*> v = values(params);
+  impl_->flushDeferred(sql);
+  impl_->exchanged();
   ResultHandle r(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) raiseFrom(r.get(), c, sql);
   return rowsOfResult(r.get());
@@ -362,6 +430,9 @@ std::vector<std::vector<Cell>> Session::rows(const std::string& sql, const std::
 
 std::vector<Column> Session::describe(const std::string& sql) {
   PGconn* c = impl_->ready(sql);
+  impl_->flushDeferred(sql);
+  impl_->exchanged();  // two: the statement is prepared, then described
+  impl_->exchanged();
   ResultHandle prepared(PQprepare(c, "", sql.c_str(), 0, nullptr));
   if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) raiseFrom(prepared.get(), c, sql);
   ResultHandle r(PQdescribePrepared(c, ""));
@@ -371,6 +442,8 @@ std::vector<Column> Session::describe(const std::string& sql) {
     cols[i] = {PQfname(r.get(), i), PQftype(r.get(), i), PQfmod(r.get(), i), PQftable(r.get(), i), PQftablecol(r.get(), i)};
   return cols;
 }
+
+uint64_t Session::roundTrips() const { return impl_->roundTrips; }
 
 int Session::serverVersion() const { return PQserverVersion(impl_->conn.get()); }
 

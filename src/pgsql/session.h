@@ -45,6 +45,13 @@ class PreparedNotRun : public ComError {
   using ComError::ComError;
 };
 
+// Raised when a deferred command (Session::defer) failed: the statement it travelled with was
+// not run, and the failure is the command's own.
+class DeferredFailed : public ComError {
+ public:
+  using ComError::ComError;
+};
+
 class Session {
  public:
   // Connects with a connection string (postgresql://... or key=value ...). A refused
@@ -90,11 +97,26 @@ class Session {
   // Keeps `command` (a command of the component's own without parameters, such as SAVEPOINT)
   // prepared on the server from its first use on, so that it is sent by name, unparsed.
   void keepPrepared(const std::string& command);
+  // Defers `command` (a command of the component's own without parameters and without a result,
+  // such as SAVEPOINT) to the next exchange with the server, ahead of what that exchange sends:
+  // the server runs it first and skips the rest when it fails, and that call raises
+  // DeferredFailed with the command's error.
+  void defer(const std::string& command);
+  // Takes `command` back when it is the last deferred one, not sent yet; false otherwise.
+  bool undefer(const std::string& command);
+  // Forgets the deferred commands (a ROLLBACK of the whole transaction makes them pointless).
+  void dropDeferred();
+  // True when the transaction the session is in has failed (the server refuses commands until
+  // it ends), as of the last exchange.
+  bool inFailedTransaction() const;
   // Drops every statement prepared on the server (DEALLOCATE ALL); kept commands are prepared
   // again on their next use.
   void dropPrepared();
   // The result columns a query would give, without running it (origins included).
   std::vector<Column> describe(const std::string& sql);
+  // How many times the session has waited for the server's answer since it connected (a
+  // pipeline of several commands counts once).
+  uint64_t roundTrips() const;
   // The server's version number (e.g. 150018).
   int serverVersion() const;
 

@@ -213,5 +213,72 @@ TEST_F(PgDatabaseTest, ATextThatBreaksOutOfItsLiteralRunsNoSecondStatement) {
   EXPECT_TRUE(db_->TableExists("T"));
 }
 
+// A record as the members write it inside a group's transaction (an inner level, a look-up of
+// the table, a query, an update) costs one exchange with the server per statement: the
+// commands of the level travel with the statements, the table's look-up and kind are kept.
+TEST_F(PgDatabaseTest, ARecordCostsOneExchangePerStatement) {
+  runAll(db_, {"create table T (UniqueKey counter, RecStatus long, ID long, V text(10))"});
+  for (int k = 1; k <= 30; ++k) runAll(db_, {"insert into T (RecStatus, ID, V) values (1, " + std::to_string(k) + ", 'a')"});
+  auto record = [&](int k) {
+    db_->BeginTrans();
+    std::string name = "T";
+    EXPECT_TRUE(db_->TableExists("T"));
+    EXPECT_EQ(db_->GetTableType(name), db::kTableTypeOru);
+    EXPECT_EQ(one("select UniqueKey from T where ID = " + std::to_string(k)), std::to_string(k));
+    EXPECT_TRUE(db_->Execute("update T set V = 'b', recstatus=1 where UniqueKey=" + std::to_string(k)));
+    db_->CommitTrans();
+  };
+  db_->BeginTrans();
+  for (int k = 1; k <= 5; ++k) record(k);  // the statements' first runs prepare them
+  const uint64_t before = db::PostgresRoundTrips(db_).value();
+  for (int k = 6; k <= 25; ++k) record(k);
+  EXPECT_EQ(db::PostgresRoundTrips(db_).value() - before, 40u);
+  db_->CommitTrans();
+  EXPECT_EQ(one("select count(*) from T where V = 'b'"), "25");
+}
+
+// The commands of the levels are the component's own: where the transaction has failed (here
+// through SQL of the host's that undid a savepoint of the component's), each is refused by the
+// call that sends it, as the server words it.
+TEST_F(PgDatabaseTest, LevelCommandsInAFailedTransactionFailInTheirOwnCalls) {
+  runAll(db_, {"create table R (k long)"});
+  db_->BeginTrans();
+  EXPECT_TRUE(db_->Execute("insert into R (k) values (1)"));
+  db_->BeginTrans();
+  EXPECT_THROW(db::RunPostgresStatement(db_, "ROLLBACK TO SAVEPOINT ovt_trans_1"), ComError);
+  const std::string aborted = "current transaction is aborted, commands ignored until end of transaction block in: ";
+  ComError e = raisedBy([&] { db_->BeginTrans(); });
+  EXPECT_EQ(e.description(), aborted + "SAVEPOINT ovt_trans_2");
+  EXPECT_EQ(e.number(), static_cast<int32_t>(0x80004005u));
+  e = raisedBy([&] { db_->CommitTrans(); });
+  EXPECT_EQ(e.description(), aborted + "RELEASE SAVEPOINT ovt_trans_1");
+  db_->RollbackTrans();
+  EXPECT_EQ(one("select count(*) from R"), "0");
+}
+
+// A connection lost while an inner level is open, before anything of the level reached the
+// server: the next statement fails, and nothing of the transaction is committed.
+TEST_F(PgDatabaseTest, AConnectionLostInsideAnInnerLevelCommitsNothing) {
+  runAll(db_, {"create table R (k long)"});
+  db_->BeginTrans();
+  EXPECT_TRUE(db_->Execute("insert into R (k) values (1)"));
+  db_->BeginTrans();
+  EXPECT_TRUE(db_->Execute("insert into R (k) values (2)"));
+  db_->CommitTrans();
+  db_->BeginTrans();
+  {
+    db::pgsql::Session admin(PgCluster::instance().connectionString());
+    admin.rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = current_database() AND "
+               "pid <> pg_backend_pid() AND backend_type = 'client backend'");
+  }
+  EXPECT_FALSE(db_->Execute("insert into R (k) values (3)"));
+  EXPECT_NE(db_->LastFailure().find("connection"), std::string::npos) << db_->LastFailure();
+  EXPECT_THROW(db_->RollbackTrans(), ComError);
+  EXPECT_THROW(db_->CommitTrans(), ComError);
+  db::DatabaseRef again = pair_->first();
+  VariantArray rows = again->OpenRecordset("select count(*) from R", 3, "")->GetRows();
+  EXPECT_EQ(concatText(rows.at(0, 0)), "0");
+}
+
 }  // namespace
 }  // namespace ovt::test

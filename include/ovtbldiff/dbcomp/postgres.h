@@ -1,6 +1,7 @@
 // Opening a connection of the database component on PostgreSQL.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,11 @@ void RunPostgresStatement(const DatabaseRef& db, const std::string& sql);
 // How many renderings the connection's statement cache holds now (nullopt when the
 // connection is not a PostgreSQL one).
 std::optional<size_t> PostgresCachedStatements(const DatabaseRef& db);
+
+// How many times the connection has waited for the server's answer since it was opened (a
+// statement and the commands sent with it count once); nullopt when the connection is not a
+// PostgreSQL one. For measuring and for tests of what a unit of work costs.
+std::optional<uint64_t> PostgresRoundTrips(const DatabaseRef& db);
 
 // Whether a look-up of `table` by equal values of `columns` can use an index: one whose first
 // column is one of them. nullopt when the connection is not a PostgreSQL one or the table is
