@@ -317,6 +317,18 @@ size_t cellSize(const uint8_t* tagAt) {
   }
 }
 
+RowStore RowStore::copy() const {
+  RowStore out;
+  for (size_t r = 0; r < rows(); ++r) {
+    const uint8_t* end = rowStart_[r];
+    for (uint32_t c = 0; c < rowCells_[r]; ++c) end += 1 + cellSize(end);
+    out.row_.assign(rowStart_[r], end);
+    out.cells_ = rowCells_[r];
+    out.endRow();
+  }
+  return out;
+}
+
 void RowStore::locate(size_t row) const {
   if (located_ == row) return;
   const uint8_t* at = rowStart_[row];

@@ -68,6 +68,8 @@ class RowStore {
   // Closes the row whose cells were just added.
   void endRow();
   size_t rows() const { return rowStart_.size(); }
+  // The same rows in a store of their own.
+  RowStore copy() const;
 
   struct Cell {
     enum Kind : uint8_t { Null, Int, Real, Text, Blob } kind = Null;

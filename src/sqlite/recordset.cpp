@@ -45,6 +45,8 @@ class RowIdWriter : public stored::RowWriter {
     }
     sql += " WHERE rowid = ?";
     std::string outcome;
+    // What the connection kept of queries may read this row.
+    db_->forgetResults();
     try {
       Stmt st(db_->handle(), sql);
       for (size_t i = 0; i < changes.size(); ++i) bind(st.get(), static_cast<int>(i + 1), changes[i].second);
@@ -88,7 +90,7 @@ std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId) {
 
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
                            const std::string& baseTable, std::string& outcome,
-                           const std::shared_ptr<const stored::ColumnSet>& described) {
+                           const std::shared_ptr<const stored::ColumnSet>& described, KeptRows* keep) {
   sqlite3_stmt* s = stmt.get();
   const int n = sqlite3_column_count(s);
   const int first = hasRowId ? 1 : 0;
@@ -127,10 +129,21 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
     rows.endRow();
   }
   outcome = std::to_string(rows.rows()) + " rows";
+  if (keep) {
+    keep->rows = rows.copy();
+    keep->rowIds = rowIds;
+  }
   std::unique_ptr<stored::RowWriter> writer;
   if (hasRowId) writer = std::make_unique<RowIdWriter>(db, baseTable, std::move(rowIds));
   if (shared) return stored::makeRecordset(described, std::move(rows), std::move(writer));
   return stored::makeRecordset(std::move(columns), std::move(rows), std::move(writer));
+}
+
+RecordsetRef keptRecordset(std::shared_ptr<SqliteDatabase> db, const std::shared_ptr<const stored::ColumnSet>& columns,
+                           const KeptRows& kept, bool hasRowId, const std::string& baseTable) {
+  std::unique_ptr<stored::RowWriter> writer;
+  if (hasRowId) writer = std::make_unique<RowIdWriter>(db, baseTable, kept.rowIds);
+  return stored::makeRecordset(columns, kept.rows.copy(), std::move(writer));
 }
 
 }  // namespace ovt::db::sqlite
