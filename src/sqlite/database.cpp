@@ -61,7 +61,8 @@ const dialect::Name* writtenTable(const dialect::Statement& st) {
 }
 
 // Expressions whose value depends on nothing but the row and the statement's text: columns,
-// literals and operators. Functions (Now, Rnd, aggregates) and subqueries are not.
+// literals and operators. Subqueries read other tables; functions are left out as well (an
+// aggregate reads other rows; none of the dialect's reads anything else, but the list may grow).
 bool plainExpr(const dialect::Expr& e) {
   using K = dialect::ExprKind;
   switch (e.kind) {
