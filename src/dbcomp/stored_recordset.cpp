@@ -317,15 +317,30 @@ size_t cellSize(const uint8_t* tagAt) {
   }
 }
 
+// One block holding all the rows, each row's bytes copied as they are.
 RowStore RowStore::copy() const {
   RowStore out;
-  for (size_t r = 0; r < rows(); ++r) {
+  const size_t n = rows();
+  std::vector<size_t> sizes(n);
+  size_t total = 0;
+  for (size_t r = 0; r < n; ++r) {
     const uint8_t* end = rowStart_[r];
     for (uint32_t c = 0; c < rowCells_[r]; ++c) end += 1 + cellSize(end);
-    out.row_.assign(rowStart_[r], end);
-    out.cells_ = rowCells_[r];
-    out.endRow();
+    sizes[r] = static_cast<size_t>(end - rowStart_[r]);
+    total += sizes[r];
   }
+  if (n == 0) return out;
+  out.blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(total, 1)));
+  out.blockSizes_.push_back(std::max<size_t>(total, 1));
+  uint8_t* at = out.blocks_.back().get();
+  out.rowStart_.reserve(n);
+  for (size_t r = 0; r < n; ++r) {
+    if (sizes[r]) std::memcpy(at, rowStart_[r], sizes[r]);
+    out.rowStart_.push_back(at);
+    at += sizes[r];
+  }
+  out.rowCells_ = rowCells_;
+  out.blockUsed_ = total;
   return out;
 }
 
