@@ -90,9 +90,14 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   bool linked() const { return !linkFile_.empty(); }
   size_t cachedStatements() const { return cache_.size(); }
   size_t keptResults() const { return kept_.size(); }
+  // Forgets the prepared statements, column lists, table names and kept results.
+  void forgetPlansNow() const { forgetPlans(); }
   // Forgets every kept query result: the rows they read may have changed in ways the
   // connection does not follow (its own SQL run as a script, a recordset's update, a rollback).
-  void forgetResults() const { kept_.clear(); }
+  void forgetResults() const {
+    kept_.clear();
+    ++looks_;
+  }
 
  private:
   class Schema;
@@ -175,6 +180,18 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string lastFailure_;
   int transactionDepth_ = 0;
   bool caching_ = true;
+  // What the connection read last of the schema versions and the data versions stays true while
+  // the transaction it was read in goes on: its read locks (or its snapshot) keep other
+  // connections' changes out, and the connection's own go through forgetPlans or forgetResults.
+  // `looks_` counts the ends of transactions (commit hook, rollback hook, the last commit), the
+  // connection's own schema changes and anything forgetResults answers; schemaLook_ and
+  // dataLook_ are its value when the versions were read inside a transaction.
+  static constexpr uint64_t kNoLook = UINT64_MAX;
+  mutable uint64_t looks_ = 0;
+  mutable uint64_t schemaLook_ = kNoLook;
+  uint64_t dataLook_ = kNoLook;
+  bool held(uint64_t look) const { return look == looks_ && !sqlite3_get_autocommit(db_.get()); }
+  mutable std::map<std::string, std::vector<std::string>> tableNames_;  // findTable's, by schema, while checkSchema holds
   mutable std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
   mutable std::vector<int64_t> versions_;
   mutable std::map<std::string, Stmt> tableLookups_;  // findTable's statement, by schema

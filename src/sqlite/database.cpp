@@ -172,11 +172,18 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
   // A transaction rolled back, by a call or by the engine after a failure, takes back rows
   // that kept results may hold.
   sqlite3_rollback_hook(raw, [](void* self) { static_cast<const SqliteDatabase*>(self)->forgetResults(); }, this);
+  sqlite3_commit_hook(raw, [](void* self) {
+    ++static_cast<const SqliteDatabase*>(self)->looks_;
+    return 0;
+  }, this);
   knownChanges_ = sqlite3_total_changes64(raw);
 }
 
 SqliteDatabase::~SqliteDatabase() {
-  if (db_) sqlite3_rollback_hook(db_.get(), nullptr, nullptr);
+  if (db_) {
+    sqlite3_rollback_hook(db_.get(), nullptr, nullptr);
+    sqlite3_commit_hook(db_.get(), nullptr, nullptr);
+  }
 }
 
 std::string SqliteDatabase::Describe() const {
@@ -219,6 +226,14 @@ std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) 
   const std::string schema = t.schema.empty() ? "main" : t.schema;
   // One prepared look-up per schema, kept: the engine prepares it again itself when the schema
   // changes, so it always reads the current list.
+  // The tables of each schema, read once while the schema stays as it is.
+  const bool keep = checkSchema();
+  if (keep)
+    if (auto names = tableNames_.find(schema); names != tableNames_.end()) {
+      for (const std::string& n : names->second)
+        if (textEqual(n, t.table)) return TableLocation{name, schema, n};
+      return std::nullopt;
+    }
   auto it = tableLookups_.find(schema);
   if (it == tableLookups_.end())
     it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
@@ -228,11 +243,13 @@ std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) 
     Stmt& st;
     ~Reset() { st.reset(); }
   } reset{st};
-  while (st.step() == SQLITE_ROW) {
-    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
-    if (textEqual(n, t.table)) return TableLocation{name, schema, n};
-  }
-  return std::nullopt;
+  std::vector<std::string> names;
+  while (st.step() == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
+  std::optional<TableLocation> found;
+  for (const std::string& n : names)
+    if (!found && textEqual(n, t.table)) found = TableLocation{name, schema, n};
+  if (keep) tableNames_[schema] = std::move(names);
+  return found;
 }
 
 std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
@@ -387,6 +404,7 @@ bool SqliteDatabase::resultsCurrent() {
     kept_.clear();
     knownChanges_ = total;
   }
+  if (held(dataLook_)) return true;
   try {
     if (dataVersionReaders_.empty()) {
       dataVersionReaders_.emplace_back(db, "PRAGMA main.data_version");
@@ -403,9 +421,11 @@ bool SqliteDatabase::resultsCurrent() {
       dataVersions_[i] = version;
     }
     if (!same) kept_.clear();
+    dataLook_ = sqlite3_get_autocommit(db) ? kNoLook : looks_;
     return true;
   } catch (const ComError&) {
     kept_.clear();
+    dataLook_ = kNoLook;
     dataVersionReaders_.clear();
     dataVersions_.clear();
     return false;
@@ -439,10 +459,12 @@ RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome, KeptRows
 void SqliteDatabase::forgetPlans() const {
   cache_.clear();
   columnLists_.clear();
-  kept_.clear();
+  tableNames_.clear();
+  forgetResults();
 }
 
 bool SqliteDatabase::checkSchema() const {
+  if (held(schemaLook_)) return true;
   try {
     if (versionReaders_.empty()) {
       std::vector<std::string> schemas{"main", "temp"};
@@ -460,11 +482,13 @@ bool SqliteDatabase::checkSchema() const {
       versions_[i] = version;
     }
     if (!same) forgetPlans();
+    schemaLook_ = sqlite3_get_autocommit(db_.get()) ? kNoLook : looks_;
     return true;
   } catch (const ComError&) {
     // Whatever keeps the versions from being read, nothing cached is used.
     forgetPlans();
     versions_.clear();
+    schemaLook_ = kNoLook;
     return false;
   }
 }
@@ -663,7 +687,14 @@ bool SqliteDatabase::Execute(const std::string& sql) {
     const bool action = std::holds_alternative<dialect::Insert>(st.body) ||
                         std::holds_alternative<dialect::Update>(st.body) ||
                         std::holds_alternative<dialect::Delete>(st.body);
-    if (!action) forgetPlans();  // a table, an index or their absence is what plans stand on
+    // A table, an index or their absence is what plans stand on: forgotten before and after.
+    struct Forget {
+      const SqliteDatabase* db;
+      ~Forget() {
+        if (db) db->forgetPlans();
+      }
+    } forget{action ? nullptr : this};
+    if (!action) forgetPlans();
     Plan* plan = nullptr;
     std::optional<TableLocation> target;
     std::vector<std::string> counters;
@@ -710,8 +741,20 @@ bool SqliteDatabase::Execute(const std::string& sql) {
   }
 }
 
+namespace {
+
+// Forgets the connection's plans when it goes.
+struct PlansForgotten {
+  const SqliteDatabase& db;
+  ~PlansForgotten() { db.forgetPlansNow(); }
+};
+
+}  // namespace
+
 bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& sql) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -732,7 +775,9 @@ bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& 
 }
 
 bool SqliteDatabase::DropView(const std::string& viewName) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   try {
     for (const char* schema : {"temp", "main"}) {
       Stmt st(db_.get(), std::string("SELECT name FROM [") + schema + "].sqlite_master WHERE type = 'view'");
@@ -749,7 +794,9 @@ bool SqliteDatabase::DropView(const std::string& viewName) {
 }
 
 bool SqliteDatabase::DropTable(const std::string& tableName) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
@@ -818,6 +865,7 @@ void SqliteDatabase::CommitTrans() {
     throw;
   }
   --transactionDepth_;
+  if (transactionDepth_ == 0) ++looks_;  // the transaction is over, if it wrote nothing as well
   trace("CommitTrans", "", "RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,10 +61,11 @@ class KeptResults : public EngineTest {
     runAll(entries().second(), kViewTable);
   }
   // A connection linked to the second entry; `cache` 0: without statement cache (nothing kept).
-  db::DatabaseRef connection(size_t cache, db::TraceListener listener = {}, const std::string& trace = "") {
+  db::DatabaseRef connection(size_t cache, db::TraceListener listener = {}, const std::string& trace = "", bool wal = false) {
     if (GetParam() == Engine::Sqlite) {
       entries().second();
       db::SqliteOptions o;
+      o.walJournal = wal;
       o.statementCache = cache;
       o.linkFile = entries().secondLocation();
       o.traceListener = std::move(listener);
@@ -222,6 +224,38 @@ TEST_P(KeptResults, CommitsOfOtherConnectionsAreRead) {
   runAll(plain_, {"create table V (Name text(20), Type text(20), PageNumber long, Extra long)",
                   "insert into V values ('Z', 'TEXT', 3, 1)"});
   expectFresh(kVars, before, "another connection's new table");
+}
+
+// Inside a transaction, another connection's commits are read as a connection without statement
+// cache reads them in the same place (SQLite in WAL mode: not before the transaction ends, and a
+// write of the transaction is refused); after it, as they are.
+TEST_P(KeptResults, CommitsOfOthersDuringATransactionAreReadAsWithoutTheCache) {
+  db::DatabaseRef db = connection(64, {}, "", true), twin = connection(0, {}, "", true), other = connection(0);
+  std::vector<std::string> got, expected;
+  auto step = [&](const std::function<std::string(db::cDatabase&)>& f) {
+    got.push_back(f(*db));
+    expected.push_back(f(*twin));
+  };
+  auto vars = [](db::cDatabase& c) { return read(c, kVars); };
+  step([](db::cDatabase& c) {
+    c.BeginTrans();
+    return std::string();
+  });
+  step(vars);
+  step(vars);
+  ASSERT_TRUE(other->Execute("insert into V (Name, Type, PageNumber) values ('O9', 'TEXT', 1)"));
+  ASSERT_TRUE(other->Execute("insert into W (ID, N) values (9, 9)"));
+  step(vars);
+  step([](db::cDatabase& c) { return read(c, "select ID, N from W where ID > 0"); });
+  step([](db::cDatabase& c) { return c.Execute("update W set N = 3 where ID = -1") ? std::string("ran") : "failed: " + c.LastFailure(); });
+  step(vars);
+  step([](db::cDatabase& c) {
+    c.CommitTrans();
+    return read(c, kVars);
+  });
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(got.back(), read(*other, kVars));
+  EXPECT_NE(got.back().find("O9"), std::string::npos);
 }
 
 // This connection's own SQL run as a script, a recordset's update (of a result read from the
