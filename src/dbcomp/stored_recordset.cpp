@@ -167,8 +167,13 @@ class StoredRecordset : public cRecordset {
   // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
     if (shared_) {
-      const size_t c = shared_->find(field);
+      // Fields are mostly read in their order: the column after the last one read is tried first.
+      const size_t next = hint_;
+      size_t c;
+      if (next < columns_.size() && columns_[next].name == field && shared_->firstOfName(next)) c = next;
+      else c = shared_->find(field);
       if (c == SIZE_MAX) notFound(field);
+      hint_ = c + 1;
       return c;
     }
     const size_t scanned = columns_.size() <= kScannedColumns ? 2 * columns_.size() + kScannedLookups : kScannedLookups;
@@ -200,6 +205,7 @@ class StoredRecordset : public cRecordset {
   std::unique_ptr<RowWriter> writer_;
   mutable NameIndex index_;  // for own columns, once they are read by name often
   mutable size_t lookups_ = 0;
+  mutable size_t hint_ = 0;  // the column after the one last found by name (shared columns)
   size_t count_ = 0;
   size_t pos_ = 0;
   std::vector<std::pair<size_t, Variant>> pending_;
@@ -226,6 +232,7 @@ ColumnSet::ColumnSet(std::vector<ResultColumn> columns) : columns_(std::move(col
     f.emplace_back(c.name, c.code);
   }
   index_.build(columns_);
+  for (size_t i = 0; i < columns_.size(); ++i) first_.push_back(index_.find(columns_[i].name) == i);
   fields_ = std::make_shared<Fields>(std::move(f));
 }
 

@@ -47,6 +47,8 @@ class ColumnSet {
   const std::vector<ResultColumn>& columns() const { return columns_; }
   bool allDeclared() const { return allDeclared_; }
   size_t find(const std::string& name) const { return index_.find(name); }
+  // Whether column i is the one find() gives for its own spelling (the first of its name).
+  bool firstOfName(size_t i) const { return first_[i]; }
   // The field list of a recordset over these columns.
   const std::shared_ptr<cRecordsetFields>& fields() const { return fields_; }
 
@@ -54,6 +56,7 @@ class ColumnSet {
   std::vector<ResultColumn> columns_;
   bool allDeclared_ = true;
   NameIndex index_;
+  std::vector<bool> first_;
   std::shared_ptr<cRecordsetFields> fields_;
 };
 
