@@ -904,14 +904,16 @@ Shape shapeOf(std::string_view text) {
   const char* const s = text.data();
   const size_t n = text.size();
   shape.key.reserve(n + 8);
-  shape.literals.reserve(n / 8 + 4);
+  shape.literals.reserve(16);
   size_t copied = 0;  // the text before this position is in the key
   auto literal = [&](size_t from, size_t to, char kind) -> std::string& {
     shape.key.append(s + copied, from - copied);
     shape.key += '\x01';
     shape.key += kind;
     copied = to;
-    return shape.literals.emplace_back(Literal{kind, std::string()}).text;
+    Literal& l = shape.literals.emplace_back();
+    l.kind = kind;
+    return l.text;
   };
   auto digit = [&](size_t at) { return at < n && classOf(s[at]) == kDigit; };
   size_t i = 0;
