@@ -253,9 +253,24 @@ TEST_P(KeptResults, CommitsOfOthersDuringATransactionAreReadAsWithoutTheCache) {
     c.CommitTrans();
     return read(c, kVars);
   });
-  EXPECT_EQ(got, expected);
   EXPECT_EQ(got.back(), read(*other, kVars));
   EXPECT_NE(got.back().find("O9"), std::string::npos);
+  // A transaction that read and wrote nothing, then another commit, then a new transaction.
+  step([](db::cDatabase& c) {
+    c.BeginTrans();
+    const std::string rows = read(c, kVars);
+    c.CommitTrans();
+    return rows;
+  });
+  ASSERT_TRUE(other->Execute("insert into V (Name, Type, PageNumber) values ('O10', 'TEXT', 1)"));
+  step([](db::cDatabase& c) {
+    c.BeginTrans();
+    const std::string rows = read(c, kVars);
+    c.CommitTrans();
+    return rows;
+  });
+  EXPECT_NE(got.back().find("O10"), std::string::npos);
+  EXPECT_EQ(got, expected);
 }
 
 // This connection's own SQL run as a script, a recordset's update (of a result read from the
