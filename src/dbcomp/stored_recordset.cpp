@@ -271,13 +271,18 @@ void RowStore::addText(std::string_view v) {
   ++cells_;
   const uint32_t len = static_cast<uint32_t>(v.size());
   if (len < 256) {
-    row_.push_back(kShortText);
-    row_.push_back(static_cast<uint8_t>(len));
-  } else {
-    row_.push_back(kText);
-    append(&len, sizeof len);
+    // Tag, length and bytes written in one step.
+    const size_t at = row_.size();
+    row_.resize(at + 2 + len);
+    uint8_t* p = row_.data() + at;
+    p[0] = kShortText;
+    p[1] = static_cast<uint8_t>(len);
+    if (len) std::memcpy(p + 2, v.data(), len);
+    return;
   }
-  if (len) append(v.data(), len);
+  row_.push_back(kText);
+  append(&len, sizeof len);
+  append(v.data(), len);
 }
 
 void RowStore::addBlob(std::string_view v) {
