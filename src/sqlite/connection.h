@@ -115,6 +115,7 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
     // A query whose result is kept by its text (keepable()), and the tables it reads (folded).
     bool keep = false;
     std::vector<std::string> reads;
+    std::string lastText;  // the text the plan last ran for, while `keep`
     // The table an INSERT, UPDATE or DELETE writes (folded).
     std::string writes;
   };

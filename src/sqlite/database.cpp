@@ -287,8 +287,14 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
     const dialect::Shape shape = dialect::shapeOf(sql);
     auto run = [&](Plan& plan) {
       rendered = runWhat(plan, shape);
-      // Kept only when what the result reads is known to be current before it is read.
-      const bool keep = plan.keep && resultsCurrent();
+      // Kept when the plan ran this very text last time too (a text read once is not worth
+      // keeping), and only when what the result reads is known to be current before it is read.
+      bool again = false;
+      if (plan.keep) {
+        again = plan.lastText == sql;
+        if (!again) plan.lastText = sql;
+      }
+      const bool keep = again && resultsCurrent();
       KeptRows rows;
       std::string outcome;
       RecordsetRef rs = readPlan(plan, outcome, keep ? &rows : nullptr);

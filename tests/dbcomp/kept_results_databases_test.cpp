@@ -87,7 +87,8 @@ class KeptResults : public EngineTest {
       db::RunSqliteScript(by, sqlite);
     }
   }
-  // Reads a query twice (on SQLite the second time from what the first kept) and gives its rows.
+  // Reads a query twice (on SQLite the second run of the text keeps its result, so that the next
+  // read is answered from it) and gives its rows.
   std::string keptRead(const std::string& q, const db::DatabaseRef& on = nullptr) {
     const db::DatabaseRef& db = on ? on : db_;
     const std::string first = read(*db, q);
