@@ -903,13 +903,16 @@ Shape shapeOf(std::string_view text) {
   Shape shape;
   const char* const s = text.data();
   const size_t n = text.size();
-  shape.key.reserve(n + 8);
+  // Written in place: a literal (of one character at least) takes two in the key.
+  shape.key.resize(2 * n + 2);
+  char* out = shape.key.data();
   shape.literals.reserve(16);
   size_t copied = 0;  // the text before this position is in the key
   auto literal = [&](size_t from, size_t to, char kind) -> std::string& {
-    shape.key.append(s + copied, from - copied);
-    shape.key += '\x01';
-    shape.key += kind;
+    std::memcpy(out, s + copied, from - copied);
+    out += from - copied;
+    *out++ = '\x01';
+    *out++ = kind;
     copied = to;
     Literal& l = shape.literals.emplace_back();
     l.kind = kind;
@@ -961,7 +964,7 @@ Shape shapeOf(std::string_view text) {
         copied = i;
         if (value->find('\0') != std::string::npos) {
           shape.literals.back().kind = 'T';
-          shape.key.back() = 'T';
+          out[-1] = 'T';
         }
         break;
       }
@@ -1005,7 +1008,9 @@ Shape shapeOf(std::string_view text) {
       default: refuseAsTokenizer(text, start);
     }
   }
-  shape.key.append(s + copied, n - copied);
+  std::memcpy(out, s + copied, n - copied);
+  out += n - copied;
+  shape.key.resize(static_cast<size_t>(out - shape.key.data()));
   return shape;
 }
 
