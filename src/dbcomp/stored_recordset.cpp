@@ -167,8 +167,13 @@ class StoredRecordset : public cRecordset {
   // The first column of that name, case-insensitively.
   size_t column(const std::string& field) const {
     if (shared_) {
-      const size_t c = shared_->find(field);
+      // Fields are mostly read in their order: the column after the last one read is tried first.
+      const size_t next = hint_;
+      size_t c;
+      if (next < columns_.size() && columns_[next].name == field && shared_->firstOfName(next)) c = next;
+      else c = shared_->find(field);
       if (c == SIZE_MAX) notFound(field);
+      hint_ = c + 1;
       return c;
     }
     const size_t scanned = columns_.size() <= kScannedColumns ? 2 * columns_.size() + kScannedLookups : kScannedLookups;
@@ -200,6 +205,7 @@ class StoredRecordset : public cRecordset {
   std::unique_ptr<RowWriter> writer_;
   mutable NameIndex index_;  // for own columns, once they are read by name often
   mutable size_t lookups_ = 0;
+  mutable size_t hint_ = 0;  // the column after the one last found by name (shared columns)
   size_t count_ = 0;
   size_t pos_ = 0;
   std::vector<std::pair<size_t, Variant>> pending_;
@@ -226,6 +232,7 @@ ColumnSet::ColumnSet(std::vector<ResultColumn> columns) : columns_(std::move(col
     f.emplace_back(c.name, c.code);
   }
   index_.build(columns_);
+  for (size_t i = 0; i < columns_.size(); ++i) first_.push_back(index_.find(columns_[i].name) == i);
   fields_ = std::make_shared<Fields>(std::move(f));
 }
 
@@ -264,13 +271,18 @@ void RowStore::addText(std::string_view v) {
   ++cells_;
   const uint32_t len = static_cast<uint32_t>(v.size());
   if (len < 256) {
-    row_.push_back(kShortText);
-    row_.push_back(static_cast<uint8_t>(len));
-  } else {
-    row_.push_back(kText);
-    append(&len, sizeof len);
+    // Tag, length and bytes written in one step.
+    const size_t at = row_.size();
+    row_.resize(at + 2 + len);
+    uint8_t* p = row_.data() + at;
+    p[0] = kShortText;
+    p[1] = static_cast<uint8_t>(len);
+    if (len) std::memcpy(p + 2, v.data(), len);
+    return;
   }
-  if (len) append(v.data(), len);
+  row_.push_back(kText);
+  append(&len, sizeof len);
+  append(v.data(), len);
 }
 
 void RowStore::addBlob(std::string_view v) {
@@ -315,6 +327,33 @@ size_t cellSize(const uint8_t* tagAt) {
     }
     default: return 0;
   }
+}
+
+// One block holding all the rows, each row's bytes copied as they are.
+RowStore RowStore::copy() const {
+  RowStore out;
+  const size_t n = rows();
+  std::vector<size_t> sizes(n);
+  size_t total = 0;
+  for (size_t r = 0; r < n; ++r) {
+    const uint8_t* end = rowStart_[r];
+    for (uint32_t c = 0; c < rowCells_[r]; ++c) end += 1 + cellSize(end);
+    sizes[r] = static_cast<size_t>(end - rowStart_[r]);
+    total += sizes[r];
+  }
+  if (n == 0) return out;
+  out.blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(total, 1)));
+  out.blockSizes_.push_back(std::max<size_t>(total, 1));
+  uint8_t* at = out.blocks_.back().get();
+  out.rowStart_.reserve(n);
+  for (size_t r = 0; r < n; ++r) {
+    if (sizes[r]) std::memcpy(at, rowStart_[r], sizes[r]);
+    out.rowStart_.push_back(at);
+    at += sizes[r];
+  }
+  out.rowCells_ = rowCells_;
+  out.blockUsed_ = total;
+  return out;
 }
 
 void RowStore::locate(size_t row) const {

@@ -47,6 +47,8 @@ class ColumnSet {
   const std::vector<ResultColumn>& columns() const { return columns_; }
   bool allDeclared() const { return allDeclared_; }
   size_t find(const std::string& name) const { return index_.find(name); }
+  // Whether column i is the one find() gives for its own spelling (the first of its name).
+  bool firstOfName(size_t i) const { return first_[i]; }
   // The field list of a recordset over these columns.
   const std::shared_ptr<cRecordsetFields>& fields() const { return fields_; }
 
@@ -54,6 +56,7 @@ class ColumnSet {
   std::vector<ResultColumn> columns_;
   bool allDeclared_ = true;
   NameIndex index_;
+  std::vector<bool> first_;
   std::shared_ptr<cRecordsetFields> fields_;
 };
 
@@ -68,6 +71,8 @@ class RowStore {
   // Closes the row whose cells were just added.
   void endRow();
   size_t rows() const { return rowStart_.size(); }
+  // The same rows in a store of their own.
+  RowStore copy() const;
 
   struct Cell {
     enum Kind : uint8_t { Null, Int, Real, Text, Blob } kind = Null;

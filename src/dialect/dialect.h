@@ -34,7 +34,7 @@ struct Literal {
 // A statement with its literals taken out: statements with one key parse to the same tree
 // except for the values of their literals. Expr::literal numbers the literals from 1.
 struct Shape {
-  std::string key;
+  std::string key;  // the text, each literal replaced by a mark of its kind
   std::vector<Literal> literals;
 };
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "dialect/dialect.h"
 #include "ovtbldiff/runtime/error.h"
@@ -39,9 +40,9 @@ std::string snippet(std::string_view text, size_t pos) {
 }
 
 // ASCII letters and digits, as the C locale has them, whatever locale the host set.
-bool isAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isWordStart(unsigned char c) { return isAsciiLetter(c) || c == '_' || c >= 0x80; }
-bool isWordChar(unsigned char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c >= 0x80; }
+constexpr bool isAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+constexpr bool isWordStart(unsigned char c) { return isAsciiLetter(c) || c == '_' || c >= 0x80; }
+constexpr bool isWordChar(unsigned char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_' || c >= 0x80; }
 
 // Date literal text between the hashes: ISO "y-m-d[ h:m[:s]]" or US "m/d/y[ h:m[:s] [AM|PM]]",
 // or a time alone.
@@ -850,40 +851,166 @@ bool wholeNumber(std::string_view text) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
-// The literal a literal token stands for (kind and text as Literal describes them).
-Literal literalOf(Tok kind, std::string_view text) {
-  switch (kind) {
-    case Tok::String: return {text.find('\0') == std::string_view::npos ? 'S' : 'T', std::string(text)};
-    case Tok::Number: return {wholeNumber(text) ? 'N' : 'R', std::string(text)};
-    case Tok::Date: return {'D', std::string(text)};
-    default:
-      if (iequals(text, "NULL")) return {'Z', ""};
-      return {'B', iequals(text, "TRUE") ? "-1" : "0"};
+// The statement's tokens as scanTokens cuts them, for text the single pass below does not take:
+// raises the tokenizer's own refusal.
+[[noreturn]] void refuseAsTokenizer(std::string_view text, size_t pos) {
+  scanTokens(text, [](Tok, std::string_view, size_t) {});
+  refuse(text, pos, "unexpected text");  // not reached: the tokenizer refuses what the pass does
+}
+
+// ASCII case-insensitive comparison of a word with an upper-case keyword of the same length.
+bool isKeyword(const char* word, std::string_view upper) {
+  for (size_t k = 0; k < upper.size(); ++k)
+    if ((static_cast<unsigned char>(word[k]) | 0x20) != (static_cast<unsigned char>(upper[k]) | 0x20)) return false;
+  return true;
+}
+
+// What a character starts (or continues) for the tokenizer; kOther is refused.
+enum CharClass : uint8_t { kOther, kLetter, kDigit, kBlank, kSymbol, kBracket, kQuote, kHash, kDot };
+
+constexpr std::array<uint8_t, 256> kCharClass = [] {
+  std::array<uint8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    const auto u = static_cast<unsigned char>(c);
+    if (isWordStart(u)) t[c] = kLetter;
+    else if (c >= '0' && c <= '9') t[c] = kDigit;
   }
+  for (char c : std::string_view(" \t\r\n")) t[static_cast<unsigned char>(c)] = kBlank;
+  for (char c : std::string_view("=<>+-*/&(),;")) t[static_cast<unsigned char>(c)] = kSymbol;
+  t['['] = kBracket;
+  t['\''] = kQuote;
+  t['"'] = kQuote;
+  t['#'] = kHash;
+  t['.'] = kDot;
+  return t;
+}();
+
+uint8_t classOf(char c) { return kCharClass[static_cast<unsigned char>(c)]; }
+
+// A whole number that fits 64 bits (digits only): as wholeNumber, without converting short ones.
+bool wholeDigits(std::string_view digits, bool onlyDigits) {
+  if (!onlyDigits) return false;
+  return digits.size() <= 18 || wholeNumber(digits);
 }
 
 }  // namespace
 
+// One pass over the text, with the tokenizer's rules. The key is the text itself with each
+// literal replaced by \x01 and its kind: between literals the text is the same, so the tokens
+// are; a \x01 of the text itself can stand only inside a bracketed name, where no literal
+// starts. Text the pass does not accept goes to the tokenizer for its refusal.
 Shape shapeOf(std::string_view text) {
   Shape shape;
-  shape.key.reserve(text.size() + text.size() / 2);
-  scanTokens(text, [&](Tok kind, std::string_view value, size_t) {
-    const bool literal = kind == Tok::String || kind == Tok::Number || kind == Tok::Date ||
-                         (kind == Tok::Word && isLiteralWord(value));
-    if (literal) {
-      shape.literals.push_back(literalOf(kind, value));
-      const char mark[2] = {'\x01', shape.literals.back().kind};
-      shape.key.append(mark, 2);
-      return;
+  const char* const s = text.data();
+  const size_t n = text.size();
+  // Written in place: a literal (of one character at least) takes two in the key.
+  shape.key.resize(2 * n + 2);
+  char* out = shape.key.data();
+  shape.literals.reserve(16);
+  size_t copied = 0;  // the text before this position is in the key
+  auto literal = [&](size_t from, size_t to, char kind) -> std::string& {
+    std::memcpy(out, s + copied, from - copied);
+    out += from - copied;
+    *out++ = '\x01';
+    *out++ = kind;
+    copied = to;
+    Literal& l = shape.literals.emplace_back();
+    l.kind = kind;
+    return l.text;
+  };
+  auto digit = [&](size_t at) { return at < n && classOf(s[at]) == kDigit; };
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t c = classOf(s[i]);
+    const size_t start = i;
+    switch (c) {
+      case kLetter: {
+        uint8_t k;
+        while (++i < n && ((k = classOf(s[i])) == kLetter || k == kDigit)) {
+        }
+        const size_t len = i - start;
+        if (len == 4 && isKeyword(s + start, "NULL")) literal(start, i, 'Z');
+        else if (len == 4 && isKeyword(s + start, "TRUE")) literal(start, i, 'B') = "-1";
+        else if (len == 5 && isKeyword(s + start, "FALSE")) literal(start, i, 'B') = "0";
+        break;
+      }
+      case kBlank:
+      case kSymbol: ++i; break;
+      case kBracket: {
+        const void* close = i + 1 < n ? std::memchr(s + i + 1, ']', n - i - 1) : nullptr;
+        if (!close || close == s + i + 1) refuseAsTokenizer(text, start);
+        i = static_cast<size_t>(static_cast<const char*>(close) - s) + 1;
+        break;
+      }
+      case kQuote: {
+        // Up to the closing quote; a doubled quote stands for one.
+        const char q = s[i];
+        size_t from = i + 1;
+        std::string* value = nullptr;
+        while (true) {
+          const void* at = from < n ? std::memchr(s + from, q, n - from) : nullptr;
+          if (!at) refuseAsTokenizer(text, start);
+          const size_t a = static_cast<size_t>(static_cast<const char*>(at) - s);
+          const bool doubled = a + 1 < n && s[a + 1] == q;
+          if (!value) value = &literal(start, start, 'S');
+          value->append(s + from, a + doubled - from);
+          if (doubled) {
+            from = a + 2;
+            continue;
+          }
+          i = a + 1;
+          break;
+        }
+        copied = i;
+        if (value->find('\0') != std::string::npos) {
+          shape.literals.back().kind = 'T';
+          out[-1] = 'T';
+        }
+        break;
+      }
+      case kHash: {
+        const void* close = i + 1 < n ? std::memchr(s + i + 1, '#', n - i - 1) : nullptr;
+        if (!close) refuseAsTokenizer(text, start);
+        const size_t end = static_cast<size_t>(static_cast<const char*>(close) - s);
+        std::optional<std::string> iso = dateLiteral(text.substr(i + 1, end - i - 1));
+        if (!iso) refuseAsTokenizer(text, start);
+        i = end + 1;
+        literal(start, i, 'D') = std::move(*iso);
+        break;
+      }
+      case kDigit:
+      case kDot: {
+        if (c == kDot && !digit(i + 1)) {
+          ++i;  // the symbol "."
+          break;
+        }
+        bool onlyDigits = true;
+        while (digit(i)) ++i;
+        if (i < n && s[i] == '.') {
+          onlyDigits = false;
+          ++i;
+          while (digit(i)) ++i;
+        }
+        if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+          size_t j = i + 1;
+          if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
+          if (digit(j)) {
+            onlyDigits = false;
+            i = j;
+            while (digit(i)) ++i;
+          }
+        }
+        if (i < n && classOf(s[i]) == kLetter) refuseAsTokenizer(text, start);
+        const std::string_view number = text.substr(start, i - start);
+        literal(start, i, wholeDigits(number, onlyDigits) ? 'N' : 'R').assign(number.data(), number.size());
+        break;
+      }
+      default: refuseAsTokenizer(text, start);
     }
-    // The kind, the length and ':' go in with one append, the text with another.
-    char head[24];
-    head[0] = static_cast<char>('a' + static_cast<int>(kind));
-    char* end = std::to_chars(head + 1, head + sizeof head - 1, value.size()).ptr;
-    *end++ = ':';
-    shape.key.append(head, static_cast<size_t>(end - head));
-    shape.key.append(value.data(), value.size());
-  });
+  }
+  std::memcpy(out, s + copied, n - copied);
+  out += n - copied;
+  shape.key.resize(static_cast<size_t>(out - shape.key.data()));
   return shape;
 }
 

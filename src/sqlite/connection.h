@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dbcomp/common.h"
@@ -33,6 +34,12 @@ struct TableLocation {
   std::string qualified() const { return "[" + schema + "].[" + table + "]"; }
 };
 
+// The rows of a result kept by the connection (see SqliteDatabase::OpenRecordset), and their rowids.
+struct KeptRows {
+  stored::RowStore rows;
+  std::vector<int64_t> rowIds;
+};
+
 struct ColumnInfo {
   std::string name;
   std::string type;
@@ -43,6 +50,9 @@ struct ColumnInfo {
 class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<SqliteDatabase> {
  public:
   SqliteDatabase(const std::string& path, const SqliteOptions& options);
+  ~SqliteDatabase() override;
+  SqliteDatabase(const SqliteDatabase&) = delete;
+  SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
   RecordsetRef OpenRecordset(const std::string& sql, int32_t option, const std::string& text) override;
   void CommitTrans() override;
@@ -79,6 +89,15 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   bool binaryCompare() const { return binary_; }
   bool linked() const { return !linkFile_.empty(); }
   size_t cachedStatements() const { return cache_.size(); }
+  size_t keptResults() const { return kept_.size(); }
+  // Forgets the prepared statements, column lists, table names and kept results.
+  void forgetPlansNow() const { forgetPlans(); }
+  // Forgets every kept query result: the rows they read may have changed in ways the
+  // connection does not follow (its own SQL run as a script, a recordset's update, a rollback).
+  void forgetResults() const {
+    kept_.clear();
+    ++looks_;
+  }
 
  private:
   class Schema;
@@ -93,6 +112,22 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
     std::vector<std::string> counters;
     // A query's result columns, described at its first run; the plan goes with any schema change.
     std::shared_ptr<const stored::ColumnSet> columns;
+    // A query whose result is kept by its text (keepable()), and the tables it reads (folded).
+    bool keep = false;
+    std::vector<std::string> reads;
+    std::string lastText;  // the text the plan last ran for, while `keep`
+    // The table an INSERT, UPDATE or DELETE writes (folded).
+    std::string writes;
+  };
+  // A query result kept for its exact text, and what the trace showed of its run.
+  struct KeptResult {
+    std::string rendered;
+    std::string outcome;
+    std::shared_ptr<const stored::ColumnSet> columns;
+    bool rowIdAdded = false;
+    std::string baseTable;
+    KeptRows rows;
+    std::vector<std::string> reads;
   };
   dialect::SqliteRenderOptions renderOptions(const Schema& schema) const;
   bool makeTable(const dialect::SqliteRendering& r, std::string& outcome);
@@ -112,13 +147,29 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   // Binds the shape's lifted literals; false when one cannot be bound.
   bool bind(Plan& plan, const dialect::Shape& shape);
   // Reads the bound plan's result into a recordset and resets the statement.
-  RecordsetRef readPlan(Plan& plan, std::string& outcome);
+  // `keep`: receives a copy of the rows when given.
+  RecordsetRef readPlan(Plan& plan, std::string& outcome, KeptRows* keep = nullptr);
   // Runs an INSERT, UPDATE or DELETE; fills the INSERT's counters in one savepoint with it.
   std::string runAction(Stmt& stmt, const std::optional<TableLocation>& target, const std::vector<std::string>& counters);
   // The trace's "as run" text of a plan: the prepared text and the bound values ("" untraced).
   std::string runWhat(const Plan& plan, const dialect::Shape& shape) const;
   // Runs one of the transaction statements, prepared at its first use and kept.
   void runKept(Stmt& kept, const char* sql);
+  // Whether a query's result may be kept by its text: one that reads only tables of main (none
+  // of that name in temp) or the link file, none of the engine's own, through columns,
+  // literals and operators (no function, no subquery); `reads` gets the tables' folded names.
+  bool keepable(const dialect::Select& select, std::vector<std::string>& reads) const;
+  // Brings the kept results up to date before one is used or kept: all are forgotten when rows
+  // changed that the connection did not account for (sqlite3_total_changes64 moved) or another
+  // connection committed to the file or the link file (PRAGMA data_version). False when the
+  // versions cannot be read: nothing is kept then.
+  bool resultsCurrent();
+  // After an INSERT, UPDATE or DELETE of `writes` that started at total change count `before`:
+  // the results reading that table go; all go when the statement changed other rows too
+  // (triggers, foreign-key actions) or rows changed before it that were not accounted for.
+  void accountWrites(const std::string& writes, int64_t before);
+  // The kept result of that text as a recordset of its own, traced as its run was; null when none.
+  RecordsetRef keptResult(const std::string& sql, std::string& rendered);
 
   ConnectionHandle db_;
   std::string path_;
@@ -130,20 +181,40 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   std::string lastFailure_;
   int transactionDepth_ = 0;
   bool caching_ = true;
+  // What the connection read last of the schema versions and the data versions stays true while
+  // the transaction it was read in goes on: its read locks (or its snapshot) keep other
+  // connections' changes out, and the connection's own go through forgetPlans or forgetResults.
+  // `looks_` counts the ends of transactions (commit hook, rollback hook, the last commit), the
+  // connection's own schema changes and anything forgetResults answers; schemaLook_ and
+  // dataLook_ are its value when the versions were read inside a transaction.
+  static constexpr uint64_t kNoLook = UINT64_MAX;
+  mutable uint64_t looks_ = 0;
+  mutable uint64_t schemaLook_ = kNoLook;
+  uint64_t dataLook_ = kNoLook;
+  bool held(uint64_t look) const { return look == looks_ && !sqlite3_get_autocommit(db_.get()); }
+  mutable std::map<std::string, std::vector<std::string>> tableNames_;  // findTable's, by schema, while checkSchema holds
   mutable std::vector<Stmt> versionReaders_;   // PRAGMA <schema>.schema_version, for checkSchema
   mutable std::vector<int64_t> versions_;
   mutable std::map<std::string, Stmt> tableLookups_;  // findTable's statement, by schema
   mutable std::map<std::string, std::vector<ColumnInfo>> columnLists_;  // by schema and table
   Stmt savepoint_, release_, rollbackTo_;  // the statements of BeginTrans, CommitTrans, RollbackTrans
+  mutable std::unordered_map<std::string, KeptResult> kept_;  // query results by statement text
+  int64_t knownChanges_ = 0;                  // sqlite3_total_changes64 as accounted for
+  std::vector<Stmt> dataVersionReaders_;      // PRAGMA <schema>.data_version of main and the link file
+  std::vector<int64_t> dataVersions_;
   mutable common::StatementCache<Plan> cache_;  // last: its statements go before the connection
 };
 
 // A recordset of a fully read result: exact count, any number of passes.
 // `described`: the statement's columns as describeColumns gave them (read from it when null);
 // shared with the recordset when they are all declared.
+// `keep`: when given, receives a copy of the rows (and rowids).
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
                            const std::string& baseTable, std::string& outcome,
-                           const std::shared_ptr<const stored::ColumnSet>& described = nullptr);
+                           const std::shared_ptr<const stored::ColumnSet>& described = nullptr, KeptRows* keep = nullptr);
+// A recordset over a copy of kept rows, as makeRecordset made it from the statement.
+RecordsetRef keptRecordset(std::shared_ptr<SqliteDatabase> db, const std::shared_ptr<const stored::ColumnSet>& columns,
+                           const KeptRows& kept, bool hasRowId, const std::string& baseTable);
 // The result columns of a prepared statement (the rowid column left out when `hasRowId`): names,
 // declared types and the base-table columns they come from.
 std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId);

@@ -21,10 +21,18 @@
 //   any change (by this connection or another) empties the cache. A lifted rendering that does
 //   not prepare is dropped and the statement runs with its literals, so errors read as ever.
 //   The trace shows the statement as received, the prepared text and the bound values.
+// - Kept query results: a query that reads only tables (of main or the link file), through
+//   columns, literals and operators, keeps its result by its exact text (kept_, a few small
+//   results); the same text again is answered from it, traced as its run was, with a recordset
+//   of its own. A result goes when a statement of the connection writes a table it read; all
+//   go when rows change that the connection cannot name (triggers, foreign-key actions, its
+//   SQL run as a script, a recordset's update), on any rollback or failure, any schema change,
+//   and when another connection commits to the file or the link file (PRAGMA data_version).
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "ovtbldiff/runtime/text.h"
 #include "dbcomp/common.h"
@@ -34,6 +42,40 @@
 namespace ovt::db::sqlite {
 
 namespace {
+
+// Kept query results: at most this many, of at most this many rows each.
+constexpr size_t kKeptResults = 32;
+constexpr size_t kKeptRows = 1024;
+
+// The folded name of the table a statement names, as the engine finds it in any schema.
+std::string tableKey(std::string_view name, std::string_view linkSchema) {
+  return foldCase(dialect::resolveTable(name, linkSchema).table);
+}
+
+// The table an INSERT, UPDATE or DELETE writes ("" for other statements).
+const dialect::Name* writtenTable(const dialect::Statement& st) {
+  if (const auto* i = std::get_if<dialect::Insert>(&st.body)) return &i->table;
+  if (const auto* u = std::get_if<dialect::Update>(&st.body)) return &u->table;
+  if (const auto* d = std::get_if<dialect::Delete>(&st.body)) return &d->table;
+  return nullptr;
+}
+
+// Expressions whose value depends on nothing but the row and the statement's text: columns,
+// literals and operators. Subqueries read other tables; functions are left out as well (an
+// aggregate reads other rows; none of the dialect's reads anything else, but the list may grow).
+bool plainExpr(const dialect::Expr& e) {
+  using K = dialect::ExprKind;
+  switch (e.kind) {
+    case K::Number: case K::String: case K::Date: case K::Boolean: case K::Null: case K::Column:
+    case K::Unary: case K::Binary: case K::Concat: case K::IsNull: case K::InList: case K::Between: case K::Like:
+      break;
+    default: return false;
+  }
+  if (e.select) return false;
+  for (const auto& a : e.args)
+    if (!a || !plainExpr(*a)) return false;
+  return true;
+}
 
 // Appends `text` as an SQL text literal.
 void appendQuoted(std::string& out, const std::string& text) {
@@ -127,6 +169,21 @@ SqliteDatabase::SqliteDatabase(const std::string& path, const SqliteOptions& opt
     if (!linkFile_.empty()) exec(raw, std::string("PRAGMA ") + kLinkSchema + ".journal_mode = WAL");
   }
   trace_ = std::make_unique<common::StatementTrace>(options.traceFile, options.traceListener);
+  // A transaction rolled back, by a call or by the engine after a failure, takes back rows
+  // that kept results may hold.
+  sqlite3_rollback_hook(raw, [](void* self) { static_cast<const SqliteDatabase*>(self)->forgetResults(); }, this);
+  sqlite3_commit_hook(raw, [](void* self) {
+    ++static_cast<const SqliteDatabase*>(self)->looks_;
+    return 0;
+  }, this);
+  knownChanges_ = sqlite3_total_changes64(raw);
+}
+
+SqliteDatabase::~SqliteDatabase() {
+  if (db_) {
+    sqlite3_rollback_hook(db_.get(), nullptr, nullptr);
+    sqlite3_commit_hook(db_.get(), nullptr, nullptr);
+  }
 }
 
 std::string SqliteDatabase::Describe() const {
@@ -169,6 +226,14 @@ std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) 
   const std::string schema = t.schema.empty() ? "main" : t.schema;
   // One prepared look-up per schema, kept: the engine prepares it again itself when the schema
   // changes, so it always reads the current list.
+  // The tables of each schema, read once while the schema stays as it is.
+  const bool keep = checkSchema();
+  if (keep)
+    if (auto names = tableNames_.find(schema); names != tableNames_.end()) {
+      for (const std::string& n : names->second)
+        if (textEqual(n, t.table)) return TableLocation{name, schema, n};
+      return std::nullopt;
+    }
   auto it = tableLookups_.find(schema);
   if (it == tableLookups_.end())
     it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
@@ -178,11 +243,13 @@ std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) 
     Stmt& st;
     ~Reset() { st.reset(); }
   } reset{st};
-  while (st.step() == SQLITE_ROW) {
-    const char* n = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
-    if (textEqual(n, t.table)) return TableLocation{name, schema, n};
-  }
-  return std::nullopt;
+  std::vector<std::string> names;
+  while (st.step() == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
+  std::optional<TableLocation> found;
+  for (const std::string& n : names)
+    if (!found && textEqual(n, t.table)) found = TableLocation{name, schema, n};
+  if (keep) tableNames_[schema] = std::move(names);
+  return found;
 }
 
 std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
@@ -215,12 +282,27 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
   if (option < 0 || option > 3) raise(kErrFailure, "Invalid recordset option " + std::to_string(option));
   std::string rendered;
   try {
+    if (!kept_.empty())
+      if (RecordsetRef rs = keptResult(sql, rendered)) return rs;
     const dialect::Shape shape = dialect::shapeOf(sql);
     auto run = [&](Plan& plan) {
       rendered = runWhat(plan, shape);
+      // Kept when the plan ran this very text last time too (a text read once is not worth
+      // keeping), and only when what the result reads is known to be current before it is read.
+      bool again = false;
+      if (plan.keep) {
+        again = plan.lastText == sql;
+        if (!again) plan.lastText = sql;
+      }
+      const bool keep = again && resultsCurrent();
+      KeptRows rows;
       std::string outcome;
-      RecordsetRef rs = readPlan(plan, outcome);
+      RecordsetRef rs = readPlan(plan, outcome, keep ? &rows : nullptr);
       trace("OpenRecordset", sql, rendered, outcome);
+      if (keep && plan.columns->allDeclared() && rows.rows.rows() <= kKeptRows) {
+        if (kept_.size() >= kKeptResults) kept_.clear();
+        kept_[sql] = KeptResult{rendered, outcome, plan.columns, plan.rowIdAdded, plan.baseTable, std::move(rows), plan.reads};
+      }
       return rs;
     };
     if (Plan* plan = cached("R", shape)) return run(*plan);
@@ -240,7 +322,10 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
       // usual way below.
       Plan* plan = prepareCached("R", shape, lifted);
       o.liftLiterals = false;
-      if (plan) return run(*plan);
+      if (plan) {
+        plan->keep = keepable(select, plan->reads);
+        return run(*plan);
+      }
     }
     dialect::SqliteRendering r = dialect::renderSqlite(st, o);
     rendered = r.sql;
@@ -260,26 +345,132 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
     trace("OpenRecordset", sql, rendered, outcome);
     return rs;
   } catch (const ComError& e) {
+    forgetResults();  // a failure may have ended the transaction
     trace("OpenRecordset", sql, rendered, "error: " + e.description());
     throw;
   }
 }
 
-RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome) {
+RecordsetRef SqliteDatabase::keptResult(const std::string& sql, std::string& rendered) {
+  if (!kept_.count(sql) || !resultsCurrent()) return nullptr;
+  auto it = kept_.find(sql);  // still there once brought up to date?
+  if (it == kept_.end()) return nullptr;
+  const KeptResult& k = it->second;
+  rendered = k.rendered;
+  RecordsetRef rs = keptRecordset(shared_from_this(), k.columns, k.rows, k.rowIdAdded, k.baseTable);
+  trace("OpenRecordset", sql, k.rendered, k.outcome);
+  return rs;
+}
+
+bool SqliteDatabase::keepable(const dialect::Select& select, std::vector<std::string>& reads) const {
+  reads.clear();
+  if (select.into) return false;
+  const std::string_view link = linked() ? kLinkSchema : "";
+  // Names of main tables are rendered unqualified, so a temporary table or view of the same
+  // name would be read instead.
+  std::vector<std::string> temp;
+  {
+    Stmt st(db_.get(), "SELECT name FROM temp.sqlite_master");
+    while (st.step() == SQLITE_ROW)
+      temp.push_back(foldCase(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))));
+  }
+  auto table = [&](const dialect::Name& n) {
+    const dialect::TableTarget t = dialect::resolveTable(n.text, link);
+    const std::string key = foldCase(t.table);
+    if (key.rfind("sqlite_", 0) == 0 || !findTable(n.text)) return false;
+    if (t.schema.empty() && std::find(temp.begin(), temp.end(), key) != temp.end()) return false;
+    reads.push_back(key);
+    return true;
+  };
+  std::function<bool(const dialect::Source&)> source = [&](const dialect::Source& s) {
+    switch (s.kind) {
+      case dialect::Source::Kind::Table: return table(s.table);
+      case dialect::Source::Kind::Join:
+        return s.left && s.right && source(*s.left) && source(*s.right) && (!s.on || plainExpr(*s.on));
+      default: return false;
+    }
+  };
+  for (const auto& item : select.items)
+    if (item.expr && !plainExpr(*item.expr)) return false;
+  for (const auto& s : select.from)
+    if (!s || !source(*s)) return false;
+  if (select.where && !plainExpr(*select.where)) return false;
+  for (const auto& g : select.groupBy)
+    if (!g || !plainExpr(*g)) return false;
+  if (select.having && !plainExpr(*select.having)) return false;
+  for (const auto& o : select.orderBy)
+    if (!o.expr || !plainExpr(*o.expr)) return false;
+  return !reads.empty();
+}
+
+bool SqliteDatabase::resultsCurrent() {
+  sqlite3* db = db_.get();
+  const int64_t total = sqlite3_total_changes64(db);
+  if (total != knownChanges_) {
+    kept_.clear();
+    knownChanges_ = total;
+  }
+  if (held(dataLook_)) return true;
+  try {
+    if (dataVersionReaders_.empty()) {
+      dataVersionReaders_.emplace_back(db, "PRAGMA main.data_version");
+      if (linked()) dataVersionReaders_.emplace_back(db, std::string("PRAGMA ") + kLinkSchema + ".data_version");
+    }
+    bool same = dataVersions_.size() == dataVersionReaders_.size();
+    dataVersions_.resize(dataVersionReaders_.size());
+    for (size_t i = 0; i < dataVersionReaders_.size(); ++i) {
+      Stmt& reader = dataVersionReaders_[i];
+      reader.step();
+      const int64_t version = sqlite3_column_int64(reader.get(), 0);
+      reader.reset();
+      same = same && dataVersions_[i] == version;
+      dataVersions_[i] = version;
+    }
+    if (!same) kept_.clear();
+    dataLook_ = sqlite3_get_autocommit(db) ? kNoLook : looks_;
+    return true;
+  } catch (const ComError&) {
+    kept_.clear();
+    dataLook_ = kNoLook;
+    dataVersionReaders_.clear();
+    dataVersions_.clear();
+    return false;
+  }
+}
+
+void SqliteDatabase::accountWrites(const std::string& writes, int64_t before) {
+  sqlite3* db = db_.get();
+  const int64_t total = sqlite3_total_changes64(db);
+  if (!kept_.empty()) {
+    if (writes.empty() || before != knownChanges_ || total - before != sqlite3_changes64(db)) {
+      kept_.clear();
+    } else if (total != before) {
+      std::erase_if(kept_, [&](const auto& k) {
+        return std::find(k.second.reads.begin(), k.second.reads.end(), writes) != k.second.reads.end();
+      });
+    }
+  }
+  knownChanges_ = total;
+}
+
+RecordsetRef SqliteDatabase::readPlan(Plan& plan, std::string& outcome, KeptRows* keep) {
   struct Reset {
     sqlite3_stmt* s;
     ~Reset() { sqlite3_reset(s); }
   } reset{plan.stmt.get()};
   if (!plan.columns) plan.columns = std::make_shared<const stored::ColumnSet>(describeColumns(plan.stmt, plan.rowIdAdded));
-  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, plan.columns);
+  return makeRecordset(shared_from_this(), plan.stmt, plan.rowIdAdded, plan.baseTable, outcome, plan.columns, keep);
 }
 
 void SqliteDatabase::forgetPlans() const {
   cache_.clear();
   columnLists_.clear();
+  tableNames_.clear();
+  forgetResults();
 }
 
 bool SqliteDatabase::checkSchema() const {
+  if (held(schemaLook_)) return true;
   try {
     if (versionReaders_.empty()) {
       std::vector<std::string> schemas{"main", "temp"};
@@ -297,11 +488,13 @@ bool SqliteDatabase::checkSchema() const {
       versions_[i] = version;
     }
     if (!same) forgetPlans();
+    schemaLook_ = sqlite3_get_autocommit(db_.get()) ? kNoLook : looks_;
     return true;
   } catch (const ComError&) {
     // Whatever keeps the versions from being read, nothing cached is used.
     forgetPlans();
     versions_.clear();
+    schemaLook_ = kNoLook;
     return false;
   }
 }
@@ -483,11 +676,13 @@ void SqliteDatabase::fillCounters(const TableLocation& t, const std::vector<std:
 bool SqliteDatabase::Execute(const std::string& sql) {
   lastFailure_.clear();
   std::string rendered, outcome;
+  const int64_t before = sqlite3_total_changes64(db_.get());
   try {
     const dialect::Shape shape = dialect::shapeOf(sql);
     if (Plan* plan = cached("X", shape)) {
       rendered = runWhat(*plan, shape);
       outcome = runAction(plan->stmt, plan->target, plan->counters);
+      accountWrites(plan->counters.empty() ? plan->writes : std::string(), before);
       trace("Execute", sql, rendered, outcome);
       return true;
     }
@@ -498,11 +693,20 @@ bool SqliteDatabase::Execute(const std::string& sql) {
     const bool action = std::holds_alternative<dialect::Insert>(st.body) ||
                         std::holds_alternative<dialect::Update>(st.body) ||
                         std::holds_alternative<dialect::Delete>(st.body);
-    if (!action) forgetPlans();  // a table, an index or their absence is what plans stand on
+    // A table, an index or their absence is what plans stand on: forgotten before and after.
+    struct Forget {
+      const SqliteDatabase* db;
+      ~Forget() {
+        if (db) db->forgetPlans();
+      }
+    } forget{action ? nullptr : this};
+    if (!action) forgetPlans();
     Plan* plan = nullptr;
     std::optional<TableLocation> target;
     std::vector<std::string> counters;
+    std::string writes;
     if (action) {
+      writes = tableKey(writtenTable(st)->text, linked() ? kLinkSchema : "");
       target = insertTarget(st);
       if (target) counters = unfilledCounters(*target);
       if (counters.empty()) target.reset();
@@ -513,6 +717,7 @@ bool SqliteDatabase::Execute(const std::string& sql) {
         if (plan) {
           plan->target = target;
           plan->counters = counters;
+          plan->writes = writes;
         }
       }
     }
@@ -530,17 +735,32 @@ bool SqliteDatabase::Execute(const std::string& sql) {
         outcome = runAction(stmt, target, counters);
       }
     }
+    // Other statements than INSERT, UPDATE and DELETE (writes "") let no kept result stay.
+    accountWrites(counters.empty() ? writes : std::string(), before);
     trace("Execute", sql, rendered, outcome);
     return true;
   } catch (const ComError& e) {
+    forgetResults();  // the statement may have changed rows before it failed, or ended the transaction
     lastFailure_ = e.description();
     trace("Execute", sql, rendered, "error: " + e.description());
     return false;
   }
 }
 
+namespace {
+
+// Forgets the connection's plans when it goes.
+struct PlansForgotten {
+  const SqliteDatabase& db;
+  ~PlansForgotten() { db.forgetPlansNow(); }
+};
+
+}  // namespace
+
 bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& sql) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   lastFailure_.clear();
   std::string rendered;
   try {
@@ -561,7 +781,9 @@ bool SqliteDatabase::CreateView(const std::string& viewName, const std::string& 
 }
 
 bool SqliteDatabase::DropView(const std::string& viewName) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   try {
     for (const char* schema : {"temp", "main"}) {
       Stmt st(db_.get(), std::string("SELECT name FROM [") + schema + "].sqlite_master WHERE type = 'view'");
@@ -578,7 +800,9 @@ bool SqliteDatabase::DropView(const std::string& viewName) {
 }
 
 bool SqliteDatabase::DropTable(const std::string& tableName) {
-  forgetPlans();  // plans may stand on what changes here (checkSchema would see it too)
+  // Plans may stand on what changes here: forgotten before and after (checkSchema would see it too).
+  forgetPlans();
+  const PlansForgotten after{*this};
   lastFailure_.clear();
   try {
     auto t = findTable(tableName);
@@ -625,7 +849,12 @@ void SqliteDatabase::runKept(Stmt& kept, const char* sql) {
 }
 
 void SqliteDatabase::BeginTrans() {
-  runKept(savepoint_, "SAVEPOINT ovt_trans");
+  try {
+    runKept(savepoint_, "SAVEPOINT ovt_trans");
+  } catch (const ComError&) {
+    forgetResults();
+    throw;
+  }
   ++transactionDepth_;
   trace("BeginTrans", "", "SAVEPOINT ovt_trans", "level " + std::to_string(transactionDepth_));
 }
@@ -637,15 +866,18 @@ void SqliteDatabase::CommitTrans() {
   } catch (const ComError& e) {
     // Refused (a reader holds the file): the transaction stays open, to be committed again
     // or rolled back.
+    forgetResults();
     trace("CommitTrans", "", "RELEASE ovt_trans", "error: " + e.description());
     throw;
   }
   --transactionDepth_;
+  if (transactionDepth_ == 0) ++looks_;  // the transaction is over, if it wrote nothing as well
   trace("CommitTrans", "", "RELEASE ovt_trans", "level " + std::to_string(transactionDepth_));
 }
 
 void SqliteDatabase::RollbackTrans() {
   if (transactionDepth_ == 0) raise(kDbErrNoTransaction, "Rollback without an open transaction");
+  forgetResults();  // they may hold rows the rollback takes back
   runKept(rollbackTo_, "ROLLBACK TO ovt_trans");
   try {
     runKept(release_, "RELEASE ovt_trans");
@@ -671,6 +903,12 @@ std::optional<size_t> SqliteCachedStatements(const DatabaseRef& db) {
   auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
   if (!conn) return std::nullopt;
   return conn->cachedStatements();
+}
+
+std::optional<size_t> SqliteKeptResults(const DatabaseRef& db) {
+  auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
+  if (!conn) return std::nullopt;
+  return conn->keptResults();
 }
 
 std::optional<bool> SqliteKeyIndexed(const DatabaseRef& db, const std::string& table,

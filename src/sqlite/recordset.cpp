@@ -45,6 +45,8 @@ class RowIdWriter : public stored::RowWriter {
     }
     sql += " WHERE rowid = ?";
     std::string outcome;
+    // What the connection kept of queries may read this row.
+    db_->forgetResults();
     try {
       Stmt st(db_->handle(), sql);
       for (size_t i = 0; i < changes.size(); ++i) bind(st.get(), static_cast<int>(i + 1), changes[i].second);
@@ -88,7 +90,7 @@ std::vector<stored::ResultColumn> describeColumns(Stmt& stmt, bool hasRowId) {
 
 RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool hasRowId,
                            const std::string& baseTable, std::string& outcome,
-                           const std::shared_ptr<const stored::ColumnSet>& described) {
+                           const std::shared_ptr<const stored::ColumnSet>& described, KeptRows* keep) {
   sqlite3_stmt* s = stmt.get();
   const int n = sqlite3_column_count(s);
   const int first = hasRowId ? 1 : 0;
@@ -102,18 +104,22 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
     if (hasRowId) rowIds.push_back(sqlite3_column_int64(s, 0));
     for (int i = first; i < n; ++i) {
       const size_t k = static_cast<size_t>(i - first);
-      const int type = sqlite3_column_type(s, i);
+      // The column's value read once, its type and contents from it (the text as UTF-8, then its length).
+      sqlite3_value* value = sqlite3_column_value(s, i);
+      const int type = sqlite3_value_type(value);
       switch (type) {
         case SQLITE_NULL: rows.addNull(); break;
-        case SQLITE_INTEGER: rows.addInt(sqlite3_column_int64(s, i)); break;
-        case SQLITE_FLOAT: rows.addReal(sqlite3_column_double(s, i)); break;
-        case SQLITE_BLOB:
-          rows.addBlob(std::string_view(static_cast<const char*>(sqlite3_column_blob(s, i)),
-                                        static_cast<size_t>(sqlite3_column_bytes(s, i))));
+        case SQLITE_INTEGER: rows.addInt(sqlite3_value_int64(value)); break;
+        case SQLITE_FLOAT: rows.addReal(sqlite3_value_double(value)); break;
+        case SQLITE_BLOB: {
+          const void* blob = sqlite3_value_blob(value);
+          rows.addBlob(std::string_view(static_cast<const char*>(blob), static_cast<size_t>(sqlite3_value_bytes(value))));
           break;
-        default:
-          rows.addText(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(s, i)),
-                                        static_cast<size_t>(sqlite3_column_bytes(s, i))));
+        }
+        default: {
+          const unsigned char* text = sqlite3_value_text(value);
+          rows.addText(std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(value))));
+        }
       }
       // Columns without a declared type take the type of their first non-Null value.
       if (!shared && !columns[k].declared && !typed[k] && type != SQLITE_NULL) {
@@ -127,10 +133,21 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
     rows.endRow();
   }
   outcome = std::to_string(rows.rows()) + " rows";
+  if (keep) {
+    keep->rows = rows.copy();
+    keep->rowIds = rowIds;
+  }
   std::unique_ptr<stored::RowWriter> writer;
   if (hasRowId) writer = std::make_unique<RowIdWriter>(db, baseTable, std::move(rowIds));
   if (shared) return stored::makeRecordset(described, std::move(rows), std::move(writer));
   return stored::makeRecordset(std::move(columns), std::move(rows), std::move(writer));
+}
+
+RecordsetRef keptRecordset(std::shared_ptr<SqliteDatabase> db, const std::shared_ptr<const stored::ColumnSet>& columns,
+                           const KeptRows& kept, bool hasRowId, const std::string& baseTable) {
+  std::unique_ptr<stored::RowWriter> writer;
+  if (hasRowId) writer = std::make_unique<RowIdWriter>(db, baseTable, kept.rowIds);
+  return stored::makeRecordset(columns, kept.rows.copy(), std::move(writer));
 }
 
 }  // namespace ovt::db::sqlite

@@ -59,7 +59,11 @@ void RunSqliteScript(const DatabaseRef& db, const std::string& sql) {
   auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
   if (!conn) sqlite::raise(sqlite::kErrFailure, "RunSqliteScript needs a connection made by OpenSqlite");
   char* err = nullptr;
+  // The script may change anything plans and kept query results stand on, in ways the connection
+  // does not follow.
+  conn->forgetPlansNow();
   int rc = sqlite3_exec(conn->handle(), sql.c_str(), nullptr, nullptr, &err);
+  conn->forgetPlansNow();
   if (rc != SQLITE_OK) {
     std::string msg = err ? err : sqlite3_errstr(rc);
     sqlite3_free(err);

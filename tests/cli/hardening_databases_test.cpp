@@ -66,6 +66,10 @@ TEST_P(Hardening, TypedValuesCannotWidenTheStatementTheyGoInto) {
       {"delete " + one() + " House --keys HouseNo --value '101 or 1=1'", "", "101 or 1=1", "HouseNo"},
       {"copy " + one() + " House ORULINK_House --keys HouseNo --value '103 or 1=1'", "", "103 or 1=1", "HouseNo"},
       {"copy " + one() + " House ORULINK_House --keys HouseNo --from -", "HouseNo\n103\n1e5x\n", "1e5x", "HouseNo"},
+      {"copy " + one() + " House ORULINK_House --keys HouseNo --from -", "HouseNo\n103\n1234567890123456789\n",
+       "1234567890123456789", "HouseNo"},
+      {"copy " + one() + " House ORULINK_House --keys HouseNo --from -", "HouseNo\n+-103\n", "+-103", "HouseNo"},
+      {"copy " + one() + " House ORULINK_House --keys HouseNo --from -", "HouseNo\n10.5\n", "10.5", "HouseNo"},
       {"copy " + one() + " House ORULINK_House --keys HouseNo --from -",
        R"({"columns": ["entry", "HouseNo"], "rows": [[1, "102; delete from House"]]})", "102; delete from House", "HouseNo"},
       {"copy-child " + one() + " House ORULINK_House Member ORULINK_Member --child-view gvMember --parent-keys HouseNo "

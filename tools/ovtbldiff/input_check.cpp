@@ -2,13 +2,47 @@
 
 #include <climits>
 #include <cmath>
-#include <regex>
 
 #include "ovtbldiff/runtime/text.h"
 #include "session.h"
 
 namespace ovt::tool {
 namespace {
+
+size_t digitsAt(const std::string& t, size_t i) {
+  size_t n = 0;
+  while (i + n < t.size() && t[i + n] >= '0' && t[i + n] <= '9') ++n;
+  return n;
+}
+
+// [+-]?[0-9]{1,18}
+bool wholeText(const std::string& t) {
+  const size_t sign = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
+  const size_t n = digitsAt(t, sign);
+  return n >= 1 && n <= 18 && sign + n == t.size();
+}
+
+// [+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]{1,3})?
+bool numberText(const std::string& t) {
+  size_t i = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
+  if (const size_t whole = digitsAt(t, i)) {
+    i += whole;
+    if (i < t.size() && t[i] == '.') i += 1 + digitsAt(t, i + 1);
+  } else {
+    if (i >= t.size() || t[i] != '.') return false;
+    const size_t fraction = digitsAt(t, i + 1);
+    if (fraction == 0) return false;
+    i += 1 + fraction;
+  }
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    const size_t exponent = digitsAt(t, i);
+    if (exponent < 1 || exponent > 3) return false;
+    i += exponent;
+  }
+  return i == t.size();
+}
 
 enum class Kind { Whole, Number, Boolean, Date, Text, None };
 
@@ -95,45 +129,43 @@ std::vector<int32_t> checkedColumns(const db::DatabaseRef& conn, const std::stri
 
 Variant checkedValue(const Variant& value, int32_t type, const std::string& column, const std::string& table,
                      const std::string& where) {
-  const std::string of = " column " + column + " of table " + table + (where.empty() ? "" : " (" + where + ")");
+  auto of = [&] { return " column " + column + " of table " + table + (where.empty() ? "" : " (" + where + ")"); };
   const Kind kind = kindOf(type);
   if (kind == Kind::None)
     throw UsageError("column " + column + " of table " + table + " has a type (code " + std::to_string(type) +
                      ") that a key value cannot be written in");
   if (value.isNull() || value.isEmpty()) {
     if (kind == Kind::Text) return value;
-    throw UsageError("an empty value for" + of + ", which needs a value");
+    throw UsageError("an empty value for" + of() + ", which needs a value");
   }
   const std::string* s = value.get<std::string>();
   if (!s) {
     // Numbers, Booleans and dates read from a JSON file are literals by themselves.
     if (kind == Kind::Text) return Variant(toText(value));
     if (const double* d = value.get<double>(); d && !std::isfinite(*d))
-      throw UsageError("the value " + toText(value) + " is not a finite number, as" + of + " needs");
+      throw UsageError("the value " + toText(value) + " is not a finite number, as" + of() + " needs");
     return value;
   }
   const std::string text = trimBlanks(*s);
-  static const std::regex whole(R"([+-]?[0-9]{1,18})");
-  static const std::regex number(R"([+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]{1,3})?)");
   switch (kind) {
     case Kind::Whole: {
-      if (!std::regex_match(text, whole)) throw UsageError("the value " + shown(*s) + " is not a whole number, as" + of + " needs");
+      if (!wholeText(text)) throw UsageError("the value " + shown(*s) + " is not a whole number, as" + of() + " needs");
       const long long n = std::stoll(text);
       if (n >= INT32_MIN && n <= INT32_MAX) return Variant(static_cast<int32_t>(n));
       return Variant(text);
     }
     case Kind::Number:
-      if (!std::regex_match(text, number)) throw UsageError("the value " + shown(*s) + " is not a number, as" + of + " needs");
+      if (!numberText(text)) throw UsageError("the value " + shown(*s) + " is not a number, as" + of() + " needs");
       return Variant(text);
     case Kind::Boolean: {
       const std::string f = foldCase(text);
       if (f == "true" || f == "yes" || f == "-1" || f == "1") return Variant(true);
       if (f == "false" || f == "no" || f == "0") return Variant(false);
-      throw UsageError("the value " + shown(*s) + " is not True or False, as" + of + " needs");
+      throw UsageError("the value " + shown(*s) + " is not True or False, as" + of() + " needs");
     }
     case Kind::Date: {
       Date d;
-      if (!parseDate(text, d)) throw UsageError("the value " + shown(*s) + " is not a date, as" + of + " needs");
+      if (!parseDate(text, d)) throw UsageError("the value " + shown(*s) + " is not a date, as" + of() + " needs");
       return Variant(d);
     }
     default:
@@ -141,17 +173,18 @@ Variant checkedValue(const Variant& value, int32_t type, const std::string& colu
   }
   // Text goes between double quotes with nothing escaped: a quote would end it early.
   if (s->find('"') != std::string::npos || s->find('\0') != std::string::npos)
-    throw UsageError("the value " + shown(*s) + " cannot be written as a text for" + of +
+    throw UsageError("the value " + shown(*s) + " cannot be written as a text for" + of() +
                      " (it holds a double quote or a NUL byte)");
   return value;
 }
 
 void checkRecords(std::vector<std::vector<Variant>>& records, const std::vector<std::string>& columns,
                   const std::vector<int32_t>& types, const std::vector<std::string>& tables, const std::string& origin) {
-  for (size_t i = 0; i < records.size(); ++i)
+  for (size_t i = 0; i < records.size(); ++i) {
+    const std::string where = origin + (records.size() > 1 ? ", record " + std::to_string(i + 1) : "");
     for (size_t k = 0; k < records[i].size() && k < columns.size(); ++k)
-      records[i][k] = checkedValue(records[i][k], types[k], columns[k], tables[k],
-                                   origin + (records.size() > 1 ? ", record " + std::to_string(i + 1) : ""));
+      records[i][k] = checkedValue(records[i][k], types[k], columns[k], tables[k], where);
+  }
 }
 
 }  // namespace ovt::tool

@@ -54,6 +54,10 @@ void RunSqliteScript(const DatabaseRef& db, const std::string& sql);
 // connection is not a SQLite one).
 std::optional<size_t> SqliteCachedStatements(const DatabaseRef& db);
 
+// How many query results the connection keeps now for the exact text of their statement
+// (nullopt when the connection is not a SQLite one).
+std::optional<size_t> SqliteKeptResults(const DatabaseRef& db);
+
 // Whether a look-up of `table` (as the connection names it, link tables included) by equal
 // values of `columns` can use an index: an index (or the integer primary key) that begins
 // with one of them. nullopt when the connection is not a SQLite one or the table is missing.
