@@ -899,6 +899,11 @@ DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options) {
   return std::make_shared<sqlite::SqliteDatabase>(path, options);
 }
 
+bool SqliteQuietMemoryStatistics() {
+  // sqlite3_config is refused (SQLITE_MISUSE) once the engine is initialised.
+  return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+}
+
 std::optional<size_t> SqliteCachedStatements(const DatabaseRef& db) {
   auto* conn = dynamic_cast<sqlite::SqliteDatabase*>(db.get());
   if (!conn) return std::nullopt;

@@ -486,5 +486,26 @@ TEST_F(LinkTest, WithoutALinkFileThePrefixIsAnOrdinaryName) {
   EXPECT_THROW(OpenSqlite(dir.file("main.db"), SqliteOptions{dir.file("absent.db"), "", false}), ComError);
 }
 
+// The memory-statistics switch is taken only before the engine starts: in a fresh process it is
+// applied and connections then work as before; once a connection has opened, it is refused.
+TEST(SqliteProcessSettings, MemoryStatisticsSwitchOnlyBeforeTheEngineStarts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, the engine not started
+  EXPECT_EXIT(
+      {
+        if (!SqliteQuietMemoryStatistics()) std::exit(1);
+        test::TempDir fresh;
+        auto db = OpenSqlite(fresh.file("quiet.db"));
+        db->Execute("create table [T] ([A] long, [B] text(20))");
+        db->Execute("insert into [T] (A, B) values (7, 'seven')");
+        auto rs = db->OpenRecordset("select B from [T] where A = 7", 2, "");
+        std::exit(!rs->IsEOF() && rs->FieldValue("B") == Variant(std::string("seven")) ? 0 : 2);
+      },
+      ::testing::ExitedWithCode(0), "");
+  test::TempDir dir;
+  auto db = OpenSqlite(dir.file("started.db"));
+  EXPECT_FALSE(SqliteQuietMemoryStatistics());
+  EXPECT_TRUE(db->Execute("create table [T] ([A] long)"));
+}
+
 }  // namespace
 }  // namespace ovt::db

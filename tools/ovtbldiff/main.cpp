@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "members.h"
+#include "ovtbldiff/dbcomp/sqlite.h"
 
 namespace {
 
@@ -39,6 +40,9 @@ void addExamples(CLI::App& app) {
 
 int main(int argc, char** argv) {
   using namespace ovt::tool;
+  // The tool owns its process: SQLite's memory statistics (a global mutex taken by each of the
+  // engine's allocations) are not wanted, and must be turned off before any database opens.
+  ovt::db::SqliteQuietMemoryStatistics();
   CLI::App app{"ovtbldiff: compare and reconcile the tables of two data entries (double-entry verification)\n"
                "Exit codes: 0 no difference / success, 1 differences found, 2 usage error, 3 error raised by the "
                "library."};

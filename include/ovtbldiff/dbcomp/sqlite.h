@@ -46,6 +46,13 @@ struct SqliteOptions {
 // its outcome (rows, rows changed, or the engine's error).
 DatabaseRef OpenSqlite(const std::string& path, const SqliteOptions& options = {});
 
+// For a program that owns its process (the ovtbldiff tool), called before anything else opens
+// a database: turns off SQLite's process-wide memory statistics, whose global mutex every
+// allocation of the engine takes. A library loaded into another program must not call it (the
+// setting affects every SQLite user in the process). True when applied; false once the engine
+// has started in this process (nothing is changed then).
+bool SqliteQuietMemoryStatistics();
+
 // Runs SQLite's own SQL (one or more statements, not the Jet dialect) on a connection made by
 // OpenSqlite: for hosts and tests that prepare database files. Failure raises ComError.
 void RunSqliteScript(const DatabaseRef& db, const std::string& sql);
