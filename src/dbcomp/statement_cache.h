@@ -5,6 +5,7 @@
 // cache whenever the schema may have changed.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <list>
 #include <string>
@@ -27,9 +28,12 @@ class StatementCache {
   // The plan stored for this operation and shape whose kept literals are the statement's, or
   // null. A plan found becomes the most recently used.
   Plan* find(std::string_view operation, const dialect::Shape& shape) {
-    auto lifted = lifted_.find(shapeKey(operation, shape));
+    // Both keys are written into buffers the cache keeps: a look-up allocates nothing.
+    shapeKey(keyBuffer_, operation, shape);
+    auto lifted = lifted_.find(keyBuffer_);
     if (lifted == lifted_.end()) return nullptr;
-    auto it = plans_.find(identity(lifted->first, lifted->second, shape));
+    identity(idBuffer_, lifted->first, lifted->second, shape);
+    auto it = plans_.find(idBuffer_);
     if (it == plans_.end()) return nullptr;
     order_.splice(order_.begin(), order_, it->second.use);
     return &it->second.plan;
@@ -42,10 +46,12 @@ class StatementCache {
     std::vector<bool> mask(shape.literals.size(), false);
     for (size_t n : parameters)
       if (n >= 1 && n <= mask.size()) mask[n - 1] = true;
-    std::string key = shapeKey(operation, shape);
+    std::string key;
+    shapeKey(key, operation, shape);
     // Shapes seen stay few in practice; should they not, they are forgotten with their plans.
     if (lifted_.size() >= 4 * capacity_ && !lifted_.count(key)) clear();
-    std::string id = identity(key, mask, shape);
+    std::string id;
+    identity(id, key, mask, shape);
     lifted_[std::move(key)] = std::move(mask);
     if (auto old = plans_.find(id); old != plans_.end()) {
       order_.erase(old->second.use);
@@ -75,28 +81,38 @@ class StatementCache {
     std::list<std::string>::iterator use;
   };
 
-  static std::string shapeKey(std::string_view operation, const dialect::Shape& shape) {
-    std::string key(operation);
+  static void shapeKey(std::string& key, std::string_view operation, const dialect::Shape& shape) {
+    key.clear();
+    key.reserve(operation.size() + 1 + shape.key.size());
+    key.append(operation);
     key += '\0';
     key += shape.key;
-    return key;
   }
-  // The shape key followed by the literals kept in the text, each with its length.
-  static std::string identity(const std::string& key, const std::vector<bool>& lifted, const dialect::Shape& shape) {
-    std::string id = key;
+  // The shape key followed by the literals kept in the text, each as "index:length:text".
+  static void identity(std::string& id, const std::string& key, const std::vector<bool>& lifted,
+                       const dialect::Shape& shape) {
+    id.assign(key);
     id += '\0';
     for (size_t i = 0; i < shape.literals.size(); ++i) {
       if (i < lifted.size() && lifted[i]) continue;
-      id += std::to_string(i) + ':' + std::to_string(shape.literals[i].text.size()) + ':';
+      appendNumber(id, i);
+      id += ':';
+      appendNumber(id, shape.literals[i].text.size());
+      id += ':';
       id += shape.literals[i].text;
     }
-    return id;
+  }
+  static void appendNumber(std::string& out, size_t n) {
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end);
   }
 
   size_t capacity_;
   std::unordered_map<std::string, std::vector<bool>> lifted_;  // by shape key: which literals are parameters
   std::unordered_map<std::string, Node> plans_;                // by identity
   std::list<std::string> order_;                               // identities, most recently used first
+  std::string keyBuffer_, idBuffer_;                           // find's keys, reused
 };
 
 }  // namespace ovt::db::common
