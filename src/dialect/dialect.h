@@ -40,6 +40,8 @@ struct Shape {
 
 // The shape of a statement; text the tokenizer refuses raises as parse() does.
 Shape shapeOf(std::string_view text);
+// The same into `shape`, whose buffers are reused (a connection's, kept between statements).
+void shapeOf(std::string_view text, Shape& shape);
 
 // Literal numbers above this stay in the statement text (engines limit parameter numbers).
 inline constexpr size_t kMaxLiftedLiteral = 30000;

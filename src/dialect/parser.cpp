@@ -901,12 +901,19 @@ bool wholeDigits(std::string_view digits, bool onlyDigits) {
 // starts. Text the pass does not accept goes to the tokenizer for its refusal.
 Shape shapeOf(std::string_view text) {
   Shape shape;
+  shapeOf(text, shape);
+  return shape;
+}
+
+void shapeOf(std::string_view text, Shape& shape) {
   const char* const s = text.data();
   const size_t n = text.size();
-  // Written in place: a literal (of one character at least) takes two in the key.
+  shape.literals.clear();
+  // Written in place: a literal (of one character at least) takes two in the key. What the
+  // key held before is overwritten up to the end of the new one.
   shape.key.resize(2 * n + 2);
   char* out = shape.key.data();
-  shape.literals.reserve(16);
+  if (shape.literals.capacity() < 16) shape.literals.reserve(16);
   size_t copied = 0;  // the text before this position is in the key
   auto literal = [&](size_t from, size_t to, char kind) -> std::string& {
     std::memcpy(out, s + copied, from - copied);
@@ -1011,7 +1018,6 @@ Shape shapeOf(std::string_view text) {
   std::memcpy(out, s + copied, n - copied);
   out += n - copied;
   shape.key.resize(static_cast<size_t>(out - shape.key.data()));
-  return shape;
 }
 
 bool liftable(const Expr& e) {

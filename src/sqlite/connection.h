@@ -202,6 +202,8 @@ class SqliteDatabase : public cDatabase, public std::enable_shared_from_this<Sql
   int64_t knownChanges_ = 0;                  // sqlite3_total_changes64 as accounted for
   std::vector<Stmt> dataVersionReaders_;      // PRAGMA <schema>.data_version of main and the link file
   std::vector<int64_t> dataVersions_;
+  // Shapes of statements done with, whose buffers the next statement's shape reuses.
+  std::vector<dialect::Shape> spareShapes_;
   mutable common::StatementCache<Plan> cache_;  // last: its statements go before the connection
 };
 

@@ -276,6 +276,34 @@ std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
   return out;
 }
 
+namespace {
+
+// The shape of one statement, made in the buffers of an earlier one the connection kept, and
+// given back to it when the statement is done. A statement sent while another is still running
+// (from a trace listener) finds none spare and makes its own.
+class SpareShape {
+ public:
+  SpareShape(std::vector<dialect::Shape>& spare, std::string_view sql) : spare_(spare) {
+    if (!spare_.empty()) {
+      shape_ = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    dialect::shapeOf(sql, shape_);
+  }
+  ~SpareShape() {
+    if (spare_.size() < 2) spare_.push_back(std::move(shape_));
+  }
+  SpareShape(const SpareShape&) = delete;
+  SpareShape& operator=(const SpareShape&) = delete;
+  const dialect::Shape& get() const { return shape_; }
+
+ private:
+  std::vector<dialect::Shape>& spare_;
+  dialect::Shape shape_;
+};
+
+}  // namespace
+
 RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t option, const std::string&) {
   // The four options of the interface all give the same kind of recordset: fully read, with
   // an exact count, updatable when the statement reads a single table.
@@ -284,7 +312,8 @@ RecordsetRef SqliteDatabase::OpenRecordset(const std::string& sql, int32_t optio
   try {
     if (!kept_.empty())
       if (RecordsetRef rs = keptResult(sql, rendered)) return rs;
-    const dialect::Shape shape = dialect::shapeOf(sql);
+    const SpareShape spare(spareShapes_, sql);
+    const dialect::Shape& shape = spare.get();
     auto run = [&](Plan& plan) {
       rendered = runWhat(plan, shape);
       // Kept when the plan ran this very text last time too (a text read once is not worth
@@ -678,7 +707,8 @@ bool SqliteDatabase::Execute(const std::string& sql) {
   std::string rendered, outcome;
   const int64_t before = sqlite3_total_changes64(db_.get());
   try {
-    const dialect::Shape shape = dialect::shapeOf(sql);
+    const SpareShape spare(spareShapes_, sql);
+    const dialect::Shape& shape = spare.get();
     if (Plan* plan = cached("X", shape)) {
       rendered = runWhat(*plan, shape);
       outcome = runAction(plan->stmt, plan->target, plan->counters);

@@ -71,6 +71,33 @@ TEST(Shape, SameKeyExactlyWhenOnlyLiteralValuesDiffer) {
   }
 }
 
+// One shape reused for statement after statement (longer, shorter, with more literals and with
+// fewer, after a refused one) holds exactly what a fresh shape of each holds: nothing of the
+// statement before stays in its key or literals.
+TEST(Shape, AReusedShapeHoldsOnlyItsLastStatement) {
+  const std::vector<std::string> sequence = {
+      "update T set A = 'a long text value', B = 12, C = #2020-01-02#, D = True where K = 7 and L = 'x'",
+      "select A from T where K = 1",
+      "select [a from T",
+      "select 'O''Brien', Null from T",
+      "select A from T",
+      "update T set A = 'a long text value', B = 12, C = #2020-01-02#, D = True where K = 7 and L = 'x'",
+      "select 1.5",
+  };
+  Shape reused;
+  for (const std::string& jet : sequence) {
+    try {
+      shapeOf(jet, reused);
+    } catch (const ComError&) {
+      EXPECT_THROW(shapeOf(jet), ComError) << jet;
+      continue;
+    }
+    const Shape fresh = shapeOf(jet);
+    EXPECT_EQ(reused.key, fresh.key) << jet;
+    EXPECT_EQ(literalsOf(reused), literalsOf(fresh)) << jet;
+  }
+}
+
 TEST(Shape, RefusesWhatTheTokenizerRefusesWithItsMessage) {
   const std::vector<std::string> refused = {
       "select [a from T", "select [] from T",  "select 'abc from T", "select \"abc from T", "select #2020-01-02",
