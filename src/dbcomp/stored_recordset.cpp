@@ -19,7 +19,7 @@ enum Tag : uint8_t { kNull = 0, kInt = 1, kReal = 2, kText = 3, kBlob = 4, kInt8
 
 // Rows are appended to blocks of this size (a longer row gets a block of its own).
 constexpr size_t kBlockSize = size_t{1} << 20;
-constexpr size_t kFirstBlockSize = size_t{1} << 12;
+constexpr size_t kFirstBlockSize = size_t{1} << 10;
 
 constexpr const char* kSource = "OVDB";
 
@@ -241,6 +241,10 @@ void RowStore::append(const void* p, size_t n) {
   row_.insert(row_.end(), b, b + n);
 }
 
+void RowStore::reserveRow(size_t bytes) {
+  row_.reserve(bytes);
+}
+
 void RowStore::addNull() {
   row_.push_back(kNull);
   ++cells_;
@@ -296,7 +300,7 @@ void RowStore::addBlob(std::string_view v) {
 // Moves the row just built into the blocks, so the storage never doubles while it grows.
 // Blocks start small and double up to kBlockSize: most results the members read are a record
 // or a few, and a full block per recordset (allocated and cleared) cost more than the
-// statement itself. Blocks are not cleared; only the bytes copied in are ever read.
+// statement itself; a first block of 1 KiB comes from the allocator's per-thread cache. Blocks are not cleared; only the bytes copied in are ever read.
 void RowStore::endRow() {
   if (blocks_.empty() || blockUsed_ + row_.size() > blockSizes_.back()) {
     const size_t next = blocks_.empty() ? kFirstBlockSize : std::min(kBlockSize, blockSizes_.back() * 2);

@@ -63,6 +63,9 @@ class ColumnSet {
 // Rows appended cell by cell; each row is contiguous in a block.
 class RowStore {
  public:
+  // Room for a row of this many bytes, so that the cells of the first one are added without
+  // the buffer growing step by step.
+  void reserveRow(size_t bytes);
   void addNull();
   void addInt(int64_t v);
   void addReal(double v);

@@ -98,6 +98,8 @@ RecordsetRef makeRecordset(std::shared_ptr<SqliteDatabase> db, Stmt& stmt, bool 
   std::vector<stored::ResultColumn> columns;
   if (!shared) columns = described ? described->columns() : describeColumns(stmt, hasRowId);
   stored::RowStore rows;
+  // Most cells take a few bytes: texts of ten characters or so, whole numbers.
+  rows.reserveRow(static_cast<size_t>(n) * 16);
   std::vector<int64_t> rowIds;
   std::vector<bool> typed(columns.size(), false);
   while (stmt.step() == SQLITE_ROW) {
