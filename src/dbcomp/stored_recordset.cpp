@@ -302,16 +302,15 @@ void RowStore::addBlob(std::string_view v) {
 // or a few, and a full block per recordset (allocated and cleared) cost more than the
 // statement itself; a first block of 1 KiB comes from the allocator's per-thread cache. Blocks are not cleared; only the bytes copied in are ever read.
 void RowStore::endRow() {
-  if (blocks_.empty() || blockUsed_ + row_.size() > blockSizes_.back()) {
-    const size_t next = blocks_.empty() ? kFirstBlockSize : std::min(kBlockSize, blockSizes_.back() * 2);
+  if (blocks_.empty() || blockUsed_ + row_.size() > blocks_.back().size) {
+    const size_t next = blocks_.empty() ? kFirstBlockSize : std::min(kBlockSize, blocks_.back().size * 2);
     const size_t size = std::max(next, row_.size());
-    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(size));
-    blockSizes_.push_back(size);
+    blocks_.push_back(Block{std::make_unique_for_overwrite<uint8_t[]>(size), size});
     blockUsed_ = 0;
   }
-  if (!row_.empty()) std::memcpy(blocks_.back().get() + blockUsed_, row_.data(), row_.size());
-  rowStart_.push_back(blocks_.back().get() + blockUsed_);
-  rowCells_.push_back(cells_);
+  uint8_t* at = blocks_.back().bytes.get() + blockUsed_;
+  if (!row_.empty()) std::memcpy(at, row_.data(), row_.size());
+  rows_.push_back(Row{at, cells_});
   cells_ = 0;
   blockUsed_ += row_.size();
   row_.clear();
@@ -340,30 +339,29 @@ RowStore RowStore::copy() const {
   std::vector<size_t> sizes(n);
   size_t total = 0;
   for (size_t r = 0; r < n; ++r) {
-    const uint8_t* end = rowStart_[r];
-    for (uint32_t c = 0; c < rowCells_[r]; ++c) end += 1 + cellSize(end);
-    sizes[r] = static_cast<size_t>(end - rowStart_[r]);
+    const uint8_t* end = rows_[r].start;
+    for (uint32_t c = 0; c < rows_[r].cells; ++c) end += 1 + cellSize(end);
+    sizes[r] = static_cast<size_t>(end - rows_[r].start);
     total += sizes[r];
   }
   if (n == 0) return out;
-  out.blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(std::max<size_t>(total, 1)));
-  out.blockSizes_.push_back(std::max<size_t>(total, 1));
-  uint8_t* at = out.blocks_.back().get();
-  out.rowStart_.reserve(n);
+  const size_t size = std::max<size_t>(total, 1);
+  out.blocks_.push_back(Block{std::make_unique_for_overwrite<uint8_t[]>(size), size});
+  uint8_t* at = out.blocks_.back().bytes.get();
+  out.rows_.reserve(n);
   for (size_t r = 0; r < n; ++r) {
-    if (sizes[r]) std::memcpy(at, rowStart_[r], sizes[r]);
-    out.rowStart_.push_back(at);
+    if (sizes[r]) std::memcpy(at, rows_[r].start, sizes[r]);
+    out.rows_.push_back(Row{at, rows_[r].cells});
     at += sizes[r];
   }
-  out.rowCells_ = rowCells_;
   out.blockUsed_ = total;
   return out;
 }
 
 void RowStore::locate(size_t row) const {
   if (located_ == row) return;
-  const uint8_t* at = rowStart_[row];
-  cellStart_.resize(rowCells_[row]);
+  const uint8_t* at = rows_[row].start;
+  cellStart_.resize(rows_[row].cells);
   for (const uint8_t*& start : cellStart_) {
     start = at;
     at += 1 + cellSize(at);

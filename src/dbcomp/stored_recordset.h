@@ -73,7 +73,7 @@ class RowStore {
   void addBlob(std::string_view v);
   // Closes the row whose cells were just added.
   void endRow();
-  size_t rows() const { return rowStart_.size(); }
+  size_t rows() const { return rows_.size(); }
   // The same rows in a store of their own.
   RowStore copy() const;
 
@@ -91,11 +91,17 @@ class RowStore {
   void append(const void* p, size_t n);
   void locate(size_t row) const;
   std::vector<uint8_t> row_;
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
-  std::vector<size_t> blockSizes_;
+  struct Block {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size;
+  };
+  struct Row {
+    const uint8_t* start;
+    uint32_t cells;  // the number of cells of the row
+  };
+  std::vector<Block> blocks_;
   size_t blockUsed_ = 0;
-  std::vector<const uint8_t*> rowStart_;
-  std::vector<uint32_t> rowCells_;  // the number of cells of each row
+  std::vector<Row> rows_;
   uint32_t cells_ = 0;              // cells added to the row being built
   mutable size_t located_ = SIZE_MAX;             // the row whose cells cellStart_ holds
   mutable std::vector<const uint8_t*> cellStart_;  // tag of each cell of that row
