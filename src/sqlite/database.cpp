@@ -43,6 +43,20 @@ namespace ovt::db::sqlite {
 
 namespace {
 
+// Steps each version pragma of `readers` once into `versions`; true when every one is as it was.
+bool readVersions(std::vector<Stmt>& readers, std::vector<int64_t>& versions) {
+  bool same = versions.size() == readers.size();
+  versions.resize(readers.size());
+  for (size_t i = 0; i < readers.size(); ++i) {
+    readers[i].step();
+    const int64_t version = sqlite3_column_int64(readers[i].get(), 0);
+    readers[i].reset();
+    same = same && versions[i] == version;
+    versions[i] = version;
+  }
+  return same;
+}
+
 // Kept query results: at most this many, of at most this many rows each.
 constexpr size_t kKeptResults = 32;
 constexpr size_t kKeptRows = 1024;
@@ -445,17 +459,7 @@ bool SqliteDatabase::resultsCurrent() {
       dataVersionReaders_.emplace_back(db, "PRAGMA main.data_version");
       if (linked()) dataVersionReaders_.emplace_back(db, std::string("PRAGMA ") + kLinkSchema + ".data_version");
     }
-    bool same = dataVersions_.size() == dataVersionReaders_.size();
-    dataVersions_.resize(dataVersionReaders_.size());
-    for (size_t i = 0; i < dataVersionReaders_.size(); ++i) {
-      Stmt& reader = dataVersionReaders_[i];
-      reader.step();
-      const int64_t version = sqlite3_column_int64(reader.get(), 0);
-      reader.reset();
-      same = same && dataVersions_[i] == version;
-      dataVersions_[i] = version;
-    }
-    if (!same) kept_.clear();
+    if (!readVersions(dataVersionReaders_, dataVersions_)) kept_.clear();
     dataLook_ = sqlite3_get_autocommit(db) ? kNoLook : looks_;
     return true;
   } catch (const ComError&) {
@@ -506,17 +510,7 @@ bool SqliteDatabase::checkSchema() const {
       if (linked()) schemas.emplace_back(kLinkSchema);
       for (const std::string& name : schemas) versionReaders_.emplace_back(db_.get(), "PRAGMA " + name + ".schema_version");
     }
-    bool same = versions_.size() == versionReaders_.size();
-    versions_.resize(versionReaders_.size());
-    for (size_t i = 0; i < versionReaders_.size(); ++i) {
-      Stmt& reader = versionReaders_[i];
-      reader.step();
-      const int64_t version = sqlite3_column_int64(reader.get(), 0);
-      reader.reset();
-      same = same && versions_[i] == version;
-      versions_[i] = version;
-    }
-    if (!same) forgetPlans();
+    if (!readVersions(versionReaders_, versions_)) forgetPlans();
     schemaLook_ = sqlite3_get_autocommit(db_.get()) ? kNoLook : looks_;
     return true;
   } catch (const ComError&) {
