@@ -27,13 +27,13 @@ const std::string kVars = "select Name, Type from [V] where PageNumber > 0 and T
 const std::string kLinkVars =
     "select Name, Type from [ORULINK_V] where PageNumber > 0 and Type not in ('GRID','GROUP','TEXTONLY','MIRROR','RELATE')";
 
-const std::vector<std::string> kViewTable = {
+const std::vector<std::string> kCatalogueRows = {
     "create table V (Name text(20), Type text(20), PageNumber long)",
     "insert into V values ('DATA1', 'SOURCE', 0)", "insert into V values ('F1', 'TEXT', 1)",
     "insert into V values ('F2', 'NUMBER', 1)",   "insert into V values ('G', 'GRID', 1)"};
 
 // Field names and types, then every row.
-std::string read(db::cDatabase& db, const std::string& jet) {
+std::string readRows(db::cDatabase& db, const std::string& jet) {
   db::RecordsetRef rs = db.OpenRecordset(jet, 3, "");
   auto fields = rs->Recordset();
   std::string out;
@@ -56,9 +56,9 @@ class KeptResults : public EngineTest {
     pg_ = GetParam() == Engine::Postgres;
     db_ = connection(64);
     plain_ = connection(0);
-    runAll(db_, kViewTable);
+    runAll(db_, kCatalogueRows);
     runAll(db_, {"create table W (ID long, N long)", "insert into W values (1, 1)"});
-    runAll(entries().second(), kViewTable);
+    runAll(entries().second(), kCatalogueRows);
   }
   // A connection linked to the second entry; `cache` 0: without statement cache (nothing kept).
   db::DatabaseRef connection(size_t cache, db::TraceListener listener = {}, const std::string& trace = "", bool wal = false) {
@@ -91,8 +91,8 @@ class KeptResults : public EngineTest {
   // read is answered from it) and gives its rows.
   std::string keptRead(const std::string& q, const db::DatabaseRef& on = nullptr) {
     const db::DatabaseRef& db = on ? on : db_;
-    const std::string first = read(*db, q);
-    EXPECT_EQ(read(*db, q), first) << q;
+    const std::string first = readRows(*db, q);
+    EXPECT_EQ(readRows(*db, q), first) << q;
     if (!pg_) {
       EXPECT_GE(*db::SqliteKeptResults(db), 1u) << q;
     }
@@ -100,8 +100,8 @@ class KeptResults : public EngineTest {
   }
   // After `what`: the query reads the rows as they are now, and they differ from `before`.
   void expectFresh(const std::string& q, const std::string& before, const std::string& what) {
-    const std::string now = read(*db_, q);
-    EXPECT_EQ(now, read(*plain_, q)) << engineName(GetParam()) << ": " << what;
+    const std::string now = readRows(*db_, q);
+    EXPECT_EQ(now, readRows(*plain_, q)) << engineName(GetParam()) << ": " << what;
     EXPECT_NE(now, before) << engineName(GetParam()) << ": " << what << " changed nothing";
   }
   bool pg_ = false;
@@ -170,12 +170,12 @@ TEST_P(KeptResults, ChangesOfTriggersAndForeignKeyActionsAreRead) {
 // A rollback takes back what the transaction wrote, read and kept: one asked for, a nested
 // one, and (SQLite) one the engine makes when a constraint says so.
 TEST_P(KeptResults, RolledBackRowsAreNotReadAgain) {
-  const std::string before = read(*plain_, kVars);
+  const std::string before = readRows(*plain_, kVars);
   db_->BeginTrans();
   ASSERT_TRUE(db_->Execute("insert into V (Name, Type, PageNumber) values ('R1', 'TEXT', 1)"));
   EXPECT_NE(keptRead(kVars).find("R1"), std::string::npos);
   db_->RollbackTrans();
-  EXPECT_EQ(read(*db_, kVars), before);
+  EXPECT_EQ(readRows(*db_, kVars), before);
 
   db_->BeginTrans();
   ASSERT_TRUE(db_->Execute("insert into V (Name, Type, PageNumber) values ('R2', 'TEXT', 1)"));
@@ -183,21 +183,21 @@ TEST_P(KeptResults, RolledBackRowsAreNotReadAgain) {
   ASSERT_TRUE(db_->Execute("insert into V (Name, Type, PageNumber) values ('R3', 'TEXT', 1)"));
   EXPECT_NE(keptRead(kVars).find("R3"), std::string::npos);
   db_->RollbackTrans();
-  const std::string inner = read(*db_, kVars);
+  const std::string inner = readRows(*db_, kVars);
   EXPECT_EQ(inner.find("R3"), std::string::npos);
   EXPECT_NE(inner.find("R2"), std::string::npos);
   db_->CommitTrans();
-  EXPECT_EQ(read(*db_, kVars), read(*plain_, kVars));
+  EXPECT_EQ(readRows(*db_, kVars), readRows(*plain_, kVars));
 
   if (!pg_) {
     db::DatabaseRef own = connection(64);
     raw(own, "CREATE TABLE R (K INTEGER UNIQUE ON CONFLICT ROLLBACK); INSERT INTO R VALUES (1);", {});
-    const std::string committed = read(*plain_, kVars);
+    const std::string committed = readRows(*plain_, kVars);
     own->BeginTrans();
     ASSERT_TRUE(own->Execute("insert into V (Name, Type, PageNumber) values ('R4', 'TEXT', 1)"));
     EXPECT_NE(keptRead(kVars, own).find("R4"), std::string::npos);
     EXPECT_FALSE(own->Execute("insert into R (K) values (1)"));  // the engine rolls the transaction back
-    EXPECT_EQ(read(*own, kVars), committed);
+    EXPECT_EQ(readRows(*own, kVars), committed);
   }
 }
 
@@ -216,8 +216,8 @@ TEST_P(KeptResults, CommitsOfOtherConnectionsAreRead) {
   before = keptRead(kVars);
   db_->BeginTrans();
   ASSERT_TRUE(plain_->Execute("delete from V where Name = 'O1'"));
-  EXPECT_EQ(read(*db_, kVars), read(*plain_, kVars));
-  EXPECT_NE(read(*db_, kVars), before);
+  EXPECT_EQ(readRows(*db_, kVars), readRows(*plain_, kVars));
+  EXPECT_NE(readRows(*db_, kVars), before);
   db_->CommitTrans();
 
   before = keptRead(kVars);
@@ -237,7 +237,7 @@ TEST_P(KeptResults, CommitsOfOthersDuringATransactionAreReadAsWithoutTheCache) {
     got.push_back(f(*db));
     expected.push_back(f(*twin));
   };
-  auto vars = [](db::cDatabase& c) { return read(c, kVars); };
+  auto vars = [](db::cDatabase& c) { return readRows(c, kVars); };
   step([](db::cDatabase& c) {
     c.BeginTrans();
     return std::string();
@@ -247,26 +247,26 @@ TEST_P(KeptResults, CommitsOfOthersDuringATransactionAreReadAsWithoutTheCache) {
   ASSERT_TRUE(other->Execute("insert into V (Name, Type, PageNumber) values ('O9', 'TEXT', 1)"));
   ASSERT_TRUE(other->Execute("insert into W (ID, N) values (9, 9)"));
   step(vars);
-  step([](db::cDatabase& c) { return read(c, "select ID, N from W where ID > 0"); });
+  step([](db::cDatabase& c) { return readRows(c, "select ID, N from W where ID > 0"); });
   step([](db::cDatabase& c) { return c.Execute("update W set N = 3 where ID = -1") ? std::string("ran") : "failed: " + c.LastFailure(); });
   step(vars);
   step([](db::cDatabase& c) {
     c.CommitTrans();
-    return read(c, kVars);
+    return readRows(c, kVars);
   });
-  EXPECT_EQ(got.back(), read(*other, kVars));
+  EXPECT_EQ(got.back(), readRows(*other, kVars));
   EXPECT_NE(got.back().find("O9"), std::string::npos);
   // A transaction that read and wrote nothing, then another commit, then a new transaction.
   step([](db::cDatabase& c) {
     c.BeginTrans();
-    const std::string rows = read(c, kVars);
+    const std::string rows = readRows(c, kVars);
     c.CommitTrans();
     return rows;
   });
   ASSERT_TRUE(other->Execute("insert into V (Name, Type, PageNumber) values ('O10', 'TEXT', 1)"));
   step([](db::cDatabase& c) {
     c.BeginTrans();
-    const std::string rows = read(c, kVars);
+    const std::string rows = readRows(c, kVars);
     c.CommitTrans();
     return rows;
   });
@@ -311,11 +311,11 @@ TEST_P(KeptResults, ScriptsRecordsetUpdatesAndSchemaChangesOfThisConnectionAreRe
   runAll(db_, {"create table V2 (Name text(20), Type text(20), PageNumber long)", "insert into V2 values ('W1', 'TEXT', 1)"});
   before = keptRead(kVars);
   ASSERT_TRUE(db_->CreateView("V", "select Name, Type, PageNumber from V2"));
-  const std::string shadowed = read(*db_, kVars);
-  EXPECT_EQ(read(*db_, kVars), shadowed);
+  const std::string shadowed = readRows(*db_, kVars);
+  EXPECT_EQ(readRows(*db_, kVars), shadowed);
   EXPECT_NE(shadowed.find("W1"), std::string::npos);
   ASSERT_TRUE(db_->Execute("update V2 set PageNumber = 0 where Name = 'W1'"));
-  EXPECT_EQ(read(*db_, kVars).find("W1"), std::string::npos);
+  EXPECT_EQ(readRows(*db_, kVars).find("W1"), std::string::npos);
 }
 
 // Queries that read other tables than the one they name, through a subquery, a join or a
@@ -330,13 +330,13 @@ TEST_P(KeptResults, TablesReadThroughSubqueriesJoinsAndViewsAreFollowed) {
   };
   for (const std::string& q : queries) {
     ASSERT_TRUE(db_->Execute("update W set N = 1 where ID = 1"));
-    const std::string before = read(*db_, q);
-    EXPECT_EQ(read(*db_, q), before);
+    const std::string before = readRows(*db_, q);
+    EXPECT_EQ(readRows(*db_, q), before);
     ASSERT_TRUE(db_->Execute("update W set N = 0 where ID = 1"));
-    const std::string now = read(*db_, q);
+    const std::string now = readRows(*db_, q);
     EXPECT_NE(now, before) << q;
     if (q.find("VW") == std::string::npos) {
-      EXPECT_EQ(now, read(*plain_, q)) << q;
+      EXPECT_EQ(now, readRows(*plain_, q)) << q;
     }
   }
 }
@@ -355,8 +355,8 @@ TEST_P(KeptResults, RecordsetsOfOneTextAreIndependentAndEveryRunIsTraced) {
   db::DatabaseRef traced = connection(64, listen(heard), trace);
   db::DatabaseRef plainTraced = connection(0, listen(heardPlain));
   for (int i = 0; i < 3; ++i) {
-    read(*traced, kVars);
-    read(*plainTraced, kVars);
+    readRows(*traced, kVars);
+    readRows(*plainTraced, kVars);
   }
   EXPECT_EQ(heard, heardPlain);
   ASSERT_EQ(heard.size(), 3u);
@@ -382,7 +382,7 @@ TEST_P(KeptResults, RecordsetsOfOneTextAreIndependentAndEveryRunIsTraced) {
   b->MoveNext();
   EXPECT_TRUE(b->IsEOF());
   EXPECT_FALSE(a->IsEOF());
-  EXPECT_EQ(read(*traced, kVars), read(*plain_, kVars));
+  EXPECT_EQ(readRows(*traced, kVars), readRows(*plain_, kVars));
 }
 
 OVT_ON_EVERY_ENGINE(KeptResults);

@@ -114,7 +114,7 @@ TEST(Shape, RefusesWhatTheTokenizerRefusesWithItsMessage) {
 // Every statement of the rendering corpus: where the tokenizer refuses it, shapeOf raises what
 // parse() raises; where the statement parses, its shape takes it.
 TEST(Shape, CorpusStatementsShapeOrRaiseAsTheyParse) {
-  std::ifstream corpus(std::string(OVT_SOURCE_DIR) + "/tests/dialect/golden/render_corpus.txt", std::ios::binary);
+  std::ifstream corpus(OVT_SOURCE_DIR "/tests/dialect/golden/render_corpus.txt", std::ios::binary);
   ASSERT_TRUE(corpus);
   size_t shaped = 0, refused = 0;
   for (std::string line; std::getline(corpus, line);) {
