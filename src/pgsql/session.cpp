@@ -203,6 +203,28 @@ struct Session::Impl {
     p.sync(sql);
     readDeferred(sent);
   }
+  // One exchange in a pipeline: the deferred commands, `before` (when not empty), what `middle`
+  // sends and `then` (when not empty); `label` names the exchange in errors. The results of
+  // before, the middle and then (empty handles for those not sent); a deferred command's
+  // failure raises DeferredFailed.
+  struct Results {
+    ResultHandle first, middle, next;
+  };
+  Results pipelined(const std::string& label, const std::string& before, const std::function<void(Pipeline&)>& middle,
+                    const std::string& then) {
+    Pipeline p(conn.get(), label, &commands);
+    const std::vector<std::string> sent = sendDeferred(p);
+    if (!before.empty()) p.send(before);
+    middle(p);
+    if (!then.empty()) p.send(then);
+    p.sync(label);
+    readDeferred(sent);
+    Results out;
+    if (!before.empty()) out.first = resultOf(conn.get());
+    out.middle = resultOf(conn.get());
+    if (!then.empty()) out.next = resultOf(conn.get());
+    return out;
+  }
   // The name a kept command is prepared under, or null.
   const std::string* preparedCommand(const std::string& text) const {
     auto it = commands.find(text);
@@ -262,17 +284,13 @@ int64_t Session::execute(const std::string& sql, const std::vector<Cell>& params
     else
       r.reset(PQexecParams(c, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   } else {
-    Pipeline p(c, sql, &impl_->commands);
-    const std::vector<std::string> deferred = impl_->sendDeferred(p);
-    if (!before.empty()) p.send(before);
-    if (prepared) p.sendPrepared(prepared->name, v);
-    else p.send(sql, v);
-    if (!then.empty()) p.send(then);
-    p.sync(sql);
-    impl_->readDeferred(deferred);
-    if (!before.empty()) first = resultOf(c);
-    r = resultOf(c);
-    if (!then.empty()) next = resultOf(c);
+    Impl::Results got = impl_->pipelined(sql, before, [&](Pipeline& p) {
+      if (prepared) p.sendPrepared(prepared->name, v);
+      else p.send(sql, v);
+    }, then);
+    first = std::move(got.first);
+    r = std::move(got.middle);
+    next = std::move(got.next);
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
   if (!succeeded(r.get())) raiseFromStatement(r.get(), c, sql, prepared);
@@ -293,16 +311,12 @@ void Session::prepare(const std::string& name, const std::string& sql, const std
     r.reset(PQprepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared));
   } else {
     impl_->prepareCommands({&before, &then});
-    Pipeline p(c, sql, &impl_->commands);
-    const std::vector<std::string> deferred = impl_->sendDeferred(p);
-    if (!before.empty()) p.send(before);
-    if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
-    if (!then.empty()) p.send(then);
-    p.sync(sql);
-    impl_->readDeferred(deferred);
-    if (!before.empty()) first = resultOf(c);
-    r = resultOf(c);
-    if (!then.empty()) next = resultOf(c);
+    Impl::Results got = impl_->pipelined(sql, before, [&](Pipeline&) {
+      if (!PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()), declared)) raiseFrom(nullptr, c, sql);
+    }, then);
+    first = std::move(got.first);
+    r = std::move(got.middle);
+    next = std::move(got.next);
     if (beforeRan) *beforeRan = before.empty() || succeeded(first.get());
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
@@ -322,14 +336,9 @@ std::vector<std::vector<Cell>> Session::rowsOf(const std::string& name, const st
     r.reset(PQexecPrepared(c, name.c_str(), static_cast<int>(v.size()), v.data(), nullptr, nullptr, 0));
   } else {
     impl_->prepareCommands({&before});
-    Pipeline p(c, before, &impl_->commands);
-    const std::vector<std::string> deferred = impl_->sendDeferred(p);
-    p.send(before);
-    p.sendPrepared(name, v);
-    p.sync(before);
-    impl_->readDeferred(deferred);
-    first = resultOf(c);
-    r = resultOf(c);
+    Impl::Results got = impl_->pipelined(before, before, [&](Pipeline& p) { p.sendPrepared(name, v); }, "");
+    first = std::move(got.first);
+    r = std::move(got.middle);
     if (beforeRan) *beforeRan = succeeded(first.get());
   }
   if (!before.empty() && !succeeded(first.get())) raiseFrom(first.get(), c, before);
