@@ -238,32 +238,28 @@ void SqliteDatabase::rewriteMissingKeys(dialect::Statement& st, const Schema& sc
 std::optional<TableLocation> SqliteDatabase::findTable(const std::string& name) const {
   dialect::TableTarget t = dialect::resolveTable(name, linked() ? kLinkSchema : "");
   const std::string schema = t.schema.empty() ? "main" : t.schema;
-  // One prepared look-up per schema, kept: the engine prepares it again itself when the schema
-  // changes, so it always reads the current list.
   // The tables of each schema, read once while the schema stays as it is.
   const bool keep = checkSchema();
-  if (keep)
-    if (auto names = tableNames_.find(schema); names != tableNames_.end()) {
-      for (const std::string& n : names->second)
-        if (textEqual(n, t.table)) return TableLocation{name, schema, n};
-      return std::nullopt;
-    }
-  auto it = tableLookups_.find(schema);
-  if (it == tableLookups_.end())
-    it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
-  Stmt& st = it->second;
-  // Reset however the look-up ends: a statement left stepping would keep a read transaction open.
-  struct Reset {
-    Stmt& st;
-    ~Reset() { st.reset(); }
-  } reset{st};
-  std::vector<std::string> names;
-  while (st.step() == SQLITE_ROW) names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
-  std::optional<TableLocation> found;
-  for (const std::string& n : names)
-    if (!found && textEqual(n, t.table)) found = TableLocation{name, schema, n};
-  if (keep) tableNames_[schema] = std::move(names);
-  return found;
+  auto known = keep ? tableNames_.find(schema) : tableNames_.end();
+  std::vector<std::string> read;
+  if (known == tableNames_.end()) {
+    // One prepared look-up per schema, kept: the engine prepares it again itself when the
+    // schema changes, so it always reads the current list.
+    auto it = tableLookups_.find(schema);
+    if (it == tableLookups_.end())
+      it = tableLookups_.emplace(schema, Stmt(db_.get(), "SELECT name FROM [" + schema + "].sqlite_master WHERE type = 'table'")).first;
+    Stmt& st = it->second;
+    // Reset however the look-up ends: a statement left stepping would keep a read transaction open.
+    struct Reset {
+      Stmt& st;
+      ~Reset() { st.reset(); }
+    } reset{st};
+    while (st.step() == SQLITE_ROW) read.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0)));
+    if (keep) known = tableNames_.insert_or_assign(schema, std::move(read)).first;
+  }
+  for (const std::string& n : known != tableNames_.end() ? known->second : read)
+    if (textEqual(n, t.table)) return TableLocation{name, schema, n};
+  return std::nullopt;
 }
 
 std::vector<ColumnInfo> SqliteDatabase::columns(const TableLocation& t) const {
@@ -418,10 +414,9 @@ bool SqliteDatabase::keepable(const dialect::Select& select, std::vector<std::st
       temp.push_back(foldCase(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))));
   }
   auto table = [&](const dialect::Name& n) {
-    const dialect::TableTarget t = dialect::resolveTable(n.text, link);
-    const std::string key = foldCase(t.table);
+    const std::string key = tableKey(n.text, link);
     if (key.rfind("sqlite_", 0) == 0 || !findTable(n.text)) return false;
-    if (t.schema.empty() && std::find(temp.begin(), temp.end(), key) != temp.end()) return false;
+    if (dialect::resolveTable(n.text, link).schema.empty() && std::find(temp.begin(), temp.end(), key) != temp.end()) return false;
     reads.push_back(key);
     return true;
   };
