@@ -8,6 +8,11 @@
 //   (defaults: 1,000,000 records, copies 10000,50000, the tool's default grouping, both engines)
 // With --baseline, each measurement first runs TOOL (another build of ovtbldiff, or a script
 // running one) on K other conflicting records, so that two builds are compared in one run.
+// Every run, of a tool or of the set statements, gets conflicting records no earlier run has
+// touched: a copy rewrites a record's grid rows at the end of the grid table, and set
+// statements over records just copied find them packed together and already read, which
+// makes them two to three times faster than over records in their original places. The line
+// shows that figure too, but the ratio is taken against untouched records.
 //
 // Each entry holds the form House (UniqueKey, RecStatus, ID, F0..F29 text) with its catalogue
 // viewHouse, and the grid Member (UniqueKey, RecStatus, FKey, LineNo, M0..M2) with gvMember,
@@ -223,12 +228,23 @@ int main(int argc, char** argv) {
   std::vector<std::string> tools;
   if (!baseline.empty()) tools.push_back(baseline);
   tools.push_back(toolPath());
-  // Each tool copies records of its own, all of them still differing.
-  if (most * static_cast<long>(tools.size()) > records) {
-    std::cerr << "the copies of all tools must be at most the records\n";
+  // Conflicting records for every run of every measurement: each tool's copy and the set
+  // statements, none of them shared.
+  long slots = 0;
+  for (long k : copies) slots += k * static_cast<long>(groupings.size() * (tools.size() + 1));
+  if (slots > records) {
+    std::cerr << "the copies of all tools and the set statements must be at most the records (" << slots
+              << " > " << records << ")\n";
     return 2;
   }
-  const long every = records / (most * static_cast<long>(tools.size()));
+  const long every = records / slots;
+  long start = 0;
+  auto untouched = [&](long k) {
+    std::vector<long> ids;
+    for (long i = 0; i < k; ++i) ids.push_back((start + i) * every + every);
+    start += k;
+    return ids;
+  };
   try {
     for (const bool pg : {false, true}) {
       if ((pg && engines == "sqlite") || (!pg && engines == "postgres")) continue;
@@ -257,13 +273,11 @@ int main(int argc, char** argv) {
       std::printf("%s: generated 2 x %ld records x %d fields, %d grid records each, in %.1f s\n", engine, records, kFields,
                   kGridPerRecord, seconds(t));
       std::fflush(stdout);
-      long start = 0;  // each measurement copies records that still differ
+      start = 0;
       for (long grouping : groupings) {
         for (long k : copies) {
           for (const std::string& tool : tools) {
-            std::vector<long> ids;
-            for (long i = 0; i < k; ++i) ids.push_back((start + i) % (records / every) * every + every);
-            start += k;
+            const std::vector<long> ids = untouched(k), others = untouched(k);
             const std::string idsFile = dir + "/reconcile_bench_ids.csv";
             {
               std::ofstream out(idsFile);
@@ -284,13 +298,14 @@ int main(int argc, char** argv) {
             }
             std::filesystem::remove(idsFile);
             const long left = stillDiffering(second, ids);
-            const double wallSet = setStatements(first, second, ids);
+            const double wallSet = setStatements(first, second, others), wallAgain = setStatements(first, second, ids);
             std::printf("%s%s copy %ld records (%s%s): %.2f s, %.0f records/s, CPU %.3f ms/record; one set-statement "
-                        "transaction %.2f s%s; ratio %.1f\n",
+                        "transaction over as many untouched records %.2f s (over the records just copied %.2f s)%s; "
+                        "ratio %.1f\n",
                         tools.size() > 1 ? (tool == baseline ? "baseline: " : "this build: ") : "", engine, k,
                         grouping > 0 ? ("commit every " + std::to_string(grouping)).c_str() : "default grouping",
                         wal ? ", WAL" : "", wallTool, static_cast<double>(k) / wallTool,
-                        1000.0 * cpu / static_cast<double>(k), wallSet,
+                        1000.0 * cpu / static_cast<double>(k), wallSet, wallAgain,
                         left ? (", " + std::to_string(left) + " NOT COPIED").c_str() : "", wallTool / wallSet);
             std::fflush(stdout);
           }
