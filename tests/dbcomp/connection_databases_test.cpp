@@ -182,9 +182,14 @@ TEST_P(Connection, ExecuteAnswersFalseWithAReasonAndChangesNothing) {
   EXPECT_EQ(db->LastFailure(), "");
 }
 
-// A value quoted as it should be is stored whole; one that breaks out of its literal must not
-// run a second statement: the text is refused and nothing of it runs.
+// A value quoted as it should be is stored whole, a backslash in it an ordinary character; one
+// that breaks out of its literal must not run a second statement: the text is refused and
+// nothing of it runs.
 TEST_P(Connection, AValueThatBreaksOutOfItsLiteralRunsNoSecondStatement) {
+  EXPECT_TRUE(db->Execute("update [Survey] set Name = \"x'; drop table Survey; --\" where UniqueKey = 3"));
+  EXPECT_EQ(column(db, "select Name from [Survey] where UniqueKey = 3"), std::vector<std::string>{"x'; drop table Survey; --"});
+  EXPECT_TRUE(db->Execute("update [Survey] set Name = 'back\\slash''s' where UniqueKey = 3"));
+  EXPECT_EQ(column(db, "select Name from [Survey] where Name = 'BACK\\SLASH''S'"), std::vector<std::string>{"back\\slash's"});
   EXPECT_TRUE(db->Execute("update [Survey] set Note = 'x''); drop table Survey; --' where UniqueKey = 2"));
   const std::string value = "x\"; drop table Survey; --";
   EXPECT_FALSE(db->Execute("update [Survey] set Name = \"" + value + "\" where UniqueKey = 1"));
@@ -195,7 +200,7 @@ TEST_P(Connection, AValueThatBreaksOutOfItsLiteralRunsNoSecondStatement) {
   EXPECT_EQ(e.source(), "OVDB");
   EXPECT_TRUE(db->TableExists("Survey"));
   EXPECT_EQ(rowsText(db, "select Name, Note from [Survey] order by UniqueKey"),
-            "O'Brien|\nsmith|x'); drop table Survey; --\n|\n");
+            "O'Brien|\nsmith|x'); drop table Survey; --\nback\\slash's|\n");
 }
 
 TEST_P(Connection, OpenRecordsetRaisesForAnUnknownTableOrColumn) {
