@@ -126,7 +126,8 @@ TEST_P(Connection, DoubleQuotedTextIsALiteralEvenWhenAColumnHasThatName) {
 
 TEST_P(Connection, ConcatenationFollowsTheDialectsNullAndNumberRules) {
   runAll(db, {"create table [N] ([K] long, [A] double, [B] text(10), [C] long)",
-              "insert into [N] (K, A, B, C) values (1, 1.0, null, 2)", "insert into [N] (K, A, B, C) values (2, null, null, null)",
+              "insert into [N] (K, A, B, C) values (1, 1.0, null, 2)",
+              "insert into [N] (K, A, B, C) values (2, null, null, null)",
               "insert into [N] (K, A, B, C) values (3, 0.5, 'x', -3)"});
   auto rs = db->OpenRecordset("select [A] & [B] & [C] as T from [N] order by K", 3, "");
   EXPECT_EQ(rs->FieldValue("T"), Variant(std::string("12")));
@@ -187,9 +188,11 @@ TEST_P(Connection, ExecuteAnswersFalseWithAReasonAndChangesNothing) {
 // nothing of it runs.
 TEST_P(Connection, AValueThatBreaksOutOfItsLiteralRunsNoSecondStatement) {
   EXPECT_TRUE(db->Execute("update [Survey] set Name = \"x'; drop table Survey; --\" where UniqueKey = 3"));
-  EXPECT_EQ(column(db, "select Name from [Survey] where UniqueKey = 3"), std::vector<std::string>{"x'; drop table Survey; --"});
+  EXPECT_EQ(column(db, "select Name from [Survey] where UniqueKey = 3"),
+            std::vector<std::string>{"x'; drop table Survey; --"});
   EXPECT_TRUE(db->Execute("update [Survey] set Name = 'back\\slash''s' where UniqueKey = 3"));
-  EXPECT_EQ(column(db, "select Name from [Survey] where Name = 'BACK\\SLASH''S'"), std::vector<std::string>{"back\\slash's"});
+  EXPECT_EQ(column(db, "select Name from [Survey] where Name = 'BACK\\SLASH''S'"),
+            std::vector<std::string>{"back\\slash's"});
   EXPECT_TRUE(db->Execute("update [Survey] set Note = 'x''); drop table Survey; --' where UniqueKey = 2"));
   const std::string value = "x\"; drop table Survey; --";
   EXPECT_FALSE(db->Execute("update [Survey] set Name = \"" + value + "\" where UniqueKey = 1"));
@@ -280,7 +283,8 @@ TEST_P(Connection, TransactionsNestAFailingStatementUndoesOnlyItselfAndCommitKee
 
 TEST_P(Connection, CatalogueQuestions) {
   runAll(db, {"create table [viewSurvey] ([Name] text(50), [Type] text(20), [PageNumber] long, [DataTable] text(50))",
-              "create table [Plain] ([ID] long not null, [Head Name] text)", "insert into PLAIN (id, [head name]) values (1, 'Grace')"});
+              "create table [Plain] ([ID] long not null, [Head Name] text)",
+              "insert into PLAIN (id, [head name]) values (1, 'Grace')"});
   EXPECT_EQ(column(db, "select [plain].[HEAD NAME] from [Plain] where id = 1"), std::vector<std::string>{"Grace"});
   EXPECT_TRUE(db->TableExists("SURVEY"));
   EXPECT_FALSE(db->TableExists("Nothing"));
