@@ -98,12 +98,20 @@ TEST_P(Hardening, TypedValuesCannotWidenTheStatementTheyGoInto) {
   EXPECT_EQ(rows(first_, "select HouseNo from Plain order by HouseNo"), "1\n3\n");
 }
 
-// Names are looked up before any statement runs, and the message names the entry.
+// Names are looked up before any statement runs, and the message names the entry, whether
+// entry 2 is the link tables or named on its own.
 TEST_P(Hardening, MisspeltNamesAreRefusedBeforeAnyStatement) {
-  const std::string trace = dir_.file("names.trace");
+  const std::string trace = dir_.file("names.trace"), two = "'" + second_ + "'";
   struct Case {
     std::string args, message;
+    bool alone = false;  // entry 2 named on the command line, not attached as the link tables
   } cases[] = {
+      {"diff " + one() + " House " + two + " Member --keys HouseNo", "no column HouseNo in table Member (entry 2)", true},
+      {"diff " + one() + " House " + two + " House --keys HouseNumber",
+       "no column HouseNumber in table House (entry 1)", true},
+      {"diff " + one() + " House " + two + " House --keys HouseNo --fields HeadName,Waters",
+       "no column Waters in table House (entry 1)", true},
+      {"diff " + one() + " House " + two + " Hose --keys HouseNo", "no table Hose (entry 2)", true},
       {"diff " + one() + " House ORULINK_House --keys HouseNumber", "no column HouseNumber in table House (entry 1)"},
       {"diff " + one() + " House ORULINK_House --keys HouseNo --fields HeadNme", "no column HeadNme in table House (entry 1)"},
       {"diff " + one() + " House ORULINK_Houses --keys HouseNo", "no table Houses (entry 2)"},
@@ -117,7 +125,7 @@ TEST_P(Hardening, MisspeltNamesAreRefusedBeforeAnyStatement) {
   };
   for (const Case& c : cases) {
     std::remove(trace.c_str());
-    ToolRun r = linked(c.args + " --trace '" + trace + "'");
+    ToolRun r = c.alone ? tool(c.args + " --trace '" + trace + "'") : linked(c.args + " --trace '" + trace + "'");
     EXPECT_EQ(r.code, 2) << c.args << "\n" << r.out << r.err;
     EXPECT_EQ(r.err, "ovtbldiff: " + c.message + "\n") << c.args;
     const std::string ran = ovt::test::readFile(trace);

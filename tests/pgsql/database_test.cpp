@@ -1,6 +1,7 @@
-// The database component on PostgreSQL: locations, names resolved case-insensitively, the
-// types of the data-entry system both ways, select-into, transactions whose failing statements
-// undo only themselves, and recordset write-back.
+// What only the PostgreSQL database component has: locations, the link tables' schema, the
+// statements prepared on the server, the exchanges a record costs, the level commands of a
+// failed transaction, a connection lost. What both engines do alike is in
+// tests/dbcomp/connection_databases_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,118 +58,7 @@ class PgDatabaseTest : public ::testing::Test {
   db::DatabaseRef db_;
 };
 
-TEST_F(PgDatabaseTest, NamesResolveCaseInsensitivelyAndTablesKeepTheirCase) {
-  runAll(db_, {"create table House (HouseNo long, [Head Name] text(50))",
-               "insert into HOUSE (houseno, [head name]) values (1, 'Grace')"});
-  EXPECT_EQ(one("select [house].[HEAD NAME] from [House] where HOUSENO = 1"), "Grace");
-  std::vector<std::string> names;
-  for (const auto& t : db_->Tables()) names.push_back(t->Name());
-  EXPECT_EQ(names, std::vector<std::string>{"House"});
-  std::vector<std::string> fields;
-  for (const auto& f : db_->Tables()[0]->Fields()->Items()) fields.push_back(f->Name());
-  EXPECT_EQ(fields, (std::vector<std::string>{"HouseNo", "Head Name"}));
-  EXPECT_TRUE(db_->TableExists("HOUSE"));
-  EXPECT_FALSE(db_->TableExists("Houses"));
-}
-
-TEST_F(PgDatabaseTest, DeclaredTypesReadBackAsTheirCodes) {
-  struct Case {
-    const char* jet;
-    int32_t code;
-    bool nullable;
-  } cases[] = {
-      {"short", db::adSmallInt, true},     {"long not null", db::adInteger, false},
-      {"counter", db::adInteger, false},   {"single", db::adSingle, true},
-      {"double", db::adDouble, true},      {"currency", db::adCurrency, true},
-      {"datetime", db::adDate, true},      {"yesno", db::adBoolean, true},
-      {"text(40)", db::adVarWChar, true},  {"memo", db::adLongVarWChar, true},
-      {"decimal(10,2)", db::adNumeric, true}, {"guid", db::adGUID, true},
-      {"longbinary", db::adLongVarBinary, true},
-  };
-  std::string create = "create table Types (";
-  for (size_t i = 0; i < std::size(cases); ++i) create += (i ? ", c" : "c") + std::to_string(i) + " " + cases[i].jet;
-  runAll(db_, {create + ")"});
-  auto fields = db_->Tables()[0]->Fields()->Items();
-  ASSERT_EQ(fields.size(), std::size(cases));
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    EXPECT_EQ(fields[i]->DataType(), cases[i].code) << cases[i].jet;
-    EXPECT_EQ(fields[i]->Nullable(), cases[i].nullable) << cases[i].jet;
-  }
-  // The backup of a table has the same structure, NOT NULL included.
-  runAll(db_, {"select * into Types_bk from Types"});
-  auto copy = db_->Tables()[1]->Fields()->Items();
-  ASSERT_EQ(copy.size(), fields.size());
-  for (size_t i = 0; i < copy.size(); ++i) {
-    EXPECT_EQ(copy[i]->Name(), fields[i]->Name());
-    EXPECT_EQ(copy[i]->DataType(), fields[i]->DataType()) << cases[i].jet;
-    EXPECT_EQ(copy[i]->Nullable(), fields[i]->Nullable()) << cases[i].jet;
-  }
-  std::string counter = "c2";
-  EXPECT_TRUE(db_->Tables()[0]->IsAutoField(counter));
-  std::string plain = "c1";
-  EXPECT_FALSE(db_->Tables()[0]->IsAutoField(plain));
-}
-
-TEST_F(PgDatabaseTest, ValuesReadAsTheirTypes) {
-  runAll(db_, {"create table V (s short, l long, d double, c currency, t datetime, b yesno, x text(10))",
-               "insert into V values (7, 70000, 1.5, 2.25, #2026-12-07 10:30:00#, True, 'abc')"});
-  db::RecordsetRef rs = db_->OpenRecordset("select * from V", 3, "");
-  auto as = [&](const char* field, auto sample) {
-    const Variant v = rs->FieldValue(field);
-    const auto* p = v.get<decltype(sample)>();
-    EXPECT_NE(p, nullptr) << field << " reads as another type";
-    return p ? *p : sample;
-  };
-  EXPECT_EQ(as("s", int16_t{0}), 7);
-  EXPECT_EQ(as("l", int32_t{0}), 70000);
-  EXPECT_EQ(as("d", 0.0), 1.5);
-  EXPECT_EQ(as("c", Currency{}).scaled, 22500);
-  EXPECT_EQ(as("t", Date{}).serial, 46363.4375);
-  EXPECT_EQ(as("b", false), true);
-  EXPECT_EQ(as("X", std::string()), "abc");
-  EXPECT_EQ(rs->RecordCount(), 1);
-}
-
-TEST_F(PgDatabaseTest, AFailingStatementInsideATransactionUndoesOnlyItself) {
-  runAll(db_, {"create table T (k long)"});
-  db_->BeginTrans();
-  EXPECT_TRUE(db_->Execute("insert into T (k) values (1)"));
-  EXPECT_FALSE(db_->Execute("insert into Nowhere (k) values (2)"));
-  EXPECT_NE(db_->LastFailure().find("Nowhere"), std::string::npos) << db_->LastFailure();
-  EXPECT_THROW(db_->OpenRecordset("select nothing from T", 3, ""), ComError);
-  EXPECT_TRUE(db_->Execute("insert into T (k) values (3)"));
-  db_->BeginTrans();
-  EXPECT_TRUE(db_->Execute("insert into T (k) values (4)"));
-  db_->RollbackTrans();
-  db_->CommitTrans();
-  EXPECT_EQ(one("select count(*) from T"), "2");
-  EXPECT_EQ(one("select sum(k) from T"), "4");
-  const ComError e = raisedBy([&] { db_->CommitTrans(); });
-  EXPECT_EQ(e.number(), db::kDbErrNoTransaction);
-}
-
-TEST_F(PgDatabaseTest, UpdateWritesBackTwiceToTheSameRow) {
-  runAll(db_, {"create table T (k long, v text(10))", "insert into T values (1, 'a')", "insert into T values (2, 'b')"});
-  db::RecordsetRef rs = db_->OpenRecordset("select v from T where k = 2", 2, "");
-  rs->SetFieldValue("v", Variant(std::string("c")));
-  rs->Update();
-  rs->SetFieldValue("V", Variant(std::string("d")));
-  rs->Update();
-  EXPECT_EQ(one("select v from T where k = 2"), "d");
-  EXPECT_EQ(one("select v from T where k = 1"), "a");
-  db::RecordsetRef joined = db_->OpenRecordset("select a.v from T a, T b where a.k = b.k", 2, "");
-  const ComError e = raisedBy([&] { joined->SetFieldValue("v", Variant(std::string("x"))); });
-  EXPECT_EQ(e.number(), db::kDbErrReadOnly);
-}
-
-TEST_F(PgDatabaseTest, LinkTablesAreASecondSchemaOfTheSameDatabase) {
-  runAll(pair_->second(), {"create table House (HouseNo long)", "insert into House values (9)"});
-  EXPECT_EQ(one("select HouseNo from ORULINK_House"), "9");
-  EXPECT_TRUE(db_->Execute("insert into orulink_house (HouseNo) values (10)"));
-  EXPECT_EQ(one("select count(*) from ORULINK_House"), "2");
-  std::vector<std::string> names;
-  for (const auto& t : db_->Tables()) names.push_back(t->Name());
-  EXPECT_EQ(names, std::vector<std::string>{"ORULINK_House"});
+TEST_F(PgDatabaseTest, LinkTablesMustBeASecondSchemaOfTheSameDatabase) {
   db::PostgresOptions other;
   other.link = "host=/elsewhere dbname=other schema=x";
   const ComError e = raisedBy([&] { db::OpenPostgres(pair_->firstLocation(), other); });
@@ -203,14 +93,6 @@ TEST_F(PgDatabaseTest, StatementsPreparedOnTheServerStayWithinTwiceTheCacheBound
   db->CommitTrans();
   EXPECT_GT(most, 0);
   EXPECT_LE(most, 8);
-}
-
-TEST_F(PgDatabaseTest, ATextThatBreaksOutOfItsLiteralRunsNoSecondStatement) {
-  runAll(db_, {"create table T (v text(50))"});
-  EXPECT_TRUE(db_->Execute("insert into T (v) values ('x''); drop table T; --')"));
-  EXPECT_EQ(one("select v from T"), "x'); drop table T; --");
-  EXPECT_FALSE(db_->Execute("insert into T (v) values ('y'); drop table T"));
-  EXPECT_TRUE(db_->TableExists("T"));
 }
 
 // A record as the members write it inside a group's transaction (an inner level, a look-up of

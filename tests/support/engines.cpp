@@ -124,6 +124,18 @@ void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statement
   for (const std::string& s : statements) ASSERT_TRUE(db->Execute(s)) << s << ": " << db->LastFailure();
 }
 
+const std::vector<std::string>& surveyStatements() {
+  static const std::vector<std::string> statements = {
+      "create table [Survey] ([UniqueKey] counter, [RecStatus] long, [Name] text(50), [Age] short, [Born] datetime, "
+      "[Member] yesno, [Income] currency, [Note] memo)",
+      "insert into [Survey] (RecStatus, Name, Age, Born, Member, Income, Note) "
+      "values (1, \"O'Brien\", 40, #1985-03-01#, True, 12.5, null)",
+      "insert into [Survey] (RecStatus, Name, Age, Born, Member, Income, Note) "
+      "values (1, 'smith', 7, #12/5/2018 10:30:00#, False, 3, 'x')",
+      "insert into [Survey] (RecStatus, Name, Age) values (0, null, null)"};
+  return statements;
+}
+
 std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql) {
   std::vector<std::string> out;
   VariantArray rows = db->OpenRecordset(sql, 3, "")->GetRows();

@@ -58,6 +58,10 @@ std::string rowsText(const db::DatabaseRef& db, const std::string& sql);
 // Runs Jet-dialect statements (one per element) and fails the test on the first refused one.
 void runAll(const db::DatabaseRef& db, const std::vector<std::string>& statements);
 
+// The statements that make the Survey table of the connection tests: a form table of every
+// declared type with three records (O'Brien, smith, and one of Nulls marked deleted).
+const std::vector<std::string>& surveyStatements();
+
 // The first column of every row of a query, as text ("" for Null), in order.
 std::vector<std::string> column(const db::DatabaseRef& db, const std::string& sql);
 
