@@ -229,9 +229,9 @@ int main(int argc, char** argv) {
   if (!baseline.empty()) tools.push_back(baseline);
   tools.push_back(toolPath());
   // Conflicting records for every run of every measurement: each tool's copy and the set
-  // statements, none of them shared.
+  // statements timed beside it, none of them shared.
   long slots = 0;
-  for (long k : copies) slots += k * static_cast<long>(groupings.size() * (tools.size() + 1));
+  for (long k : copies) slots += k * static_cast<long>(groupings.size() * tools.size() * 2);
   if (slots > records) {
     std::cerr << "the copies of all tools and the set statements must be at most the records (" << slots
               << " > " << records << ")\n";
